@@ -1,0 +1,9 @@
+#pragma once
+
+// The message texts of the HTTP layer, in one table. Each function returns the exact text;
+// format strings keep "%1"-style placeholders for QString::arg.
+
+#include <QString>
+
+QString RSURIProtocolFieldEmpty();
+QString RSURIHostFieldEmpty();

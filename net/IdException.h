@@ -1,0 +1,47 @@
+#pragma once
+
+// The one exception tree of Marquelo. Every failure is an exception carrying a fixed message
+// text and the name of its class; handlers show the message, tests check class and text.
+
+#include <QByteArray>
+#include <QString>
+#include <exception>
+
+// The general failure every other exception derives from. Carries the message as text;
+// what() gives it as UTF-8 for code that only knows std::exception.
+class Exception : public std::exception {
+public:
+  explicit Exception(QString message = {});
+  ~Exception() override;
+
+  // The message text exactly as constructed.
+  const QString& Message() const noexcept { return message_; }
+  // The class name as written in the source ("EIdSocketError"); each subclass overrides it.
+  virtual QString ClassName() const { return QStringLiteral("Exception"); }
+  // UTF-8 form of Message(); valid as long as the exception lives.
+  const char* what() const noexcept override;
+
+private:
+  QString message_;
+  QByteArray utf8_;
+};
+
+// Declares an exception class that adds nothing but its name to its base.
+#define MARQUELO_DECLARE_EXCEPTION(Name, Base)                                                     \
+  class Name : public Base {                                                                       \
+  public:                                                                                          \
+    using Base::Base;                                                                              \
+    QString ClassName() const override { return QStringLiteral(#Name); }                           \
+  };
+
+// Text that is not a number where one is required.
+MARQUELO_DECLARE_EXCEPTION(EConvertError, Exception)
+// A number outside the range its destination can hold.
+MARQUELO_DECLARE_EXCEPTION(ERangeError, Exception)
+
+// Root of every failure of the network library.
+MARQUELO_DECLARE_EXCEPTION(EIdException, Exception)
+// Conditions that are normal ends of an exchange rather than faults.
+MARQUELO_DECLARE_EXCEPTION(EIdSilentException, EIdException)
+// A conversion between text and bytes was asked for without an encoding.
+MARQUELO_DECLARE_EXCEPTION(EIdNoEncodingSpecified, EIdException)

@@ -1,0 +1,156 @@
+#include "net/IdGlobal.h"
+
+#include "net/IdException.h"
+#include "net/IdResourceStrings.h"
+
+#include <QStringDecoder>
+
+#include <chrono>
+#include <limits>
+
+namespace {
+
+bool IsTrimmed(QChar c) { return c.unicode() <= 32; }
+
+template <typename Int> std::optional<Int> ParseInteger(QStringView text) {
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  while (i < n && text[i] == u' ')
+    ++i;
+  bool negative = false;
+  if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  unsigned base = 10;
+  if (i < n && text[i] == u'$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == n)
+    return std::nullopt;
+
+  // Accumulate the magnitude, stopping as soon as it leaves the signed range.
+  using Wide = std::make_unsigned_t<Int>;
+  const Wide limit = negative ? Wide(std::numeric_limits<Int>::max()) + 1
+                              : Wide(std::numeric_limits<Int>::max());
+  Wide value = 0;
+  for (; i < n; ++i) {
+    const char16_t c = text[i].unicode();
+    unsigned digit;
+    if (c >= u'0' && c <= u'9')
+      digit = c - u'0';
+    else if (base == 16 && c >= u'a' && c <= u'f')
+      digit = c - u'a' + 10;
+    else if (base == 16 && c >= u'A' && c <= u'F')
+      digit = c - u'A' + 10;
+    else
+      return std::nullopt;
+    if (value > (limit - digit) / base)
+      return std::nullopt;
+    value = value * base + digit;
+  }
+  if (negative)
+    return value == Wide(std::numeric_limits<Int>::max()) + 1 ? std::numeric_limits<Int>::min()
+                                                              : -Int(value);
+  return Int(value);
+}
+
+} // namespace
+
+QString Trim(QStringView text) { return TrimRight(TrimLeft(text)); }
+
+QString TrimLeft(QStringView text) {
+  qsizetype start = 0;
+  while (start < text.size() && IsTrimmed(text[start]))
+    ++start;
+  return text.mid(start).toString();
+}
+
+QString TrimRight(QStringView text) {
+  qsizetype end = text.size();
+  while (end > 0 && IsTrimmed(text[end - 1]))
+    --end;
+  return text.left(end).toString();
+}
+
+std::optional<int32_t> TextToInt32(QStringView text) { return ParseInteger<int32_t>(text); }
+
+std::optional<int64_t> TextToInt64(QStringView text) { return ParseInteger<int64_t>(text); }
+
+int32_t TextToInt32Def(QStringView text, int32_t fallback) {
+  return TextToInt32(text).value_or(fallback);
+}
+
+int64_t TextToInt64Def(QStringView text, int64_t fallback) {
+  return TextToInt64(text).value_or(fallback);
+}
+
+bool TextIsSame(QStringView a, QStringView b) {
+  return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+uint32_t Ticks32() {
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return static_cast<uint32_t>(ms);
+}
+
+QByteArray EncodeText(QStringView text, TextEncodingKind encoding) {
+  switch (encoding) {
+  case ekUTF8:
+    return text.toUtf8();
+  case ek8Bit: {
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+      bytes[i] = static_cast<char>(text[i].unicode() & 0xFF);
+    return bytes;
+  }
+  case ekASCII: {
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+      const char16_t c = text[i].unicode();
+      bytes[i] = c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return bytes;
+  }
+  case ekNone:
+    break;
+  }
+  throw EIdNoEncodingSpecified(RSNoEncodingSpecified());
+}
+
+QString DecodeBytes(QByteArrayView bytes, qsizetype count, TextEncodingKind encoding) {
+  if (encoding == ekNone)
+    throw EIdNoEncodingSpecified(RSNoEncodingSpecified());
+  qsizetype n = bytes.size();
+  if (count >= 0 && count < n)
+    n = count;
+  if (n < 1)
+    return {};
+  const QByteArrayView part = bytes.first(n);
+  switch (encoding) {
+  case ekUTF8: {
+    // A leading byte-order mark is text like any other here: keep it as U+FEFF.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom |
+                                                     QStringConverter::Flag::Stateless);
+    return decoder.decode(part);
+  }
+  case ek8Bit:
+    return QString::fromLatin1(part);
+  case ekASCII: {
+    QString text(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i) {
+      const auto b = static_cast<unsigned char>(part[i]);
+      text[i] = b < 0x80 ? QChar(b) : QChar(u'?');
+    }
+    return text;
+  }
+  case ekNone:
+    break;
+  }
+  return {};
+}

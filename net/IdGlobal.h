@@ -1,0 +1,56 @@
+#pragma once
+
+// Rules that the whole program shares, written once: trimming, text-to-integer conversion,
+// case-insensitive comparison, the 32-bit millisecond tick counter and the byte encodings of
+// text. Every layer calls these instead of repeating them.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <optional>
+
+// --- Trimming -------------------------------------------------------------------------------
+// Removes every leading and/or trailing character whose code is 32 or less (spaces, tabs, line
+// breaks, other control characters). Nothing inside the text changes.
+QString Trim(QStringView text);
+QString TrimLeft(QStringView text);
+QString TrimRight(QStringView text);
+
+// --- Text to integer ------------------------------------------------------------------------
+// Accepts, after any leading spaces, an optional "+" or "-" followed either by decimal digits
+// or by a hexadecimal number introduced by "$" or "0x" ("0X" too; digits in either case).
+// Anything else does not convert: empty text, other characters, anything after the number, or
+// a value outside the signed range of the result type. Returns nothing when it does not convert.
+std::optional<int32_t> TextToInt32(QStringView text);
+std::optional<int64_t> TextToInt64(QStringView text);
+// The same conversion with a fallback for text that does not convert.
+int32_t TextToInt32Def(QStringView text, int32_t fallback);
+int64_t TextToInt64Def(QStringView text, int64_t fallback);
+
+// --- Comparison -----------------------------------------------------------------------------
+// Whole-text comparison without regard to letter case (header names, schemes, tokens).
+bool TextIsSame(QStringView a, QStringView b);
+
+// --- Time -----------------------------------------------------------------------------------
+// Milliseconds of a steady clock, cut to 32 bits: wraps to 0 after 2^32 ms (about 49.7 days).
+uint32_t Ticks32();
+// Milliseconds from older to newer on the 32-bit counter, right across a wrap.
+inline uint32_t TickDiff32(uint32_t older, uint32_t newer) { return newer - older; }
+
+// --- Text and bytes -------------------------------------------------------------------------
+// How text becomes bytes and back. ekNone means "not specified": any conversion asked to use
+// it raises EIdNoEncodingSpecified ("No encoding specified."). Where an operation takes an
+// encoding, ekNone also stands for "the owner's default".
+enum TextEncodingKind : uint8_t { ekNone = 0, ekASCII = 1, ekUTF8 = 2, ek8Bit = 3 };
+
+// Bytes of the text in the encoding. ekASCII writes "?" for every character above 127;
+// ek8Bit keeps the low byte of each UTF-16 code unit. Raises EIdNoEncodingSpecified for ekNone.
+QByteArray EncodeText(QStringView text, TextEncodingKind encoding);
+
+// Text of the first n bytes, n being the whole array, or count when count is 0 or more and
+// smaller. ek8Bit maps byte b to U+00bb; ekUTF8 never fails (a malformed sequence gives U+FFFD)
+// and keeps a leading byte-order mark as U+FEFF; ekASCII gives "?" for bytes above 127.
+// Raises EIdNoEncodingSpecified for ekNone, whatever the bytes.
+QString DecodeBytes(QByteArrayView bytes, qsizetype count, TextEncodingKind encoding);

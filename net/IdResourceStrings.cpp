@@ -1,0 +1,3 @@
+#include "net/IdResourceStrings.h"
+
+QString RSNoEncodingSpecified() { return QStringLiteral("No encoding specified."); }

@@ -1,0 +1,8 @@
+#pragma once
+
+// The message texts of the transport layer, in one table. Each function returns the exact
+// text; format strings keep their "%1"-style placeholders for QString::arg.
+
+#include <QString>
+
+QString RSNoEncodingSpecified();

@@ -1,0 +1,35 @@
+# Shared by the project's scripts: configure and build, an X display when there is none, and
+# the browser engine's settings for machines without a GPU or when running as root.
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build_dir=${MARQUELO_BUILD_DIR:-$repo_root/build}
+
+configure_and_build() {
+  cmake -S "$repo_root" -B "$build_dir" -G Ninja "$@" >/dev/null
+  cmake --build "$build_dir"
+}
+
+# The embedded browser engine cannot use its sandbox as root, and has no GPU here.
+browser_engine_env() {
+  if [[ $(id -u) -eq 0 ]]; then
+    export QTWEBENGINE_DISABLE_SANDBOX=1
+  fi
+  export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
+}
+
+# Starts Xvfb on a free display number and exports DISPLAY; stops it when the script exits.
+start_xvfb() {
+  local fifo display
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  read -r display <"$fifo"
+  rm -f "$fifo"
+  export DISPLAY=":$display"
+  trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+}
+
+have_display() {
+  [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]
+}

@@ -1,0 +1,94 @@
+#include "net/IdException.h"
+#include "net/IdGlobal.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct IntCase {
+  const char16_t* text;
+  std::optional<int32_t> expected;
+};
+
+class TextToInt32Test : public testing::TestWithParam<IntCase> {};
+
+TEST_P(TextToInt32Test, ConvertsOrRefuses) {
+  const IntCase& c = GetParam();
+  EXPECT_EQ(TextToInt32(QStringView(c.text)), c.expected) << QString::fromUtf16(c.text).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TextToInt32Test,
+    testing::Values(IntCase{u"0500", 500}, IntCase{u"$64", 100}, IntCase{u"0x1F", 31},
+                    IntCase{u"0X1f", 31}, IntCase{u"+7", 7}, IntCase{u"-5", -5},
+                    IntCase{u"  300", 300}, IntCase{u"-$10", -16},
+                    IntCase{u"2147483647", 2147483647},
+                    IntCase{u"-2147483648", std::numeric_limits<int32_t>::min()},
+                    IntCase{u"2147483648", std::nullopt}, IntCase{u"-2147483649", std::nullopt},
+                    IntCase{u"$80000000", std::nullopt}, IntCase{u"99999999999", std::nullopt},
+                    IntCase{u"", std::nullopt}, IntCase{u"   ", std::nullopt},
+                    IntCase{u"abc", std::nullopt}, IntCase{u"300 ", std::nullopt},
+                    IntCase{u"12abc", std::nullopt}, IntCase{u"\t300", std::nullopt},
+                    IntCase{u"+", std::nullopt}, IntCase{u"$", std::nullopt},
+                    IntCase{u"0x", std::nullopt}, IntCase{u"+-1", std::nullopt},
+                    IntCase{u"1.5", std::nullopt}, IntCase{u"$G", std::nullopt}));
+
+TEST(TextToInt64, CoversTheSignedRange) {
+  EXPECT_EQ(TextToInt64(u"99999999999"), 99999999999LL);
+  EXPECT_EQ(TextToInt64(u"9223372036854775807"), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(TextToInt64(u"-9223372036854775808"), std::numeric_limits<int64_t>::min());
+  EXPECT_EQ(TextToInt64(u"9223372036854775808"), std::nullopt);
+  EXPECT_EQ(TextToInt64Def(u"12abc", -1), -1);
+}
+
+TEST(Trim, RemovesEveryCodeUpToSpaceAtBothEndsOnly) {
+  EXPECT_EQ(Trim(u"\x01\t  red blue \r\n\x1f"), u"red blue");
+  EXPECT_EQ(Trim(u"   "), u"");
+  EXPECT_EQ(TrimLeft(u" \ta b "), u"a b ");
+  EXPECT_EQ(TrimRight(u" a b\t "), u" a b");
+  // U+00A0 is above 32 and stays.
+  EXPECT_EQ(Trim(u"\u00a0x\u00a0"), u"\u00a0x\u00a0");
+}
+
+TEST(TextIsSame, IgnoresCaseOfWholeTextOnly) {
+  EXPECT_TRUE(TextIsSame(u"Content-Length", u"content-LENGTH"));
+  EXPECT_FALSE(TextIsSame(u"Content-Length", u"Content-Length "));
+  EXPECT_FALSE(TextIsSame(u"Host", u"Hos"));
+}
+
+TEST(TickDiff32, StaysRightAcrossTheWrap) {
+  EXPECT_EQ(TickDiff32(0xFFFFFFF0u, 0x10u), 0x20u);
+  EXPECT_EQ(TickDiff32(100, 250), 150u);
+}
+
+TEST(EncodeText, WritesEachEncoding) {
+  const QString text = QStringLiteral("a\u00e9\u20ac");
+  EXPECT_EQ(EncodeText(text, ekUTF8), QByteArray("a\xc3\xa9\xe2\x82\xac"));
+  EXPECT_EQ(EncodeText(text, ek8Bit), QByteArray("a\xe9\xac"));
+  EXPECT_EQ(EncodeText(text, ekASCII), QByteArray("a??"));
+  EXPECT_THROW(EncodeText(text, ekNone), EIdNoEncodingSpecified);
+}
+
+TEST(DecodeBytes, DecodesLenientlyAndKeepsTheByteOrderMark) {
+  EXPECT_EQ(DecodeBytes("\xc3\xa9", -1, ekUTF8), QStringLiteral("\u00e9"));
+  EXPECT_EQ(DecodeBytes("\xc3\xa9", -1, ek8Bit), QStringLiteral("\u00c3\u00a9"));
+  EXPECT_EQ(DecodeBytes("\xef\xbb\xbfx", -1, ekUTF8), QStringLiteral("\ufeffx"));
+  EXPECT_EQ(DecodeBytes("a\xff" "b", -1, ekUTF8), QStringLiteral("a\ufffdb"));
+  EXPECT_EQ(DecodeBytes(QByteArrayView("a\0b", 3), -1, ek8Bit), QStringView(u"a\0b", 3).toString());
+  EXPECT_EQ(DecodeBytes("abcdef", 3, ek8Bit), u"abc");
+  EXPECT_EQ(DecodeBytes("abc", 0, ekUTF8), u"");
+  EXPECT_EQ(DecodeBytes("a\xe9", -1, ekASCII), u"a?");
+}
+
+TEST(DecodeBytes, RefusesNoEncodingEvenForNoBytes) {
+  try {
+    DecodeBytes("", -1, ekNone);
+    FAIL() << "no exception";
+  } catch (const EIdNoEncodingSpecified& e) {
+    EXPECT_EQ(e.Message(), u"No encoding specified.");
+    EXPECT_EQ(e.ClassName(), u"EIdNoEncodingSpecified");
+    EXPECT_STREQ(e.what(), "No encoding specified.");
+  }
+}
+
+} // namespace

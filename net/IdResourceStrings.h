@@ -6,3 +6,10 @@
 #include <QString>
 
 QString RSNoEncodingSpecified();
+
+// Buffer
+QString RSNotEnoughDataInBuffer();
+QString RSTooMuchDataInBuffer();
+QString RSBufferMissingTerminator();
+QString RSBufferInvalidStartPos();
+QString RSStreamWriteError();

@@ -166,8 +166,6 @@ QString RSReadTimeout() {
   return QStringLiteral("Read timed out.");
 }
 
-QString RSNoEncodingSpecified() { return QStringLiteral("No encoding specified."); }
-
 QString RSNotEnoughDataInBuffer() { return QStringLiteral("Not enough data in buffer."); }
 QString RSTooMuchDataInBuffer() { return QStringLiteral("Too much data in buffer."); }
 QString RSBufferMissingTerminator() {

@@ -41,3 +41,23 @@ QString RSAlreadyConnected();
 QString RSConnectTimeout();
 QString RSInterceptIsDifferent();
 QString RSReadTimeout();
+
+// Buffer
+QString RSNotEnoughDataInBuffer();
+QString RSTooMuchDataInBuffer();
+QString RSBufferMissingTerminator();
+QString RSBufferInvalidStartPos();
+QString RSStreamWriteError();
+
+// Intercepts
+QString RSInterceptCircularLink();
+
+// I/O handler
+QString RSReadLnMaxLineLengthExceeded();
+QString RSReadLnWaitMaxAttemptsExceeded();
+QString RSFileNotFound();         // "%1": the file name
+QString RSFileOpenFailed();       // "%1": the file name
+QString RSNoDataToRead();
+QString RSObjectTypeNotSupported();
+QString RSMaximumNumberOfCaptureLineExceeded();
+QString RSRequiresLargeStream();

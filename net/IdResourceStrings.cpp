@@ -166,24 +166,44 @@ QString RSReadTimeout() {
   return QStringLiteral("Read timed out.");
 }
 
-QString RSNotEnoughDataInBuffer() { return QStringLiteral("Not enough data in buffer."); }
-QString RSTooMuchDataInBuffer() { return QStringLiteral("Too much data in buffer."); }
+QString RSNotEnoughDataInBuffer() {
+  return QStringLiteral("Not enough data in buffer.");
+}
+QString RSTooMuchDataInBuffer() {
+  return QStringLiteral("Too much data in buffer.");
+}
 QString RSBufferMissingTerminator() {
   return QStringLiteral("Buffer terminator must be specified.");
 }
-QString RSBufferInvalidStartPos() { return QStringLiteral("Buffer start position is invalid."); }
-QString RSStreamWriteError() { return QStringLiteral("Could not write to the stream."); }
+QString RSBufferInvalidStartPos() {
+  return QStringLiteral("Buffer start position is invalid.");
+}
+QString RSStreamWriteError() {
+  return QStringLiteral("Could not write to the stream.");
+}
 
-QString RSInterceptCircularLink() { return QStringLiteral("Intercept chain would form a loop."); }
+QString RSInterceptCircularLink() {
+  return QStringLiteral("Intercept chain would form a loop.");
+}
 
-QString RSReadLnMaxLineLengthExceeded() { return QStringLiteral("Max line length exceeded."); }
+QString RSReadLnMaxLineLengthExceeded() {
+  return QStringLiteral("Max line length exceeded.");
+}
 QString RSReadLnWaitMaxAttemptsExceeded() {
   return QStringLiteral("Max line read attempts exceeded.");
 }
-QString RSFileNotFound() { return QStringLiteral("File \"%1\" not found"); }
-QString RSFileOpenFailed() { return QStringLiteral("Cannot open file \"%1\"."); }
-QString RSNoDataToRead() { return QStringLiteral("No data to read."); }
-QString RSObjectTypeNotSupported() { return QStringLiteral("Object type not supported."); }
+QString RSFileNotFound() {
+  return QStringLiteral("File \"%1\" not found");
+}
+QString RSFileOpenFailed() {
+  return QStringLiteral("Cannot open file \"%1\".");
+}
+QString RSNoDataToRead() {
+  return QStringLiteral("No data to read.");
+}
+QString RSObjectTypeNotSupported() {
+  return QStringLiteral("Object type not supported.");
+}
 QString RSMaximumNumberOfCaptureLineExceeded() {
   return QStringLiteral("Maximum number of line allowed exceeded");
 }

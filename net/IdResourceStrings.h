@@ -55,8 +55,8 @@ QString RSInterceptCircularLink();
 // I/O handler
 QString RSReadLnMaxLineLengthExceeded();
 QString RSReadLnWaitMaxAttemptsExceeded();
-QString RSFileNotFound();         // "%1": the file name
-QString RSFileOpenFailed();       // "%1": the file name
+QString RSFileNotFound();   // "%1": the file name
+QString RSFileOpenFailed(); // "%1": the file name
 QString RSNoDataToRead();
 QString RSObjectTypeNotSupported();
 QString RSMaximumNumberOfCaptureLineExceeded();

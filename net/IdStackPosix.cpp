@@ -42,7 +42,7 @@ int WaitForConnect(int socket, int abortHandle) {
 TIdConnectAbort::TIdConnectAbort() : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (handle_ < 0) {
     const int32_t code = PosixErrorToSocketError(errno);
-    throw EIdSocketError(code, RSSocketError().arg(code).arg(RSSocketErrorText(code)));
+    TIdStackHold()->RaiseForSocketError(code);
   }
 }
 

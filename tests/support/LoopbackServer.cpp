@@ -256,11 +256,6 @@ void LoopbackServer::Stop() {
     script.join();
 }
 
-bool LoopbackServer::Stopping() const {
-  std::lock_guard lock(lock_);
-  return stopping_;
-}
-
 short LoopbackServer::WaitFor(int fd, short events, Clock::time_point deadline) const {
   pollfd entries[2] = {{fd, events, 0}, {wake_, POLLIN, 0}};
   for (;;) {

@@ -141,7 +141,6 @@ private:
   // poll events of fd, 0 on deadline or stop.
   short WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) const;
   void Record(int index, QByteArrayView bytes);
-  bool Stopping() const;
 
   Script script_;
   Family family_;

@@ -3,13 +3,13 @@
 
 #include <QBuffer>
 
+#include "tests/support/ExpectRaises.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-QString Msg(const Exception& e) {
-  return e.Message();
-}
+using testsupport::ExpectRaises;
 
 // --- Lines ----------------------------------------------------------------------------------
 
@@ -77,12 +77,9 @@ TEST_P(LongLines, RaiseOrSplitAtTheLimit) {
   handler().SetMaxLineAction(c.action);
   PeerSend(c.sent);
   if (c.expectedLength < 0) {
-    try {
-      handler().ReadLine({}, IdTimeoutDefault, c.maxLength);
-      FAIL() << "no exception";
-    } catch (const EIdReadLnMaxLineLengthExceeded& e) {
-      EXPECT_EQ(Msg(e), "Max line length exceeded.");
-    }
+    ExpectRaises<EIdReadLnMaxLineLengthExceeded>(
+        [&] { handler().ReadLine({}, IdTimeoutDefault, c.maxLength); },
+        "Max line length exceeded.");
   } else {
     EXPECT_EQ(handler().ReadLine({}, IdTimeoutDefault, c.maxLength).size(), c.expectedLength);
     EXPECT_EQ(handler().LastLineSplit(), c.action == maSplit);
@@ -135,19 +132,10 @@ TEST_F(SocketPairTest, PeerCloseMidLineRaisesAndKeepsTheBytes) {
 TEST_F(SocketPairTest, ReadLineWaitSkipsBlankLines) {
   PeerSend("\r\n   \r\n\t hello \r\n\r\n\r\n\r\n");
   EXPECT_EQ(handler().ReadLineWait(3), "hello");
-  try {
-    handler().ReadLineWait(3);
-    FAIL() << "no exception";
-  } catch (const EIdReadLnWaitMaxAttemptsExceeded& e) {
-    EXPECT_EQ(Msg(e), "Max line read attempts exceeded.");
-  }
+  ExpectRaises<EIdReadLnWaitMaxAttemptsExceeded>([&] { handler().ReadLineWait(3); },
+                                                 "Max line read attempts exceeded.");
   handler().SetReadTimeout(20);
-  try {
-    handler().ReadLineWait(3);
-    FAIL() << "no exception";
-  } catch (const EIdReadTimeout& e) {
-    EXPECT_EQ(Msg(e), "Read timed out.");
-  }
+  ExpectRaises<EIdReadTimeout>([&] { handler().ReadLineWait(3); }, "Read timed out.");
 }
 
 // --- Counted reads --------------------------------------------------------------------------
@@ -279,12 +267,8 @@ TEST_F(SocketPairTest, CaptureLinesUnescapesDotsAndStopsAtTheMarker) {
   EXPECT_EQ(handler().CaptureLines(&stream, "END", false), 2);
   EXPECT_EQ(stream.data(), "..a\r\nb\r\n");
 
-  try {
-    handler().CaptureLines(nullptr);
-    FAIL() << "no exception";
-  } catch (const EIdObjectTypeNotSupported& e) {
-    EXPECT_EQ(Msg(e), "Object type not supported.");
-  }
+  ExpectRaises<EIdObjectTypeNotSupported>([&] { handler().CaptureLines(nullptr); },
+                                          "Object type not supported.");
 }
 
 TEST_F(SocketPairTest, CaptureLineLimitAcceptsOneLineMoreThanItSays) {
@@ -292,12 +276,8 @@ TEST_F(SocketPairTest, CaptureLineLimitAcceptsOneLineMoreThanItSays) {
   PeerSend("1\n2\n3\n.\n1\n2\n3\n4\n.\n");
   QStringList lines;
   EXPECT_EQ(handler().CaptureLines(lines), 3);
-  try {
-    handler().CaptureLines(lines);
-    FAIL() << "no exception";
-  } catch (const EIdMaxCaptureLineExceeded& e) {
-    EXPECT_EQ(Msg(e), "Maximum number of line allowed exceeded");
-  }
+  ExpectRaises<EIdMaxCaptureLineExceeded>([&] { handler().CaptureLines(lines); },
+                                          "Maximum number of line allowed exceeded");
   EXPECT_EQ(lines.size(), 6);
 }
 
@@ -333,12 +313,8 @@ TEST_F(SocketPairTest, FillPendingInputReportsCountsTimeOutsAndCloses) {
   EXPECT_TRUE(handler().PeerClosed());
   EXPECT_FALSE(handler().SourceAvailable());
   EXPECT_EQ(handler().FillPendingInput(false), 0);
-  try {
-    handler().FillPendingInput(true);
-    FAIL() << "no exception";
-  } catch (const EIdConnClosedGracefully& e) {
-    EXPECT_EQ(Msg(e), "Connection Closed Gracefully.");
-  }
+  ExpectRaises<EIdConnClosedGracefully>([&] { handler().FillPendingInput(true); },
+                                        "Connection Closed Gracefully.");
 }
 
 TEST_F(SocketPairTest, OpenStartsCleanAndCloseKeepsQueuedInput) {

@@ -6,9 +6,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "tests/support/ExpectRaises.h"
+
 #include <gtest/gtest.h>
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 // --- Texts and numbers ----------------------------------------------------------------------
 
@@ -145,12 +149,8 @@ TEST_F(SocketPairTest, WriteStreamRefusesWhatItCannotSend) {
   QByteArray content = "0123";
   QBuffer shortStream(&content);
   shortStream.open(QIODevice::ReadOnly);
-  try {
-    handler().WriteStream(shortStream, 10);
-    FAIL() << "no exception";
-  } catch (const EIdNoDataToRead& e) {
-    EXPECT_EQ(e.Message(), "No data to read.");
-  }
+  ExpectRaises<EIdNoDataToRead>([&] { handler().WriteStream(shortStream, 10); },
+                                "No data to read.");
   EXPECT_EQ(PeerReceive(4), "0123");
 
   HugeDevice huge;
@@ -197,12 +197,8 @@ TEST_F(SocketPairTest, WriteFileContentsSendsTheWholeFile) {
   EXPECT_EQ(PeerReceive(content.size()), content);
 
   const QString missing = dir.filePath("missing.txt");
-  try {
-    handler().WriteFileContents(missing);
-    FAIL() << "no exception";
-  } catch (const EIdFileNotFound& e) {
-    EXPECT_EQ(e.Message(), "File \"" + missing + "\" not found");
-  }
+  ExpectRaises<EIdFileNotFound>([&] { handler().WriteFileContents(missing); },
+                                "File \"" + missing + "\" not found");
 }
 
 // --- Intercepts -----------------------------------------------------------------------------
@@ -319,12 +315,8 @@ TEST(TIdIOHandlerSettings, DefaultsAndLimits) {
   EXPECT_THROW(handler.SetSendBufferSize(-1), ERangeError);
   // Without a source: reads find nothing, and say so when asked to.
   EXPECT_EQ(handler.FillPendingInput(false), 0);
-  try {
-    handler.FillPendingInput(true);
-    FAIL() << "no exception";
-  } catch (const EIdConnClosedGracefully& e) {
-    EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
-  }
+  ExpectRaises<EIdConnClosedGracefully>([&] { handler.FillPendingInput(true); },
+                                        "Connection Closed Gracefully.");
   EXPECT_THROW(handler.Write("x"), EIdConnClosedGracefully);
 }
 

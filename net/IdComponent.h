@@ -37,6 +37,8 @@ using TIdStatusEvent =
 using TWorkEvent = std::function<void(TIdComponent* sender, TWorkMode mode, int64_t count)>;
 using TWorkBeginEvent = std::function<void(TIdComponent* sender, TWorkMode mode, int64_t countMax)>;
 using TWorkEndEvent = std::function<void(TIdComponent* sender, TWorkMode mode)>;
+// A plain notice ("something happened to sender").
+using TNotifyEvent = std::function<void(QObject* sender)>;
 
 // The status text of a status with its arguments ("%1" gets the first); a missing argument
 // reads as empty text.

@@ -84,8 +84,9 @@ TEST_P(LongLines, RaiseOrSplitAtTheLimit) {
     EXPECT_EQ(handler().ReadLine({}, IdTimeoutDefault, c.maxLength).size(), c.expectedLength);
     EXPECT_EQ(handler().LastLineSplit(), c.action == maSplit);
   }
-  if (c.leftQueued >= 0)
+  if (c.leftQueued >= 0) {
     EXPECT_EQ(handler().PendingInput().Size(), c.leftQueued);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -279,7 +279,6 @@ private:
   template <typename Store>
   int32_t CaptureLinesInto(Store&& store, const QString& endMarker, bool dotUnescape,
                            TextEncodingKind encoding);
-  void CloseOwnState();
 
   QString host_;
   int32_t port_ = 0;

@@ -2,12 +2,16 @@
 
 #include <QBuffer>
 
+#include "tests/support/ExpectRaises.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <random>
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 QByteArray Letters(int n, char first = 'a') {
   QByteArray bytes(n, Qt::Uninitialized);
@@ -45,14 +49,9 @@ TEST_P(NotEnoughData, EveryExtractionRefusesAndKeepsTheQueue) {
   QByteArray out;
 
   const auto expectRefusal = [&](auto&& extract, const char* what) {
-    try {
-      extract();
-      ADD_FAILURE() << what << " did not raise";
-    } catch (const EIdNotEnoughDataInBuffer& e) {
-      EXPECT_EQ(e.Message(), QString::fromLatin1(c.message)) << what;
-      EXPECT_EQ(e.ClassName(), "EIdNotEnoughDataInBuffer");
-    }
-    EXPECT_EQ(buffer.Size(), c.queued) << what;
+    SCOPED_TRACE(what);
+    ExpectRaises<EIdNotEnoughDataInBuffer>(extract, QString::fromLatin1(c.message));
+    EXPECT_EQ(buffer.Size(), c.queued);
   };
   expectRefusal([&] { buffer.ExtractBytes(out, c.asked); }, "ExtractBytes");
   expectRefusal([&] { buffer.ExtractText(c.asked); }, "ExtractText");
@@ -230,14 +229,9 @@ TEST(TIdBuffer, FindBytesSearchesFromTheHeadAndTheStart) {
   };
   for (const Bad& b : {Bad{"", 0, "Buffer terminator must be specified."},
                        Bad{"\n", -1, "Buffer start position is invalid."},
-                       Bad{"\n", 8, "Buffer start position is invalid."}}) {
-    try {
-      (void)buffer.FindBytes(b.needle, b.start);
-      ADD_FAILURE() << b.message;
-    } catch (const EIdException& e) {
-      EXPECT_EQ(e.Message(), QString::fromLatin1(b.message));
-    }
-  }
+                       Bad{"\n", 8, "Buffer start position is invalid."}})
+    ExpectRaises<EIdException>([&] { (void)buffer.FindBytes(b.needle, b.start); },
+                               QString::fromLatin1(b.message));
 }
 
 // Random appends and removals against a plain queue: compaction, growth and shrinking must

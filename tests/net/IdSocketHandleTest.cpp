@@ -1,6 +1,8 @@
 #include "net/IdSocketHandle.h"
 #include "tests/support/LoopbackServer.h"
 
+#include "tests/support/ExpectSocketError.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -71,12 +73,8 @@ TEST_P(SocketHandleBindFailure, NamesTheCause) {
     handle.SetPort(occupied.Port());
   handle.SetClientPortMin(c.rangeOnIt ? occupied.Port() : c.min);
   handle.SetClientPortMax(c.rangeOnIt ? occupied.Port() : c.max);
-  try {
-    handle.Bind();
-    FAIL() << "bound";
-  } catch (const EIdSocketHandleError& e) {
-    EXPECT_EQ(e.Message(), QString::fromUtf8(c.message).arg(occupied.Port()));
-  }
+  testsupport::ExpectRaises<EIdSocketHandleError>(
+      [&] { handle.Bind(); }, QString::fromUtf8(c.message).arg(occupied.Port()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,12 +102,8 @@ TEST(SocketHandleBind, ARangeBindsAFreePortInIt) {
 
 TEST(SocketHandle, IsReadableOnAClosedHandleRaisesInsteadOfWaiting) {
   TIdSocketHandle handle;
-  try {
-    handle.IsReadable(-1);
-    FAIL();
-  } catch (const EIdConnClosedGracefully& e) {
-    EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
-  }
+  testsupport::ExpectRaises<EIdConnClosedGracefully>([&] { handle.IsReadable(-1); },
+                                                     "Connection Closed Gracefully.");
   handle.Allocate();
   handle.Close();
   EXPECT_THROW(handle.IsReadable(-1), EIdConnClosedGracefully);
@@ -121,13 +115,8 @@ TEST(SocketHandle, ARefusedConnectCarriesItsCodeAndText) {
   TIdSocketHandle handle;
   handle.Allocate();
   handle.SetPeer("127.0.0.1", closed.Port(), Id_IPv4);
-  try {
-    handle.Connect();
-    FAIL();
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketErrorCode(), 10061);
-    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  testsupport::ExpectSocketError([&] { handle.Connect(); }, 10061,
+                                 "Socket Error # 10061\r\nConnection refused.");
 }
 
 TEST(SocketHandle, ConnectsSendsReceivesAndKnowsBothEnds) {
@@ -182,12 +171,8 @@ TEST(SocketHandle, TheIPVersionIsFixedWhileASocketIsOpen) {
   TIdSocketHandle handle;
   handle.Allocate();
   EXPECT_NO_THROW(handle.SetIPVersion(Id_IPv4));
-  try {
-    handle.SetIPVersion(Id_IPv6);
-    FAIL();
-  } catch (const EIdCannotSetIPVersionWhenConnected& e) {
-    EXPECT_EQ(e.Message(), "Cannot change IPVersion when connected");
-  }
+  testsupport::ExpectRaises<EIdCannotSetIPVersionWhenConnected>(
+      [&] { handle.SetIPVersion(Id_IPv6); }, "Cannot change IPVersion when connected");
   handle.Close();
   handle.SetIPVersion(Id_IPv6);
   EXPECT_EQ(handle.IPVersion(), Id_IPv6);

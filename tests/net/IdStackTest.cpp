@@ -3,6 +3,8 @@
 #include "net/IdSocketList.h"
 #include "net/IdStackPosix.h"
 
+#include "tests/support/ExpectSocketError.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -93,13 +95,8 @@ TEST(ResolveHost, RefusesAnUnknownIPVersion) {
 
 TEST(LookupHost, AnUnknownNameIsHostNotFound) {
   TIdStackHold stack;
-  try {
-    stack->LookupHost("marquelo-unknown.invalid", Id_IPv4);
-    FAIL() << "a name under .invalid resolved";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketErrorCode(), 11001);
-    EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
-  }
+  testsupport::ExpectSocketError([&] { stack->LookupHost("marquelo-unknown.invalid", Id_IPv4); },
+                                 11001, "Socket Error # 11001\r\nHost not found.");
 }
 
 // --- Address texts --------------------------------------------------------------------------
@@ -267,19 +264,9 @@ TEST(StackLife, FailuresOfCreationLeaveTheCountAlone) {
   ASSERT_EQ(StackUsageCount(), 0) << "another holder keeps the stack alive";
   const TIdStackClass original = StackClass();
   SetStackClass(nullptr);
-  try {
-    AcquireStack();
-    FAIL();
-  } catch (const EIdException& e) {
-    EXPECT_EQ(e.Message(), "Stack Class is undefined.");
-  }
+  testsupport::ExpectRaises<EIdException>([&] { AcquireStack(); }, "Stack Class is undefined.");
   SetStackClass([]() -> std::unique_ptr<TIdStack> { throw EIdSocketError(10024, "no sockets"); });
-  try {
-    AcquireStack();
-    FAIL();
-  } catch (const EIdStackInitializationFailed& e) {
-    EXPECT_EQ(e.Message(), "no sockets");
-  }
+  testsupport::ExpectRaises<EIdStackInitializationFailed>([&] { AcquireStack(); }, "no sockets");
   EXPECT_EQ(StackUsageCount(), 0);
   SetStackClass(original);
   {
@@ -296,12 +283,7 @@ TEST(SocketList, HoldsAtMostSixtyFourSockets) {
   TIdSocketListPosix set;
   for (int i = 0; i < 64; ++i)
     set.Add(1000 + i);
-  try {
-    set.Add(2000);
-    FAIL();
-  } catch (const EIdStackSetSizeExceeded& e) {
-    EXPECT_EQ(e.Message(), "Set Size Exceeded.");
-  }
+  testsupport::ExpectRaises<EIdStackSetSizeExceeded>([&] { set.Add(2000); }, "Set Size Exceeded.");
   EXPECT_EQ(set.Count(), 64);
   EXPECT_THROW(set.Item(64), EIdStackSetSizeExceeded);
   EXPECT_THROW(set.Item(-1), EIdStackSetSizeExceeded);
@@ -360,12 +342,8 @@ TEST(SocketList, WaitsOnDescriptorsAboveTheOldSelectLimit) {
   EXPECT_TRUE(set.SelectRead(1000));
   ::close(high);
   // A value that is no longer open is an error, not a wait.
-  try {
-    set.SelectRead(0);
-    FAIL();
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketErrorCode(), 10009);
-  }
+  testsupport::ExpectSocketError([&] { set.SelectRead(0); }, 10009,
+                                 "Socket Error # 10009\r\nBad file number.");
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 #include "net/IdIOHandlerStack.h"
 #include "tests/support/LoopbackServer.h"
 
+#include "tests/support/ExpectSocketError.h"
 #include <QBuffer>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -42,12 +44,7 @@ uint16_t ClosedPort() {
 TEST(TCPClientConnect, RefusesMissingHostOrPortBeforeMakingAnything) {
   TIdTCPClient client;
   client.SetHost("127.0.0.1");
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdPortRequired& e) {
-    EXPECT_EQ(e.Message(), "");
-  }
+  testsupport::ExpectRaises<EIdPortRequired>([&] { client.Connect(); }, "");
   client.SetHost("");
   client.SetPort(80);
   EXPECT_THROW(client.Connect(), EIdHostRequired);
@@ -116,13 +113,8 @@ TEST(TCPClientConnect, AnUnknownHostFreesTheImplicitHandler) {
   log.Attach(client);
   client.SetHost("marquelo-unknown.invalid");
   client.SetPort(server.Port());
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketErrorCode(), 11001);
-    EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
-  }
+  testsupport::ExpectSocketError([&] { client.Connect(); }, 11001,
+                                 "Socket Error # 11001\r\nHost not found.");
   EXPECT_EQ(log.texts, QStringList{"Resolving hostname marquelo-unknown.invalid."});
   EXPECT_EQ(client.IOHandler(), nullptr);
   EXPECT_FALSE(client.Connected());
@@ -142,13 +134,8 @@ TEST_P(TCPClientRefused, RaisesTheSocketErrorOnEitherPath) {
   client.SetHost("127.0.0.1");
   client.SetPort(ClosedPort());
   client.SetConnectTimeout(GetParam());
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketErrorCode(), 10061);
-    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  testsupport::ExpectSocketError([&] { client.Connect(); }, 10061,
+                                 "Socket Error # 10061\r\nConnection refused.");
   EXPECT_EQ(client.IOHandler(), nullptr);
 }
 
@@ -161,12 +148,7 @@ TEST(TCPClientConnect, GivesUpAtTheTimeLimitWhenNobodyAnswers) {
   client.SetHost("127.0.0.1");
   client.SetPort(silent.Port());
   client.SetConnectTimeout(300);
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdConnectTimeout& e) {
-    EXPECT_EQ(e.Message(), "Connect timed out.");
-  }
+  testsupport::ExpectRaises<EIdConnectTimeout>([&] { client.Connect(); }, "Connect timed out.");
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(client.IOHandler(), nullptr);
 }
@@ -189,12 +171,7 @@ TEST(TCPClientConnect, ASecondConnectIsRefusedWhileConnected) {
   client.SetHost("127.0.0.1");
   client.SetPort(server.Port());
   client.Connect();
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdAlreadyConnected& e) {
-    EXPECT_EQ(e.Message(), "Already connected.");
-  }
+  testsupport::ExpectRaises<EIdAlreadyConnected>([&] { client.Connect(); }, "Already connected.");
   server.Release();
 }
 
@@ -290,11 +267,7 @@ TEST(TCPClientPeerClose, QueuedBytesKeepTheConnectionUntilReadOut) {
   EXPECT_EQ(bytes, "0123");
   // Whether or not the close has been seen yet, six bytes keep the connection alive.
   EXPECT_TRUE(client.Connected());
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdAlreadyConnected&) {
-  }
+  testsupport::ExpectRaises<EIdAlreadyConnected>([&] { client.Connect(); }, "Already connected.");
   io.ReadBytes(bytes, 6, false);
   EXPECT_EQ(bytes.left(6), "456789");
   EXPECT_FALSE(client.Connected());
@@ -407,12 +380,9 @@ TEST(TCPClientIntercept, TheConnectionsInterceptSeesConnectAndTheBytes) {
   TIdIOHandlerStack other;
   TIdConnectionIntercept different;
   other.SetIntercept(&different);
-  try {
-    client.SetIOHandler(&other);
-    FAIL();
-  } catch (const EIdException& e) {
-    EXPECT_EQ(e.Message(), "The IOHandler already has a different Intercept assigned");
-  }
+  testsupport::ExpectRaises<EIdException>(
+      [&] { client.SetIOHandler(&other); },
+      "The IOHandler already has a different Intercept assigned");
 }
 
 TEST(TCPClientLife, AHandlerDestroyedElsewhereIsForgotten) {

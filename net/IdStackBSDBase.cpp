@@ -92,15 +92,15 @@ void TIdStackBSDBase::Disconnect(TIdStackSocketHandle socket) noexcept {
   WSCloseSocket(socket);
 }
 
-void TIdStackBSDBase::DecodeAddress(const sockaddr_storage& address, QString& ip, uint16_t& port,
+void TIdStackBSDBase::DecodeAddress(const sockaddr* address, QString& ip, uint16_t& port,
                                     TIdIPVersion& version) {
-  if (address.ss_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
+  if (address->sa_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(address);
     ip = AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in->sin_addr), 4));
     port = ntohs(in->sin_port);
     version = Id_IPv4;
-  } else if (address.ss_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
+  } else if (address->sa_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(address);
     ip = AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in6->sin6_addr), 16));
     port = ntohs(in6->sin6_port);
     version = Id_IPv6;
@@ -114,7 +114,7 @@ void TIdStackBSDBase::GetSocketName(TIdStackSocketHandle socket, QString& ip, ui
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   CheckSocketResult(WSGetSockName(socket, reinterpret_cast<sockaddr*>(&address), &length));
-  DecodeAddress(address, ip, port, version);
+  DecodeAddress(reinterpret_cast<const sockaddr*>(&address), ip, port, version);
 }
 
 void TIdStackBSDBase::GetPeerName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,
@@ -122,7 +122,7 @@ void TIdStackBSDBase::GetPeerName(TIdStackSocketHandle socket, QString& ip, uint
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   CheckSocketResult(WSGetPeerName(socket, reinterpret_cast<sockaddr*>(&address), &length));
-  DecodeAddress(address, ip, port, version);
+  DecodeAddress(reinterpret_cast<const sockaddr*>(&address), ip, port, version);
 }
 
 void TIdStackBSDBase::SetSocketOption(TIdStackSocketHandle socket, int level, int option,

@@ -49,8 +49,9 @@ protected:
   virtual int WSGetSockOpt(TIdStackSocketHandle socket, int level, int option, void* value,
                            socklen_t* length) = 0;
 
-private:
-  // Splits a socket address record into text, port and version.
-  static void DecodeAddress(const sockaddr_storage& address, QString& ip, uint16_t& port,
+protected:
+  // Splits a socket address record (IPv4 or IPv6) into text, port and version. Raises
+  // EIdIPVersionUnsupported for another family.
+  static void DecodeAddress(const sockaddr* address, QString& ip, uint16_t& port,
                             TIdIPVersion& version);
 };

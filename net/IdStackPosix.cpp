@@ -190,13 +190,11 @@ QString TIdStackPosix::LookupHost(const QString& host, TIdIPVersion version) {
   const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> results(found, &freeaddrinfo);
   if (result != 0)
     RaiseForSocketError(AddrInfoErrorToSocketError(result, errnum));
-  const sockaddr* address = results->ai_addr;
-  if (address->sa_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(address);
-    return AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in6->sin6_addr), 16));
-  }
-  const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-  return AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in->sin_addr), 4));
+  QString address;
+  uint16_t port;
+  TIdIPVersion family;
+  DecodeAddress(results->ai_addr, address, port, family);
+  return address;
 }
 
 int32_t TIdStackPosix::LastError() const {

@@ -3,6 +3,20 @@
 #include "net/IdIOHandlerStack.h"
 #include "net/IdResourceStrings.h"
 
+#include <functional>
+
+namespace {
+
+// Keeps a setting on the client and hands it to the current handler, when there is one.
+template <typename Field, typename Handler, typename Setter>
+void KeepAndPass(Field& field, const Field& value, Handler* handler, Setter set) {
+  field = value;
+  if (handler)
+    std::invoke(set, handler, value);
+}
+
+} // namespace
+
 TIdTCPClientCustom::TIdTCPClientCustom(QObject* owner) : TIdTCPConnection(owner) {}
 
 void TIdTCPClientCustom::Connect() {
@@ -63,21 +77,15 @@ void TIdTCPClientCustom::SetIOHandler(TIdIOHandler* handler) {
 }
 
 void TIdTCPClientCustom::SetHost(const QString& host) {
-  host_ = host;
-  if (IOHandler())
-    IOHandler()->SetHost(host);
+  KeepAndPass(host_, host, IOHandler(), &TIdIOHandler::SetHost);
 }
 
 void TIdTCPClientCustom::SetPort(uint16_t port) {
-  port_ = port;
-  if (IOHandler())
-    IOHandler()->SetPort(port);
+  KeepAndPass(port_, port, IOHandler(), &TIdIOHandler::SetPort);
 }
 
 void TIdTCPClientCustom::SetConnectTimeout(int32_t timeout) {
-  connectTimeout_ = timeout;
-  if (IOHandler())
-    IOHandler()->SetConnectTimeout(timeout);
+  KeepAndPass(connectTimeout_, timeout, IOHandler(), &TIdIOHandler::SetConnectTimeout);
 }
 
 int32_t TIdTCPClientCustom::ReadTimeout() const {
@@ -85,27 +93,19 @@ int32_t TIdTCPClientCustom::ReadTimeout() const {
 }
 
 void TIdTCPClientCustom::SetReadTimeout(int32_t timeout) {
-  readTimeout_ = timeout;
-  if (IOHandler())
-    IOHandler()->SetReadTimeout(timeout);
+  KeepAndPass(readTimeout_, timeout, IOHandler(), &TIdIOHandler::SetReadTimeout);
 }
 
 void TIdTCPClientCustom::SetBoundIP(const QString& ip) {
-  boundIP_ = ip;
-  if (SocketHandler())
-    SocketHandler()->SetBoundIP(ip);
+  KeepAndPass(boundIP_, ip, SocketHandler(), &TIdIOHandlerSocket::SetBoundIP);
 }
 
 void TIdTCPClientCustom::SetBoundPort(uint16_t port) {
-  boundPort_ = port;
-  if (SocketHandler())
-    SocketHandler()->SetBoundPort(port);
+  KeepAndPass(boundPort_, port, SocketHandler(), &TIdIOHandlerSocket::SetBoundPort);
 }
 
 void TIdTCPClientCustom::SetIPVersion(TIdIPVersion version) {
-  ipVersion_ = version;
-  if (SocketHandler())
-    SocketHandler()->SetIPVersion(version);
+  KeepAndPass(ipVersion_, version, SocketHandler(), &TIdIOHandlerSocket::SetIPVersion);
 }
 
 TIdReuseSocket TIdTCPClientCustom::ReuseSocket() const {
@@ -113,7 +113,5 @@ TIdReuseSocket TIdTCPClientCustom::ReuseSocket() const {
 }
 
 void TIdTCPClientCustom::SetReuseSocket(TIdReuseSocket reuse) {
-  reuseSocket_ = reuse;
-  if (SocketHandler())
-    SocketHandler()->SetReuseSocket(reuse);
+  KeepAndPass(reuseSocket_, reuse, SocketHandler(), &TIdIOHandlerSocket::SetReuseSocket);
 }

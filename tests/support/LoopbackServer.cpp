@@ -179,7 +179,7 @@ bool LoopbackPeer::WaitForRelease() {
 
 LoopbackServer::LoopbackServer(Script script, Family family, std::chrono::milliseconds readLimit)
     : script_(std::move(script)), family_(family), readLimit_(readLimit) {
-  listener_ = ListenOnLoopback(family, 64, port_);
+  listener_ = ListenOnLoopback(family, SOMAXCONN, port_);
   wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_ < 0) {
     ::close(listener_);
@@ -252,8 +252,8 @@ void LoopbackServer::Stop() {
   [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
   acceptor_.join();
   // The acceptor has ended, so the list of script threads no longer changes.
-  for (std::thread& script : scripts_)
-    script.join();
+  for (RunningScript& script : scripts_)
+    script.thread.join();
 }
 
 short LoopbackServer::WaitFor(int fd, short events, Clock::time_point deadline) const {
@@ -286,11 +286,25 @@ void LoopbackServer::AcceptLoop() {
       connections_.emplace_back();
       changed_.notify_all();
     }
-    scripts_.emplace_back([this, socket, index] { RunScript(socket, index); });
+    ReapFinishedScripts();
+    RunningScript& script = scripts_.emplace_back();
+    script.thread =
+        std::thread([this, socket, index, &script] { RunScript(socket, index, script.done); });
   }
 }
 
-void LoopbackServer::RunScript(int socket, int index) {
+void LoopbackServer::ReapFinishedScripts() {
+  for (auto it = scripts_.begin(); it != scripts_.end();) {
+    if (it->done) {
+      it->thread.join();
+      it = scripts_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void LoopbackServer::RunScript(int socket, int index, std::atomic<bool>& done) {
   {
     LoopbackPeer peer(*this, socket, index);
     try {
@@ -300,9 +314,12 @@ void LoopbackServer::RunScript(int socket, int index) {
       ADD_FAILURE() << "loopback script " << index << " failed: " << e.what();
     }
   }
-  std::lock_guard lock(lock_);
-  ++finished_;
-  changed_.notify_all();
+  {
+    std::lock_guard lock(lock_);
+    ++finished_;
+    changed_.notify_all();
+  }
+  done = true;
 }
 
 // --- NeverAcceptingListener -----------------------------------------------------------------

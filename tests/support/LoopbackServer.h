@@ -26,10 +26,12 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -134,9 +136,16 @@ private:
   struct Connection {
     QByteArray received;
   };
+  // A script's thread; done is set as the thread's last act, so joining it then is immediate.
+  struct RunningScript {
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
 
   void AcceptLoop();
-  void RunScript(int socket, int index);
+  void RunScript(int socket, int index, std::atomic<bool>& done);
+  // Joins the scripts that have returned, so that a long run of connections keeps no threads.
+  void ReapFinishedScripts();
   // Waits until fd is ready for events, the deadline passes or the server stops. Returns the
   // poll events of fd, 0 on deadline or stop.
   short WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) const;
@@ -155,7 +164,7 @@ private:
   int finished_ = 0;
   bool released_ = false;
   bool stopping_ = false;
-  std::vector<std::thread> scripts_;
+  std::list<RunningScript> scripts_; // touched by the acceptor only, until it has ended
   std::thread acceptor_;
 };
 

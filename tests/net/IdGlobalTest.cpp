@@ -1,5 +1,5 @@
-#include "net/IdException.h"
 #include "net/IdGlobal.h"
+#include "net/IdException.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,8 @@ class TextToInt32Test : public testing::TestWithParam<IntCase> {};
 
 TEST_P(TextToInt32Test, ConvertsOrRefuses) {
   const IntCase& c = GetParam();
-  EXPECT_EQ(TextToInt32(QStringView(c.text)), c.expected) << QString::fromUtf16(c.text).toStdString();
+  EXPECT_EQ(TextToInt32(QStringView(c.text)), c.expected)
+      << QString::fromUtf16(c.text).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -73,7 +74,10 @@ TEST(DecodeBytes, DecodesLenientlyAndKeepsTheByteOrderMark) {
   EXPECT_EQ(DecodeBytes("\xc3\xa9", -1, ekUTF8), QStringLiteral("\u00e9"));
   EXPECT_EQ(DecodeBytes("\xc3\xa9", -1, ek8Bit), QStringLiteral("\u00c3\u00a9"));
   EXPECT_EQ(DecodeBytes("\xef\xbb\xbfx", -1, ekUTF8), QStringLiteral("\ufeffx"));
-  EXPECT_EQ(DecodeBytes("a\xff" "b", -1, ekUTF8), QStringLiteral("a\ufffdb"));
+  EXPECT_EQ(DecodeBytes("a\xff"
+                        "b",
+                        -1, ekUTF8),
+            QStringLiteral("a\ufffdb"));
   EXPECT_EQ(DecodeBytes(QByteArrayView("a\0b", 3), -1, ek8Bit), QStringView(u"a\0b", 3).toString());
   EXPECT_EQ(DecodeBytes("abcdef", 3, ek8Bit), u"abc");
   EXPECT_EQ(DecodeBytes("abc", 0, ekUTF8), u"");

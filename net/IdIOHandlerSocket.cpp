@@ -1,0 +1,82 @@
+#include "net/IdIOHandlerSocket.h"
+
+#include "net/IdResourceStrings.h"
+
+TIdIOHandlerSocket::TIdIOHandlerSocket(QObject* owner) : TIdIOHandler(owner) {}
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+  try {
+    TIdIOHandlerSocket::Close();
+  } catch (...) {
+    // A failing intercept hook must not escape a destructor; the socket is closed regardless.
+  }
+}
+
+void TIdIOHandlerSocket::SetUseNagle(bool use) {
+  if (use == useNagle_)
+    return;
+  useNagle_ = use;
+  if (SourceAvailable())
+    binding_->SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, use ? 0 : 1);
+}
+
+TIdSocketHandle& TIdIOHandlerSocket::RequireBinding() const {
+  if (!binding_)
+    throw EIdNotConnected(RSNotConnected());
+  return *binding_;
+}
+
+void TIdIOHandlerSocket::Open() {
+  TIdIOHandler::Open();
+  if (binding_)
+    binding_->Reset(true);
+  else
+    binding_ = std::make_unique<TIdSocketHandle>();
+  binding_->SetClientPortMin(boundPortLow_);
+  binding_->SetClientPortMax(boundPortHigh_);
+  if (!Host().isEmpty() && Port() > 0)
+    ConnectSocket();
+}
+
+void TIdIOHandlerSocket::ConnectSocket() {
+  TIdSocketHandle& binding = RequireBinding();
+  if (OnBeforeBind)
+    OnBeforeBind(this);
+  binding.SetIPVersion(ipVersion_);
+  binding.Allocate(Id_SOCK_STREAM, 0);
+  if (OnSocketAllocated)
+    OnSocketAllocated(this);
+  if (!boundIP_.isEmpty())
+    binding.SetIP(boundIP_);
+  binding.SetPort(boundPort_);
+  binding.SetClientPortMin(boundPortLow_);
+  binding.SetClientPortMax(boundPortHigh_);
+  if (reuseSocket_ == rsTrue)
+    binding.SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, 1);
+  binding.Bind();
+  binding.SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
+  if (OnAfterBind)
+    OnAfterBind(this);
+}
+
+void TIdIOHandlerSocket::Close() {
+  if (binding_)
+    binding_->Close();
+  TIdIOHandler::Close();
+}
+
+bool TIdIOHandlerSocket::SourceAvailable() const {
+  return binding_ && binding_->HandleAllocated();
+}
+
+bool TIdIOHandlerSocket::Readable(int32_t timeout) {
+  return RequireBinding().IsReadable(timeout);
+}
+
+int32_t TIdIOHandlerSocket::ReceiveChunk(QByteArray& buffer) {
+  return RequireBinding().Receive(buffer);
+}
+
+int32_t TIdIOHandlerSocket::SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) {
+  return RequireBinding().Send(bytes, offset, length);
+}

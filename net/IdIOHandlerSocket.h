@@ -1,0 +1,84 @@
+#pragma once
+
+// The I/O handler over one socket: it owns the socket handle (Binding), allocates and binds the
+// socket on Open, and gives the abstract handler readability, chunk receive and chunk send.
+// Resolving and connecting are the stack handler's (TIdIOHandlerStack).
+
+#include "net/IdIOHandler.h"
+#include "net/IdSocketHandle.h"
+
+#include <memory>
+
+// Whether a client socket asks for SO_REUSEADDR: only rsTrue sets it.
+enum TIdReuseSocket : uint8_t { rsOSDependent, rsTrue, rsFalse };
+
+class TIdIOHandlerSocket : public TIdIOHandler {
+public:
+  // No socket yet; the Binding is made by the first Open. owner (may be null) frees it.
+  explicit TIdIOHandlerSocket(QObject* owner = nullptr);
+  // Closes the socket (and runs Close) first; never raises.
+  ~TIdIOHandlerSocket() override;
+
+  // --- Settings, applied when the socket is made ----------------------------------------------
+  // Local address to bind (empty = any) and port (0 = any, or the range below).
+  QString BoundIP() const { return boundIP_; }
+  void SetBoundIP(const QString& ip) { boundIP_ = ip; }
+  uint16_t BoundPort() const noexcept { return boundPort_; }
+  void SetBoundPort(uint16_t port) noexcept { boundPort_ = port; }
+  // A local port range tried from high to low when BoundPort is 0 (0 = no range).
+  uint16_t BoundPortLow() const noexcept { return boundPortLow_; }
+  void SetBoundPortLow(uint16_t port) noexcept { boundPortLow_ = port; }
+  uint16_t BoundPortHigh() const noexcept { return boundPortHigh_; }
+  void SetBoundPortHigh(uint16_t port) noexcept { boundPortHigh_ = port; }
+  TIdIPVersion IPVersion() const noexcept { return ipVersion_; }
+  void SetIPVersion(TIdIPVersion version) noexcept { ipVersion_ = version; }
+  TIdReuseSocket ReuseSocket() const noexcept { return reuseSocket_; }
+  void SetReuseSocket(TIdReuseSocket reuse) noexcept { reuseSocket_ = reuse; }
+  // Nagle's algorithm on (default) or off (TCP_NODELAY); a change reaches an open socket at
+  // once (raises EIdSocketError when the system refuses it).
+  bool UseNagle() const noexcept { return useNagle_; }
+  void SetUseNagle(bool use);
+
+  // Around making the socket: before allocation, right after it, after binding.
+  TNotifyEvent OnBeforeBind;
+  TNotifyEvent OnSocketAllocated;
+  TNotifyEvent OnAfterBind;
+
+  // The socket handle, or null before the first Open. Owned by the handler.
+  TIdSocketHandle* Binding() noexcept { return binding_.get(); }
+  const TIdSocketHandle* Binding() const noexcept { return binding_.get(); }
+
+  // --- The abstract handler's operations ------------------------------------------------------
+  // Base Open, then a fresh (or reset) Binding with the port range; with a Host and a Port
+  // above 0, ConnectSocket. Raises what ConnectSocket raises.
+  void Open() override;
+  // Closes the socket, then the base Close.
+  void Close() override;
+  // A Binding with an allocated socket.
+  bool SourceAvailable() const override;
+  // Binding()->IsReadable: raises EIdConnClosedGracefully when the socket is closed.
+  bool Readable(int32_t timeout) override;
+  // One receive / one send on the socket; raise EIdSocketError on a failure, EIdNotConnected
+  // when there is no Binding.
+  int32_t ReceiveChunk(QByteArray& buffer) override;
+  int32_t SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) override;
+
+protected:
+  // Makes the socket: OnBeforeBind, allocation of an IPVersion() stream socket,
+  // OnSocketAllocated, binding (BoundIP, BoundPort or the range; SO_REUSEADDR for rsTrue),
+  // TCP_NODELAY by UseNagle, OnAfterBind. Subclasses extend it to connect. Raises the bind
+  // failures of TIdSocketHandle::Bind and EIdSocketError.
+  virtual void ConnectSocket();
+  // The Binding; raises EIdNotConnected "Not Connected" before the first Open.
+  TIdSocketHandle& RequireBinding() const;
+
+private:
+  QString boundIP_;
+  uint16_t boundPort_ = 0;
+  uint16_t boundPortLow_ = 0;
+  uint16_t boundPortHigh_ = 0;
+  TIdIPVersion ipVersion_ = Id_IPv4;
+  TIdReuseSocket reuseSocket_ = rsOSDependent;
+  bool useNagle_ = true;
+  std::unique_ptr<TIdSocketHandle> binding_;
+};

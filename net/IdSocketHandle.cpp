@@ -1,0 +1,177 @@
+#include "net/IdSocketHandle.h"
+
+#include "net/IdResourceStrings.h"
+
+TIdSocketHandle::TIdSocketHandle() : readableSet_(TIdSocketList::CreateSocketList()) {}
+
+TIdSocketHandle::~TIdSocketHandle() {
+  Close();
+}
+
+void TIdSocketHandle::SetHandle(TIdStackSocketHandle socket) {
+  const TIdStackSocketHandle old = handle_.exchange(socket);
+  if (old != Id_INVALID_SOCKET)
+    readableSet_->Remove(old);
+  if (socket != Id_INVALID_SOCKET)
+    readableSet_->Add(socket);
+}
+
+void TIdSocketHandle::Allocate(int type, int protocol) {
+  Close();
+  SetHandle(stack_->CreateSocketHandle(type, protocol, ipVersion_, useOverlapped_));
+}
+
+void TIdSocketHandle::Close() {
+  std::lock_guard lock(connectionLock_);
+  const TIdStackSocketHandle socket = Handle();
+  if (socket == Id_INVALID_SOCKET)
+    return;
+  SetHandle(Id_INVALID_SOCKET);
+  if (connecting_) {
+    closeDeferred_ = true;
+    abort_->Raise();
+  } else {
+    stack_->Disconnect(socket);
+  }
+}
+
+void TIdSocketHandle::Reset(bool resetLocal) {
+  Close();
+  remoteIP_.clear();
+  remotePort_ = 0;
+  if (resetLocal) {
+    ip_.clear();
+    port_ = 0;
+  }
+  ipVersion_ = Id_IPv4;
+}
+
+void TIdSocketHandle::Bind() {
+  if (port_ != 0 || clientPortMin_ == 0 || clientPortMax_ == 0) {
+    if (!TryBind())
+      throw EIdCouldNotBindSocket(RSCouldNotBindSocket());
+  } else if (clientPortMax_ < clientPortMin_) {
+    throw EIdInvalidPortRange(RSInvalidPortRange().arg(clientPortMin_).arg(clientPortMax_));
+  } else if (!BindInPortRange(clientPortMin_, clientPortMax_)) {
+    throw EIdCanNotBindPortInRange(RSCannotBindRange().arg(clientPortMin_).arg(clientPortMax_));
+  }
+}
+
+bool TIdSocketHandle::TryBind() {
+  try {
+    stack_->Bind(Handle(), ip_, port_, ipVersion_);
+    RefreshLocalBinding();
+    return true;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+bool TIdSocketHandle::BindInPortRange(uint16_t min, uint16_t max) {
+  for (uint32_t port = max; port >= min && port > 0; --port) {
+    port_ = uint16_t(port);
+    if (TryBind())
+      return true;
+  }
+  return false;
+}
+
+void TIdSocketHandle::Connect() {
+  TIdStackSocketHandle socket;
+  {
+    std::lock_guard lock(connectionLock_);
+    socket = Handle();
+    if (socket == Id_INVALID_SOCKET)
+      stack_->RaiseForSocketError(Id_WSAENOTSOCK);
+    if (!abort_)
+      abort_ = std::make_unique<TIdConnectAbort>();
+    abort_->Reset();
+    connecting_ = true;
+  }
+  try {
+    stack_->Connect(socket, remoteIP_, remotePort_, ipVersion_, abort_.get());
+  } catch (...) {
+    EndConnect(socket, false);
+    throw;
+  }
+  EndConnect(socket, true);
+}
+
+void TIdSocketHandle::EndConnect(TIdStackSocketHandle socket, bool connected) {
+  std::lock_guard lock(connectionLock_);
+  connecting_ = false;
+  if (closeDeferred_) {
+    closeDeferred_ = false;
+    stack_->Disconnect(socket);
+  } else if (connected && HandleAllocated()) {
+    RefreshLocalBinding();
+    RefreshPeerBinding();
+  }
+}
+
+int32_t TIdSocketHandle::Send(const QByteArray& buffer, int32_t offset, int32_t length) {
+  return stack_->Send(Handle(), buffer, offset, length);
+}
+
+int32_t TIdSocketHandle::Receive(QByteArray& buffer) {
+  return stack_->Receive(Handle(), buffer);
+}
+
+bool TIdSocketHandle::IsReadable(int32_t timeout) {
+  if (!HandleAllocated())
+    throw EIdConnClosedGracefully(RSConnectionClosedGracefully());
+  return readableSet_->SelectRead(timeout == -1 ? -2 : timeout);
+}
+
+void TIdSocketHandle::SetSockOpt(int level, int option, int32_t value) {
+  stack_->SetSocketOption(Handle(), level, option, value);
+}
+
+int32_t TIdSocketHandle::GetSockOpt(int level, int option) const {
+  return stack_->GetSocketOption(Handle(), level, option);
+}
+
+void TIdSocketHandle::RefreshLocalBinding() {
+  stack_->GetSocketName(Handle(), ip_, port_, ipVersion_);
+}
+
+void TIdSocketHandle::RefreshPeerBinding() {
+  TIdIPVersion version;
+  stack_->GetPeerName(Handle(), remoteIP_, remotePort_, version);
+}
+
+void TIdSocketHandle::SetPeer(const QString& ip, uint16_t port, TIdIPVersion version) {
+  remoteIP_ = ip;
+  remotePort_ = port;
+  SetIPVersion(version);
+}
+
+void TIdSocketHandle::SetBinding(const QString& ip, uint16_t port, TIdIPVersion version) {
+  ip_ = ip;
+  port_ = port;
+  SetIPVersion(version);
+}
+
+void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
+  ip_ = source.ip_;
+  port_ = source.port_;
+  remoteIP_ = source.remoteIP_;
+  remotePort_ = source.remotePort_;
+  SetIPVersion(source.ipVersion_);
+}
+
+void TIdSocketHandle::SetIPVersion(TIdIPVersion version) {
+  if (version == ipVersion_)
+    return;
+  if (HandleAllocated())
+    throw EIdCannotSetIPVersionWhenConnected(RSCannotSetIPVersionWhenConnected());
+  ipVersion_ = version;
+}
+
+void TIdSocketHandle::SetBroadcastEnabled(bool enabled) {
+  if (enabled == broadcastEnabled_)
+    return;
+  broadcastEnabled_ = enabled;
+  if (HandleAllocated())
+    SetSockOpt(Id_SOL_SOCKET, Id_SO_BROADCAST, enabled ? 1 : 0);
+}

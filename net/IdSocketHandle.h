@@ -1,0 +1,129 @@
+#pragma once
+
+// One socket together with its local and remote address: what an I/O handler holds. The
+// handle owns its socket (closed on destruction), its readability set and its connection lock.
+
+#include "net/IdSocketList.h"
+#include "net/IdStack.h"
+
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+// Failures of binding and configuring a socket handle.
+MARQUELO_DECLARE_EXCEPTION(EIdSocketHandleError, EIdException)
+// "Could not bind socket. Address and port are already in use."
+MARQUELO_DECLARE_EXCEPTION(EIdCouldNotBindSocket, EIdSocketHandleError)
+// "Can not bind in port range (min - max)"
+MARQUELO_DECLARE_EXCEPTION(EIdCanNotBindPortInRange, EIdSocketHandleError)
+// "Invalid Port Range (min - max)"
+MARQUELO_DECLARE_EXCEPTION(EIdInvalidPortRange, EIdSocketHandleError)
+// "Cannot change IPVersion when connected"
+MARQUELO_DECLARE_EXCEPTION(EIdCannotSetIPVersionWhenConnected, EIdSocketHandleError)
+
+class TIdSocketHandle {
+public:
+  // Holds the socket stack until destruction (raises what AcquireStack raises). No socket yet.
+  TIdSocketHandle();
+  // Closes the socket first.
+  ~TIdSocketHandle();
+  TIdSocketHandle(const TIdSocketHandle&) = delete;
+  TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
+
+  // --- Life -------------------------------------------------------------------------------
+  // Closes any open socket, then creates one of IPVersion(). Raises EIdSocketError.
+  void Allocate(int type = Id_SOCK_STREAM, int protocol = 0);
+  // Shuts the sending side down and closes the socket; nothing without one. Safe to call from
+  // another thread while Connect() runs there: the pending connect then ends at once (with
+  // EIdNotASocket) and the descriptor is released when it has.
+  void Close();
+  // Close(), then forgets the remote side, and the local side when resetLocal; the IP version
+  // goes back to Id_IPv4.
+  void Reset(bool resetLocal = true);
+  // The socket value, Id_INVALID_SOCKET when there is none.
+  TIdStackSocketHandle Handle() const noexcept { return handle_.load(); }
+  bool HandleAllocated() const noexcept { return Handle() != Id_INVALID_SOCKET; }
+
+  // --- Binding ----------------------------------------------------------------------------
+  // Binds to IP() and Port(). With Port() 0 and a port range (both bounds not 0), tries the
+  // range from ClientPortMax down to ClientPortMin. Raises EIdCouldNotBindSocket (single
+  // try failed), EIdInvalidPortRange (max below min), EIdCanNotBindPortInRange (none free).
+  // Afterwards Port() is the port the system bound.
+  void Bind();
+  // One bind to IP() and Port(); false on any failure. Refreshes the local binding on success.
+  bool TryBind();
+  // Tries each port from max down to min; true at the first that binds.
+  bool BindInPortRange(uint16_t min, uint16_t max);
+
+  // --- Connection -------------------------------------------------------------------------
+  // Connects to RemoteIP() and RemotePort(); blocks until the system's connect ends or Close()
+  // is called on another thread. Then refreshes both bindings if the socket is still open.
+  // Raises EIdSocketError (EIdNotASocket when there is no socket or it was closed meanwhile).
+  void Connect();
+  // One send of the bytes from offset (length -1 = to the end); returns the count sent.
+  int32_t Send(const QByteArray& buffer, int32_t offset = 0, int32_t length = -1);
+  // One receive into the whole of buffer; returns the count, 0 when the peer has closed.
+  int32_t Receive(QByteArray& buffer);
+  // Waits up to timeout ms (-1 or -2: no limit, 0: poll) until data or the peer's close can be
+  // read. Raises EIdConnClosedGracefully when the handle has no socket.
+  bool IsReadable(int32_t timeout);
+  // Sets a socket option on the open socket. Raises EIdSocketError.
+  void SetSockOpt(int level, int option, int32_t value);
+  int32_t GetSockOpt(int level, int option) const;
+
+  // Reads the local (peer) address of the open socket into IP()/Port()/IPVersion()
+  // (RemoteIP()/RemotePort()). Raises EIdSocketError.
+  void RefreshLocalBinding();
+  void RefreshPeerBinding();
+  void SetPeer(const QString& ip, uint16_t port, TIdIPVersion version);
+  void SetBinding(const QString& ip, uint16_t port, TIdIPVersion version);
+  // Copies local IP and port, remote IP and port and the IP version from source.
+  void Assign(const TIdSocketHandle& source);
+
+  // --- Settings ---------------------------------------------------------------------------
+  QString IP() const { return ip_; }
+  void SetIP(const QString& ip) { ip_ = ip; }
+  uint16_t Port() const noexcept { return port_; }
+  void SetPort(uint16_t port) noexcept { port_ = port; }
+  QString RemoteIP() const { return remoteIP_; }
+  uint16_t RemotePort() const noexcept { return remotePort_; }
+  uint16_t ClientPortMin() const noexcept { return clientPortMin_; }
+  uint16_t ClientPortMax() const noexcept { return clientPortMax_; }
+  void SetClientPortMin(uint16_t port) noexcept { clientPortMin_ = port; }
+  void SetClientPortMax(uint16_t port) noexcept { clientPortMax_ = port; }
+  TIdIPVersion IPVersion() const noexcept { return ipVersion_; }
+  // Raises EIdCannotSetIPVersionWhenConnected for a different version while a socket is open.
+  void SetIPVersion(TIdIPVersion version);
+  bool BroadcastEnabled() const noexcept { return broadcastEnabled_; }
+  // Applies SO_BROADCAST to an open socket when the value changes.
+  void SetBroadcastEnabled(bool enabled);
+  bool UseOverlapped() const noexcept { return useOverlapped_; }
+  void SetUseOverlapped(bool use) noexcept { useOverlapped_ = use; }
+
+private:
+  // Sets the socket value and keeps the readability set holding exactly it.
+  void SetHandle(TIdStackSocketHandle socket);
+  // Ends a connect under the connection lock: releases a descriptor whose close came in
+  // meanwhile, or refreshes the bindings of a socket that got connected.
+  void EndConnect(TIdStackSocketHandle socket, bool connected);
+
+  TIdStackHold stack_;
+  uint16_t clientPortMin_ = 0;
+  uint16_t clientPortMax_ = 0;
+  std::atomic<TIdStackSocketHandle> handle_{Id_INVALID_SOCKET};
+  QString ip_;
+  QString remoteIP_;
+  uint16_t port_ = 0;
+  uint16_t remotePort_ = 0;
+  std::unique_ptr<TIdSocketList> readableSet_;
+  bool useOverlapped_ = false;
+  TIdIPVersion ipVersion_ = Id_IPv4;
+  std::mutex connectionLock_;
+  bool broadcastEnabled_ = false;
+  // While Connect() runs: a Close() on another thread raises the abort and leaves the
+  // descriptor to Connect() to release, so its number cannot be reused under the connect.
+  std::unique_ptr<TIdConnectAbort> abort_;
+  bool connecting_ = false;
+  bool closeDeferred_ = false;
+};

@@ -1,0 +1,117 @@
+#include "net/IdTCPClient.h"
+
+#include "net/IdIOHandlerStack.h"
+#include "net/IdResourceStrings.h"
+
+#include <functional>
+
+namespace {
+
+// Keeps a setting on the client and hands it to the current handler, when there is one.
+template <typename Field, typename Handler, typename Setter>
+void KeepAndPass(Field& field, const Field& value, Handler* handler, Setter set) {
+  field = value;
+  if (handler)
+    std::invoke(set, handler, value);
+}
+
+} // namespace
+
+TIdTCPClientCustom::TIdTCPClientCustom(QObject* owner) : TIdTCPConnection(owner) {}
+
+void TIdTCPClientCustom::Connect() {
+  if (Connected())
+    throw EIdAlreadyConnected(RSAlreadyConnected());
+  if (host_.isEmpty())
+    throw EIdHostRequired(QString());
+  if (port_ == 0)
+    throw EIdPortRequired(QString());
+  if (!IOHandler()) {
+    auto* handler = new TIdIOHandlerStack(this);
+    SetIOHandler(handler);
+    handler->OnStatus = OnStatus;
+    SetOwnsIOHandler(true);
+  }
+  try {
+    CopySettingsTo(*IOHandler());
+    IOHandler()->Open();
+    if (TIdConnectionIntercept* intercept = IOHandler()->Intercept())
+      intercept->Connect(this);
+    ReportStatus(hsConnected);
+    if (OnConnected)
+      OnConnected(this);
+  } catch (...) {
+    try {
+      IOHandler()->Close();
+    } catch (...) {
+      // The connect's own failure is the one to report.
+    }
+    if (OwnsIOHandler())
+      SetIOHandler(nullptr);
+    throw;
+  }
+}
+
+void TIdTCPClientCustom::CopySettingsTo(TIdIOHandler& handler) {
+  handler.SetPort(port_);
+  handler.SetHost(host_);
+  handler.SetConnectTimeout(connectTimeout_);
+  handler.SetReadTimeout(readTimeout_);
+  if (auto* socket = dynamic_cast<TIdIOHandlerSocket*>(&handler)) {
+    socket->SetBoundIP(boundIP_);
+    socket->SetBoundPort(boundPort_);
+    socket->SetBoundPortLow(boundPortLow_);
+    socket->SetBoundPortHigh(boundPortHigh_);
+    socket->SetIPVersion(ipVersion_);
+    socket->SetReuseSocket(reuseSocket_);
+    socket->OnBeforeBind = OnBeforeBind;
+    socket->OnAfterBind = OnAfterBind;
+    socket->OnSocketAllocated = OnSocketAllocated;
+  }
+}
+
+void TIdTCPClientCustom::SetIOHandler(TIdIOHandler* handler) {
+  TIdTCPConnection::SetIOHandler(handler);
+  if (handler)
+    CopySettingsTo(*handler);
+}
+
+void TIdTCPClientCustom::SetHost(const QString& host) {
+  KeepAndPass(host_, host, IOHandler(), &TIdIOHandler::SetHost);
+}
+
+void TIdTCPClientCustom::SetPort(uint16_t port) {
+  KeepAndPass(port_, port, IOHandler(), &TIdIOHandler::SetPort);
+}
+
+void TIdTCPClientCustom::SetConnectTimeout(int32_t timeout) {
+  KeepAndPass(connectTimeout_, timeout, IOHandler(), &TIdIOHandler::SetConnectTimeout);
+}
+
+int32_t TIdTCPClientCustom::ReadTimeout() const {
+  return IOHandler() ? IOHandler()->ReadTimeout() : readTimeout_;
+}
+
+void TIdTCPClientCustom::SetReadTimeout(int32_t timeout) {
+  KeepAndPass(readTimeout_, timeout, IOHandler(), &TIdIOHandler::SetReadTimeout);
+}
+
+void TIdTCPClientCustom::SetBoundIP(const QString& ip) {
+  KeepAndPass(boundIP_, ip, SocketHandler(), &TIdIOHandlerSocket::SetBoundIP);
+}
+
+void TIdTCPClientCustom::SetBoundPort(uint16_t port) {
+  KeepAndPass(boundPort_, port, SocketHandler(), &TIdIOHandlerSocket::SetBoundPort);
+}
+
+void TIdTCPClientCustom::SetIPVersion(TIdIPVersion version) {
+  KeepAndPass(ipVersion_, version, SocketHandler(), &TIdIOHandlerSocket::SetIPVersion);
+}
+
+TIdReuseSocket TIdTCPClientCustom::ReuseSocket() const {
+  return SocketHandler() ? SocketHandler()->ReuseSocket() : reuseSocket_;
+}
+
+void TIdTCPClientCustom::SetReuseSocket(TIdReuseSocket reuse) {
+  KeepAndPass(reuseSocket_, reuse, SocketHandler(), &TIdIOHandlerSocket::SetReuseSocket);
+}

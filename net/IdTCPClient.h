@@ -1,0 +1,83 @@
+#pragma once
+
+// The TCP client: connection settings (host, port, IP version, local binding, time limits),
+// the connect sequence with its status reports, and a stack handler made on demand.
+
+#include "net/IdIOHandlerSocket.h"
+#include "net/IdTCPConnection.h"
+
+// Connect on a connected client: "Already connected.".
+MARQUELO_DECLARE_EXCEPTION(EIdAlreadyConnected, EIdException)
+// Connect without a host / a port (empty messages).
+MARQUELO_DECLARE_EXCEPTION(EIdHostRequired, EIdException)
+MARQUELO_DECLARE_EXCEPTION(EIdPortRequired, EIdException)
+
+class TIdTCPClientCustom : public TIdTCPConnection {
+public:
+  explicit TIdTCPClientCustom(QObject* owner = nullptr);
+
+  // Connects to Host:Port. Without a handler makes a TIdIOHandlerStack (owned, with the
+  // client's OnStatus), gives the handler the settings, opens it (resolving and connecting,
+  // blocking up to ConnectTimeout, or as long as the system's connect with 0), runs the
+  // intercept's connect hook, reports hsConnected and fires OnConnected. Raises
+  // EIdAlreadyConnected, EIdHostRequired, EIdPortRequired before doing anything, else what
+  // the handler's Open raises (EIdSocketError, EIdConnectTimeout, bind failures); on any
+  // failure the handler is closed and a handler the client made is freed.
+  void Connect();
+
+  // After a successful Connect.
+  TNotifyEvent OnConnected;
+  // Copied to the socket handler at Connect (see TIdIOHandlerSocket).
+  TNotifyEvent OnBeforeBind;
+  TNotifyEvent OnAfterBind;
+  TNotifyEvent OnSocketAllocated;
+
+  // Settings. Host, Port, ConnectTimeout and ReadTimeout also reach the current handler at
+  // once; BoundIP, BoundPort, IPVersion and ReuseSocket the current socket handler.
+  QString Host() const { return host_; }
+  void SetHost(const QString& host);
+  uint16_t Port() const noexcept { return port_; }
+  void SetPort(uint16_t port);
+  // Connect time limit in ms; 0 (default) connects on the calling thread without limit.
+  int32_t ConnectTimeout() const noexcept { return connectTimeout_; }
+  void SetConnectTimeout(int32_t timeout);
+  // Read time limit in ms (-1 default: none); the handler's value when there is a handler.
+  int32_t ReadTimeout() const;
+  void SetReadTimeout(int32_t timeout);
+  QString BoundIP() const { return boundIP_; }
+  void SetBoundIP(const QString& ip);
+  uint16_t BoundPort() const noexcept { return boundPort_; }
+  void SetBoundPort(uint16_t port);
+  uint16_t BoundPortLow() const noexcept { return boundPortLow_; }
+  void SetBoundPortLow(uint16_t port) noexcept { boundPortLow_ = port; }
+  uint16_t BoundPortHigh() const noexcept { return boundPortHigh_; }
+  void SetBoundPortHigh(uint16_t port) noexcept { boundPortHigh_ = port; }
+  TIdIPVersion IPVersion() const noexcept { return ipVersion_; }
+  void SetIPVersion(TIdIPVersion version);
+  // The socket handler's value when there is one.
+  TIdReuseSocket ReuseSocket() const;
+  void SetReuseSocket(TIdReuseSocket reuse);
+
+  void SetIOHandler(TIdIOHandler* handler) override;
+
+private:
+  // Gives the handler every connection setting (and a socket handler the binding ones).
+  void CopySettingsTo(TIdIOHandler& handler);
+
+  QString host_;
+  uint16_t port_ = 0;
+  int32_t connectTimeout_ = 0;
+  int32_t readTimeout_ = -1;
+  QString boundIP_;
+  uint16_t boundPort_ = 0;
+  uint16_t boundPortLow_ = 0;
+  uint16_t boundPortHigh_ = 0;
+  TIdIPVersion ipVersion_ = Id_IPv4;
+  TIdReuseSocket reuseSocket_ = rsOSDependent;
+};
+
+// The client with every setting in view; what programs use.
+class TIdTCPClient : public TIdTCPClientCustom {
+public:
+  using TIdTCPClientCustom::TIdTCPClientCustom;
+};

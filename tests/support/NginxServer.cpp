@@ -1,0 +1,242 @@
+#include "tests/support/NginxServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kNginx = "/usr/sbin/nginx";
+
+// A port the system considers free right now. nginx binds it a moment later; a lost race shows
+// as "Address already in use" in its log and the caller tries another port.
+uint16_t PickFreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0)
+    throw std::runtime_error("nginx fixture: no socket for picking a port");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  ::close(fd);
+  if (!ok)
+    throw std::runtime_error("nginx fixture: cannot pick a loopback port");
+  return ntohs(address.sin_port);
+}
+
+bool Accepts(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0)
+    return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Waits up to `limit` for the child to end; true when it has ended (and is reaped).
+bool WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid || (done < 0 && errno == ECHILD))
+      return true;
+    if (Clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+QString Config(const QString& dir, uint16_t port, const QString& serverDirectives) {
+  QString user;
+  if (::geteuid() == 0)
+    user = QStringLiteral("user nobody nogroup;\n");
+  return user + QStringLiteral(R"(worker_processes 1;
+pid %1/nginx.pid;
+events { worker_connections 256; }
+http {
+  access_log off;
+  client_body_temp_path %1/temp/body;
+  proxy_temp_path %1/temp/proxy;
+  fastcgi_temp_path %1/temp/fastcgi;
+  uwsgi_temp_path %1/temp/uwsgi;
+  scgi_temp_path %1/temp/scgi;
+  types { text/html html; text/plain txt; image/jpeg jpg; }
+  default_type application/octet-stream;
+  sendfile on;
+  keepalive_timeout 65;
+  server {
+    listen 127.0.0.1:%2;
+    server_name localhost;
+    root %1/www;
+%3
+  }
+}
+)")
+                    .arg(dir)
+                    .arg(port)
+                    .arg(serverDirectives);
+}
+
+} // namespace
+
+bool NginxServer::Available() {
+  return ::access(kNginx, X_OK) == 0;
+}
+
+NginxServer::NginxServer(const QString& serverDirectives) {
+  if (!Available())
+    throw std::runtime_error("nginx fixture: nginx is not installed (scripts/bootstrap)");
+  if (!dir_.isValid())
+    throw std::runtime_error("nginx fixture: no temporary directory");
+  // The workers run as nobody when we are root: they must be able to enter the root.
+  QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                         QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                         QFileDevice::ExeOther);
+  QDir(dir_.path()).mkpath(QStringLiteral("www"));
+  QDir(dir_.path()).mkpath(QStringLiteral("temp"));
+  for (int attempt = 0; attempt < 5; ++attempt)
+    if (StartOnFreePort(serverDirectives))
+      return;
+  throw std::runtime_error("nginx fixture: no free port after 5 attempts:\n" +
+                           ErrorLog().toStdString());
+}
+
+NginxServer::~NginxServer() {
+  Stop();
+}
+
+bool NginxServer::StartOnFreePort(const QString& serverDirectives) {
+  port_ = PickFreePort();
+  const QString configPath = dir_.filePath(QStringLiteral("nginx.conf"));
+  QFile config(configPath);
+  if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      config.write(Config(dir_.path(), port_, serverDirectives).toUtf8()) < 0)
+    throw std::runtime_error("nginx fixture: cannot write the configuration");
+  config.close();
+  QFile::remove(dir_.filePath(QStringLiteral("error.log")));
+
+  // Everything the child needs is made before fork: after it only exec-safe calls run.
+  const std::vector<std::string> args = {"nginx",
+                                         "-p",
+                                         dir_.path().toStdString() + "/",
+                                         "-c",
+                                         configPath.toStdString(),
+                                         "-e",
+                                         dir_.filePath(QStringLiteral("error.log")).toStdString(),
+                                         "-g",
+                                         "daemon off;"};
+  std::vector<char*> argv;
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
+  pid_ = ::fork();
+  if (pid_ < 0)
+    throw std::runtime_error("nginx fixture: fork failed");
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+      ::_exit(127);
+    ::execv(kNginx, argv.data());
+    ::_exit(127);
+  }
+
+  const auto deadline = Clock::now() + 10s;
+  while (Clock::now() < deadline) {
+    if (Accepts(port_))
+      return true;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      if (ErrorLog().contains(QStringLiteral("Address already in use")))
+        return false;
+      throw std::runtime_error("nginx fixture: nginx exited at start:\n" +
+                               ErrorLog().toStdString());
+    }
+    std::this_thread::sleep_for(5ms);
+  }
+  Stop();
+  throw std::runtime_error("nginx fixture: nginx did not accept within 10 s:\n" +
+                           ErrorLog().toStdString());
+}
+
+void NginxServer::Stop() noexcept {
+  if (pid_ <= 0)
+    return;
+  ::kill(pid_, SIGTERM);
+  if (!WaitForExit(pid_, 10s)) {
+    ::kill(pid_, SIGKILL);
+    WaitForExit(pid_, 10s);
+  }
+  pid_ = -1;
+}
+
+QString NginxServer::ErrorLog() const {
+  QFile log(dir_.filePath(QStringLiteral("error.log")));
+  return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+QString NginxServer::BaseUrl() const {
+  return QStringLiteral("http://127.0.0.1:%1").arg(port_);
+}
+
+QString NginxServer::Root() const {
+  return dir_.filePath(QStringLiteral("www"));
+}
+
+QString NginxServer::AddFile(const QString& relativePath, const QByteArray& content) {
+  const QString path = QDir(Root()).filePath(relativePath);
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      file.write(content) != content.size())
+    throw std::runtime_error("nginx fixture: cannot write " + path.toStdString());
+  return path;
+}
+
+QString NginxServer::AddPatternFile(const QString& relativePath, qint64 size) {
+  const QString path = AddFile(relativePath, {});
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    throw std::runtime_error("nginx fixture: cannot write " + path.toStdString());
+  QByteArray block(1 << 20, Qt::Uninitialized);
+  for (qsizetype i = 0; i < block.size(); ++i)
+    block[i] = char('a' + i % 23);
+  for (qint64 left = size; left > 0;) {
+    const qint64 n = std::min<qint64>(left, block.size());
+    if (file.write(block.constData(), n) != n)
+      throw std::runtime_error("nginx fixture: cannot write " + path.toStdString());
+    left -= n;
+  }
+  return path;
+}
+
+} // namespace testsupport

@@ -1,4 +1,14 @@
 #include "http/IdResourceStringsProtocols.h"
 
-QString RSURIProtocolFieldEmpty() { return QStringLiteral("Protocol field is empty"); }
-QString RSURIHostFieldEmpty() { return QStringLiteral("Host field is empty"); }
+QString RSURIProtocolFieldEmpty() {
+  return QStringLiteral("Protocol field is empty");
+}
+QString RSURIHostFieldEmpty() {
+  return QStringLiteral("Host field is empty");
+}
+QString RSListIndexError() {
+  return QStringLiteral("List index out of bounds (%1)");
+}
+QString RSFailedTimeZoneInfo() {
+  return QStringLiteral("Failed attempting to retrieve time zone information.");
+}

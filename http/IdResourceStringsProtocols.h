@@ -7,3 +7,6 @@
 
 QString RSURIProtocolFieldEmpty();
 QString RSURIHostFieldEmpty();
+// %1: the index that was out of bounds.
+QString RSListIndexError();
+QString RSFailedTimeZoneInfo();

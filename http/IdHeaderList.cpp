@@ -158,14 +158,39 @@ void TIdHeaderList::SetHeaderSeparator(const QString& separator) {
 
 // --- Headers ------------------------------------------------------------------------------------
 
+qsizetype TIdHeaderList::SeparatorAt(const QString& line) const {
+  switch (searchSeparator_.size()) {
+  case 0:
+    return -1;
+  case 1:
+    return line.indexOf(searchSeparator_[0]);
+  default:
+    return line.indexOf(searchSeparator_);
+  }
+}
+
 QStringView TIdHeaderList::NameOf(const QString& line) const {
-  const qsizetype at = searchSeparator_.isEmpty() ? -1 : line.indexOf(searchSeparator_);
+  const qsizetype at = SeparatorAt(line);
   return at < 0 ? QStringView() : QStringView(line).left(at);
 }
 
 QStringView TIdHeaderList::ValueOf(const QString& line) const {
-  const qsizetype at = searchSeparator_.isEmpty() ? -1 : line.indexOf(searchSeparator_);
+  const qsizetype at = SeparatorAt(line);
   return at < 0 ? QStringView(line) : QStringView(line).mid(at + searchSeparator_.size());
+}
+
+bool TIdHeaderList::HasName(const QString& line, QStringView name) const {
+  // Lookups run many times per response over every line: most lines are ruled out by whether
+  // the separator follows where the name would end, before the separator is searched for.
+  const qsizetype n = name.size();
+  const qsizetype sepLen = searchSeparator_.size();
+  if (n > 0 && sepLen > 0) {
+    if (line.size() < n + sepLen || line[n] != searchSeparator_[0])
+      return false;
+    if (sepLen > 1 && QStringView(line).mid(n, sepLen) != searchSeparator_)
+      return false;
+  }
+  return TextIsSame(NameOf(line), name);
 }
 
 QString TIdHeaderList::HeaderNameOfLine(qsizetype index) const {
@@ -188,7 +213,7 @@ QString TIdHeaderList::HeaderValueOfLine(qsizetype index) const {
 
 qsizetype TIdHeaderList::FindHeader(QStringView name) const {
   for (qsizetype i = 0; i < lines_.size(); ++i) {
-    if (TextIsSame(NameOf(lines_[i]), name))
+    if (HasName(lines_[i], name))
       return i;
   }
   return -1;
@@ -227,7 +252,7 @@ void TIdHeaderList::CollectHeaderValues(QStringView name, TIdHeaderList* destina
   // Fixed before the loop: the destination may be this very list.
   const qsizetype count = lines_.size();
   for (qsizetype i = 0; i < count; ++i) {
-    if (TextIsSame(NameOf(lines_[i]), name))
+    if (HasName(lines_[i], name))
       destination->Add(HeaderValueOfLine(i));
   }
 }

@@ -86,6 +86,8 @@ public:
   QStringList WrapHeaderLine(const QString& line) const;
 
 private:
+  qsizetype SeparatorAt(const QString& line) const;
+  bool HasName(const QString& line, QStringView name) const;
   QStringView NameOf(const QString& line) const;
   QStringView ValueOf(const QString& line) const;
   void CheckIndex(qsizetype index, qsizetype limit) const;

@@ -131,8 +131,34 @@ TDateTime ZoneOffsetAt(const QTimeZone& zone, const QDateTime& moment) {
   return double(zone.offsetFromUtc(moment)) / 86400.0;
 }
 
+namespace {
+
+// Finding out which zone the system is set to reads files and costs microseconds, and a response
+// carries up to three dates. The zone is looked up again whenever TZ changes and at least once
+// a second, so a change of the system's zone shows within a second.
+QTimeZone SystemZone() {
+  struct Cache {
+    bool filled = false;
+    QByteArray tz;
+    uint32_t readAt = 0;
+    QTimeZone zone;
+  };
+  thread_local Cache cache;
+  QByteArray tz = qgetenv("TZ");
+  const uint32_t now = Ticks32();
+  if (!cache.filled || tz != cache.tz || TickDiff32(cache.readAt, now) >= 1000) {
+    cache.zone = QTimeZone::systemTimeZone();
+    cache.tz = std::move(tz);
+    cache.readAt = now;
+    cache.filled = true;
+  }
+  return cache.zone;
+}
+
+} // namespace
+
 TDateTime LocalZoneOffset() {
-  return ZoneOffsetAt(QTimeZone::systemTimeZone(), QDateTime::currentDateTimeUtc());
+  return ZoneOffsetAt(SystemZone(), QDateTime::currentDateTimeUtc());
 }
 
 // --- Internet dates -----------------------------------------------------------------------------

@@ -57,6 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"ContinuationLineScannedAsLine", {"A: 1", " B: 2"}, " B", "2", 1},
         ReadCase{"LineWithoutColonHasNoName", {"NoColon", "Y: 1"}, "NoColon", "", -1},
         ReadCase{"EmptyNameFindsLineWithoutColon", {"NoColon"}, "", "NoColon", 0},
+        ReadCase{"NameHoldingTheSeparatorNeverMatches", {"A:B: 1"}, "A:B", "", -1},
+        ReadCase{"NameEndsAtTheFirstSeparator", {"A:B: 1"}, "a", "B: 1", 0},
         ReadCase{"EmptyList", {}, "X", "", -1}),
     [](const auto& info) { return std::string(info.param.label); });
 

@@ -53,7 +53,6 @@ QString AuthorizationFrom(std::unique_ptr<TIdAuthentication>& scheme, bool basic
 
 TIdEntityHeaderInfo::TIdEntityHeaderInfo() {
   headerLines_.SetFoldWidth(1024);
-  TIdEntityHeaderInfo::ResetFields();
 }
 
 TIdEntityHeaderInfo::~TIdEntityHeaderInfo() = default;
@@ -63,60 +62,32 @@ void TIdEntityHeaderInfo::Assign(const TIdEntityHeaderInfo& source) {
     return;
   headerLines_.Assign(source.headerLines_);
   customHeaders_.Assign(source.customHeaders_);
-  cacheControl_ = source.cacheControl_;
-  connection_ = source.connection_;
-  contentDisposition_ = source.contentDisposition_;
-  contentEncoding_ = source.contentEncoding_;
-  contentLanguage_ = source.contentLanguage_;
-  contentType_ = source.contentType_;
-  contentVersion_ = source.contentVersion_;
-  eTag_ = source.eTag_;
+  entity_ = source.entity_;
   pragma_ = source.pragma_;
-  contentLength_ = source.contentLength_;
-  contentRangeStart_ = source.contentRangeStart_;
-  contentRangeEnd_ = source.contentRangeEnd_;
-  contentRangeInstanceLength_ = source.contentRangeInstanceLength_;
-  date_ = source.date_;
-  expires_ = source.expires_;
-  lastModified_ = source.lastModified_;
 }
 
 void TIdEntityHeaderInfo::ResetFields() {
   headerLines_.Clear();
-  cacheControl_.clear();
-  connection_.clear();
-  contentDisposition_.clear();
-  contentEncoding_.clear();
-  contentLanguage_.clear();
-  contentType_.clear();
-  contentVersion_.clear();
-  eTag_.clear();
-  contentLength_ = -1;
-  contentRangeStart_ = 0;
-  contentRangeEnd_ = 0;
-  contentRangeInstanceLength_ = 0;
-  date_ = 0;
-  expires_ = 0;
-  lastModified_ = 0;
+  entity_ = Fields();
 }
 
 void TIdEntityHeaderInfo::ComposeHeaderLines() {
   TIdHeaderList& lines = headerLines_;
   lines.Clear();
-  WriteIfSet(lines, QStringLiteral("Connection"), connection_);
-  WriteIfSet(lines, QStringLiteral("Content-Version"), contentVersion_);
-  WriteIfSet(lines, QStringLiteral("Content-Disposition"), contentDisposition_);
-  WriteIfSet(lines, QStringLiteral("Content-Encoding"), contentEncoding_);
-  WriteIfSet(lines, QStringLiteral("Content-Language"), contentLanguage_);
-  WriteIfSet(lines, QStringLiteral("Content-Type"), contentType_);
-  if (contentLength_ >= 0)
-    lines.WriteHeader(QStringLiteral("Content-Length"), QString::number(contentLength_));
-  WriteIfSet(lines, QStringLiteral("Cache-control"), cacheControl_);
-  if (date_ > 0)
-    lines.WriteHeader(QStringLiteral("Date"), FormatInternetDate(date_));
-  WriteIfSet(lines, QStringLiteral("ETag"), eTag_);
-  if (expires_ > 0)
-    lines.WriteHeader(QStringLiteral("Expires"), FormatInternetDate(expires_));
+  WriteIfSet(lines, QStringLiteral("Connection"), entity_.connection);
+  WriteIfSet(lines, QStringLiteral("Content-Version"), entity_.contentVersion);
+  WriteIfSet(lines, QStringLiteral("Content-Disposition"), entity_.contentDisposition);
+  WriteIfSet(lines, QStringLiteral("Content-Encoding"), entity_.contentEncoding);
+  WriteIfSet(lines, QStringLiteral("Content-Language"), entity_.contentLanguage);
+  WriteIfSet(lines, QStringLiteral("Content-Type"), entity_.contentType);
+  if (entity_.contentLength >= 0)
+    lines.WriteHeader(QStringLiteral("Content-Length"), QString::number(entity_.contentLength));
+  WriteIfSet(lines, QStringLiteral("Cache-control"), entity_.cacheControl);
+  if (entity_.date > 0)
+    lines.WriteHeader(QStringLiteral("Date"), FormatInternetDate(entity_.date));
+  WriteIfSet(lines, QStringLiteral("ETag"), entity_.eTag);
+  if (entity_.expires > 0)
+    lines.WriteHeader(QStringLiteral("Expires"), FormatInternetDate(entity_.expires));
   WriteIfSet(lines, QStringLiteral("Pragma"), pragma_);
   if (!customHeaders_.IsEmpty())
     lines.SetText(QString(lines.Text() + customHeaders_.Text()));
@@ -124,35 +95,35 @@ void TIdEntityHeaderInfo::ComposeHeaderLines() {
 
 void TIdEntityHeaderInfo::ParseHeaderLines() {
   const TIdHeaderList& lines = headerLines_;
-  cacheControl_ = lines.ReadHeader(u"Cache-control");
-  connection_ = lines.ReadHeader(u"Connection");
-  contentVersion_ = lines.ReadHeader(u"Content-Version");
-  contentDisposition_ = lines.ReadHeader(u"Content-Disposition");
-  contentEncoding_ = lines.ReadHeader(u"Content-Encoding");
-  contentLanguage_ = lines.ReadHeader(u"Content-Language");
-  contentType_ = lines.ReadHeader(u"Content-Type");
+  entity_.cacheControl = lines.ReadHeader(u"Cache-control");
+  entity_.connection = lines.ReadHeader(u"Connection");
+  entity_.contentVersion = lines.ReadHeader(u"Content-Version");
+  entity_.contentDisposition = lines.ReadHeader(u"Content-Disposition");
+  entity_.contentEncoding = lines.ReadHeader(u"Content-Encoding");
+  entity_.contentLanguage = lines.ReadHeader(u"Content-Language");
+  entity_.contentType = lines.ReadHeader(u"Content-Type");
   // Read as 32 bits: a larger length counts as unknown and the body is read until the close.
-  contentLength_ = TextToInt32Def(lines.ReadHeader(u"Content-Length"), -1);
+  entity_.contentLength = TextToInt32Def(lines.ReadHeader(u"Content-Length"), -1);
 
   // "bytes 0-499/1234": the unit, the range, the length of the whole.
-  contentRangeStart_ = 0;
-  contentRangeEnd_ = 0;
-  contentRangeInstanceLength_ = 0;
+  entity_.contentRangeStart = 0;
+  entity_.contentRangeEnd = 0;
+  entity_.contentRangeInstanceLength = 0;
   if (const qsizetype at = lines.FindHeader(u"Content-Range"); at >= 0) {
     QString rest = lines.HeaderValueOfLine(at);
     FetchField(rest, u" ");
     QString range = FetchField(rest, u"/");
     const QString instanceLength = FetchField(rest, u" ");
     const QString start = FetchField(range, u"-");
-    contentRangeStart_ = TextToInt64Def(Trim(start), 0);
-    contentRangeEnd_ = TextToInt64Def(Trim(range), 0);
-    contentRangeInstanceLength_ = TextToInt64Def(Trim(instanceLength), 0);
+    entity_.contentRangeStart = TextToInt64Def(Trim(start), 0);
+    entity_.contentRangeEnd = TextToInt64Def(Trim(range), 0);
+    entity_.contentRangeInstanceLength = TextToInt64Def(Trim(instanceLength), 0);
   }
 
-  date_ = InternetDateToLocal(lines.ReadHeader(u"Date"));
-  lastModified_ = InternetDateToLocal(lines.ReadHeader(u"Last-Modified"));
-  expires_ = ExpiresFrom(lines.ReadHeader(u"Expires"));
-  eTag_ = lines.ReadHeader(u"ETag");
+  entity_.date = InternetDateToLocal(lines.ReadHeader(u"Date"));
+  entity_.lastModified = InternetDateToLocal(lines.ReadHeader(u"Last-Modified"));
+  entity_.expires = ExpiresFrom(lines.ReadHeader(u"Expires"));
+  entity_.eTag = lines.ReadHeader(u"ETag");
   pragma_ = lines.ReadHeader(u"Pragma");
 }
 
@@ -162,74 +133,58 @@ TIdRequestHeaderInfo::TIdRequestHeaderInfo() {
   // Folded lines are obsolete in requests and servers refuse them (400), so a long line (many
   // cookies) goes out whole.
   HeaderLines().SetFoldLongLines(false);
-  TIdRequestHeaderInfo::ResetFields();
 }
 
 TIdRequestHeaderInfo::~TIdRequestHeaderInfo() = default;
 
 void TIdRequestHeaderInfo::Assign(const TIdEntityHeaderInfo& source) {
   TIdEntityHeaderInfo::Assign(source);
-  const auto* request = dynamic_cast<const TIdRequestHeaderInfo*>(&source);
-  if (request == nullptr || request == this)
-    return;
-  accept_ = request->accept_;
-  acceptCharSet_ = request->acceptCharSet_;
-  acceptEncoding_ = request->acceptEncoding_;
-  acceptLanguage_ = request->acceptLanguage_;
-  host_ = request->host_;
-  from_ = request->from_;
-  password_ = request->password_;
-  referer_ = request->referer_;
-  userAgent_ = request->userAgent_;
-  username_ = request->username_;
-  proxyConnection_ = request->proxyConnection_;
-  range_ = request->range_;
-  basicAuthentication_ = request->basicAuthentication_;
+  if (const auto* request = dynamic_cast<const TIdRequestHeaderInfo*>(&source)) {
+    request_ = request->request_;
+    lasting_ = request->lasting_;
+  }
 }
 
 void TIdRequestHeaderInfo::ResetFields() {
-  accept_ = QStringLiteral("text/html, */*");
-  acceptCharSet_.clear();
-  userAgent_ = QStringLiteral("Mozilla/3.0 (compatible; Marquelo Library)");
-  basicAuthentication_ = false;
-  range_.clear();
+  request_ = Fields();
   TIdEntityHeaderInfo::ResetFields();
 }
 
 void TIdRequestHeaderInfo::ComposeHeaderLines() {
   TIdEntityHeaderInfo::ComposeHeaderLines();
   TIdHeaderList& lines = HeaderLines();
-  WriteIfSet(lines, QStringLiteral("Proxy-Connection"), proxyConnection_);
-  WriteIfSet(lines, QStringLiteral("Host"), host_);
-  WriteIfSet(lines, QStringLiteral("Accept"), accept_);
-  WriteIfSet(lines, QStringLiteral("Accept-Charset"), acceptCharSet_);
-  WriteIfSet(lines, QStringLiteral("Accept-Encoding"), acceptEncoding_);
-  WriteIfSet(lines, QStringLiteral("Accept-Language"), acceptLanguage_);
-  WriteIfSet(lines, QStringLiteral("From"), from_);
-  WriteIfSet(lines, QStringLiteral("Referer"), referer_);
-  WriteIfSet(lines, QStringLiteral("User-Agent"), userAgent_);
-  if (!range_.isEmpty())
-    lines.WriteHeader(QStringLiteral("Range"), QStringLiteral("bytes=") + range_);
+  WriteIfSet(lines, QStringLiteral("Proxy-Connection"), lasting_.proxyConnection);
+  WriteIfSet(lines, QStringLiteral("Host"), lasting_.host);
+  WriteIfSet(lines, QStringLiteral("Accept"), request_.accept);
+  WriteIfSet(lines, QStringLiteral("Accept-Charset"), request_.acceptCharSet);
+  WriteIfSet(lines, QStringLiteral("Accept-Encoding"), lasting_.acceptEncoding);
+  WriteIfSet(lines, QStringLiteral("Accept-Language"), lasting_.acceptLanguage);
+  WriteIfSet(lines, QStringLiteral("From"), lasting_.from);
+  WriteIfSet(lines, QStringLiteral("Referer"), lasting_.referer);
+  WriteIfSet(lines, QStringLiteral("User-Agent"), request_.userAgent);
+  if (!request_.range.isEmpty())
+    lines.WriteHeader(QStringLiteral("Range"), QStringLiteral("bytes=") + request_.range);
   if (LastModified() > 0)
     lines.WriteHeader(QStringLiteral("If-Modified-Since"), FormatInternetDate(LastModified()));
   WriteIfSet(lines, QStringLiteral("Authorization"),
-             AuthorizationFrom(authentication_, basicAuthentication_, username_, password_));
+             AuthorizationFrom(authentication_, request_.basicAuthentication, lasting_.username,
+                               lasting_.password));
 }
 
 void TIdRequestHeaderInfo::ParseHeaderLines() {
   TIdEntityHeaderInfo::ParseHeaderLines();
   const TIdHeaderList& lines = HeaderLines();
-  accept_ = lines.ReadHeader(u"Accept");
-  acceptCharSet_ = lines.ReadHeader(u"Accept-Charset");
-  acceptEncoding_ = lines.ReadHeader(u"Accept-Encoding");
-  acceptLanguage_ = lines.ReadHeader(u"Accept-Language");
-  host_ = lines.ReadHeader(u"Host");
-  from_ = lines.ReadHeader(u"From");
-  referer_ = lines.ReadHeader(u"Referer");
-  userAgent_ = lines.ReadHeader(u"User-Agent");
+  request_.accept = lines.ReadHeader(u"Accept");
+  request_.acceptCharSet = lines.ReadHeader(u"Accept-Charset");
+  lasting_.acceptEncoding = lines.ReadHeader(u"Accept-Encoding");
+  lasting_.acceptLanguage = lines.ReadHeader(u"Accept-Language");
+  lasting_.host = lines.ReadHeader(u"Host");
+  lasting_.from = lines.ReadHeader(u"From");
+  lasting_.referer = lines.ReadHeader(u"Referer");
+  request_.userAgent = lines.ReadHeader(u"User-Agent");
   // "bytes=0-499" keeps "0-499".
-  range_ = lines.ReadHeader(u"Range");
-  range_.remove(0, range_.indexOf(u'=') + 1);
+  request_.range = lines.ReadHeader(u"Range");
+  request_.range.remove(0, request_.range.indexOf(u'=') + 1);
 }
 
 void TIdRequestHeaderInfo::SetAuthentication(std::unique_ptr<TIdAuthentication> scheme) {
@@ -239,45 +194,36 @@ void TIdRequestHeaderInfo::SetAuthentication(std::unique_ptr<TIdAuthentication> 
 // --- Response -----------------------------------------------------------------------------------
 
 TIdResponseHeaderInfo::TIdResponseHeaderInfo() {
-  TIdResponseHeaderInfo::ResetFields();
+  SetContentType(QStringLiteral("text/html"));
 }
 
 TIdResponseHeaderInfo::~TIdResponseHeaderInfo() = default;
 
 void TIdResponseHeaderInfo::Assign(const TIdEntityHeaderInfo& source) {
   TIdEntityHeaderInfo::Assign(source);
-  const auto* response = dynamic_cast<const TIdResponseHeaderInfo*>(&source);
-  if (response == nullptr || response == this)
-    return;
-  acceptRanges_ = response->acceptRanges_;
-  location_ = response->location_;
-  proxyConnection_ = response->proxyConnection_;
-  server_ = response->server_;
-  proxyAuthenticate_.Assign(response->proxyAuthenticate_);
-  wwwAuthenticate_.Assign(response->wwwAuthenticate_);
+  if (const auto* response = dynamic_cast<const TIdResponseHeaderInfo*>(&source)) {
+    response_ = response->response_;
+    proxyConnection_ = response->proxyConnection_;
+  }
 }
 
 void TIdResponseHeaderInfo::ResetFields() {
   TIdEntityHeaderInfo::ResetFields();
   SetContentType(QStringLiteral("text/html"));
-  acceptRanges_.clear();
-  location_.clear();
-  server_.clear();
-  proxyAuthenticate_.Clear();
-  wwwAuthenticate_.Clear();
+  response_ = Fields();
 }
 
 void TIdResponseHeaderInfo::ParseHeaderLines() {
   TIdEntityHeaderInfo::ParseHeaderLines();
   const TIdHeaderList& lines = HeaderLines();
-  location_ = lines.ReadHeader(u"Location");
-  server_ = lines.ReadHeader(u"Server");
+  response_.location = lines.ReadHeader(u"Location");
+  response_.server = lines.ReadHeader(u"Server");
   proxyConnection_ = lines.ReadHeader(u"Proxy-Connection");
-  wwwAuthenticate_.Clear();
-  lines.CollectHeaderValues(u"WWW-Authenticate", &wwwAuthenticate_);
-  proxyAuthenticate_.Clear();
-  lines.CollectHeaderValues(u"Proxy-Authenticate", &proxyAuthenticate_);
-  acceptRanges_ = lines.ReadHeader(u"Accept-Ranges");
+  response_.wwwAuthenticate.Clear();
+  lines.CollectHeaderValues(u"WWW-Authenticate", &response_.wwwAuthenticate);
+  response_.proxyAuthenticate.Clear();
+  lines.CollectHeaderValues(u"Proxy-Authenticate", &response_.proxyAuthenticate);
+  response_.acceptRanges = lines.ReadHeader(u"Accept-Ranges");
 }
 
 void TIdResponseHeaderInfo::ComposeHeaderLines() {
@@ -294,7 +240,7 @@ void TIdResponseHeaderInfo::ComposeHeaderLines() {
     lines.WriteHeader(QStringLiteral("Content-Range"),
                       QStringLiteral("bytes ") + range + u'/' + whole);
   }
-  WriteIfSet(lines, QStringLiteral("Accept-Ranges"), acceptRanges_);
+  WriteIfSet(lines, QStringLiteral("Accept-Ranges"), response_.acceptRanges);
 }
 
 // --- Proxy --------------------------------------------------------------------------------------

@@ -35,45 +35,45 @@ public:
   // Returns the fields to their defaults and empties HeaderLines; Pragma and CustomHeaders stay.
   virtual void ResetFields();
 
-  const QString& CacheControl() const { return cacheControl_; }
-  void SetCacheControl(const QString& value) { cacheControl_ = value; }
-  const QString& Connection() const { return connection_; }
-  void SetConnection(const QString& value) { connection_ = value; }
-  const QString& ContentDisposition() const { return contentDisposition_; }
-  void SetContentDisposition(const QString& value) { contentDisposition_ = value; }
-  const QString& ContentEncoding() const { return contentEncoding_; }
-  void SetContentEncoding(const QString& value) { contentEncoding_ = value; }
-  const QString& ContentLanguage() const { return contentLanguage_; }
-  void SetContentLanguage(const QString& value) { contentLanguage_ = value; }
+  const QString& CacheControl() const { return entity_.cacheControl; }
+  void SetCacheControl(const QString& value) { entity_.cacheControl = value; }
+  const QString& Connection() const { return entity_.connection; }
+  void SetConnection(const QString& value) { entity_.connection = value; }
+  const QString& ContentDisposition() const { return entity_.contentDisposition; }
+  void SetContentDisposition(const QString& value) { entity_.contentDisposition = value; }
+  const QString& ContentEncoding() const { return entity_.contentEncoding; }
+  void SetContentEncoding(const QString& value) { entity_.contentEncoding = value; }
+  const QString& ContentLanguage() const { return entity_.contentLanguage; }
+  void SetContentLanguage(const QString& value) { entity_.contentLanguage = value; }
   // -1 means no length.
-  int64_t ContentLength() const { return contentLength_; }
-  void SetContentLength(int64_t value) { contentLength_ = value; }
+  int64_t ContentLength() const { return entity_.contentLength; }
+  void SetContentLength(int64_t value) { entity_.contentLength = value; }
   // Whether ContentLength holds a length (0 or more).
-  bool ContentLengthKnown() const { return contentLength_ >= 0; }
-  int64_t ContentRangeStart() const { return contentRangeStart_; }
-  void SetContentRangeStart(int64_t value) { contentRangeStart_ = value; }
-  int64_t ContentRangeEnd() const { return contentRangeEnd_; }
-  void SetContentRangeEnd(int64_t value) { contentRangeEnd_ = value; }
-  int64_t ContentRangeInstanceLength() const { return contentRangeInstanceLength_; }
-  void SetContentRangeInstanceLength(int64_t value) { contentRangeInstanceLength_ = value; }
-  const QString& ContentType() const { return contentType_; }
-  void SetContentType(const QString& value) { contentType_ = value; }
-  const QString& ContentVersion() const { return contentVersion_; }
-  void SetContentVersion(const QString& value) { contentVersion_ = value; }
+  bool ContentLengthKnown() const { return entity_.contentLength >= 0; }
+  int64_t ContentRangeStart() const { return entity_.contentRangeStart; }
+  void SetContentRangeStart(int64_t value) { entity_.contentRangeStart = value; }
+  int64_t ContentRangeEnd() const { return entity_.contentRangeEnd; }
+  void SetContentRangeEnd(int64_t value) { entity_.contentRangeEnd = value; }
+  int64_t ContentRangeInstanceLength() const { return entity_.contentRangeInstanceLength; }
+  void SetContentRangeInstanceLength(int64_t value) { entity_.contentRangeInstanceLength = value; }
+  const QString& ContentType() const { return entity_.contentType; }
+  void SetContentType(const QString& value) { entity_.contentType = value; }
+  const QString& ContentVersion() const { return entity_.contentVersion; }
+  void SetContentVersion(const QString& value) { entity_.contentVersion = value; }
   // Lines appended as they stand after the entity lines when composing.
   TIdHeaderList& CustomHeaders() { return customHeaders_; }
   const TIdHeaderList& CustomHeaders() const { return customHeaders_; }
   // Copies the lines of lines; the record keeps its own list.
   void SetCustomHeaders(const TIdHeaderList& lines) { customHeaders_.Assign(lines); }
-  TDateTime Date() const { return date_; }
-  void SetDate(TDateTime value) { date_ = value; }
-  const QString& ETag() const { return eTag_; }
-  void SetETag(const QString& value) { eTag_ = value; }
-  TDateTime Expires() const { return expires_; }
-  void SetExpires(TDateTime value) { expires_ = value; }
+  TDateTime Date() const { return entity_.date; }
+  void SetDate(TDateTime value) { entity_.date = value; }
+  const QString& ETag() const { return entity_.eTag; }
+  void SetETag(const QString& value) { entity_.eTag = value; }
+  TDateTime Expires() const { return entity_.expires; }
+  void SetExpires(TDateTime value) { entity_.expires = value; }
   // "Last-Modified" on a response, "If-Modified-Since" on a request.
-  TDateTime LastModified() const { return lastModified_; }
-  void SetLastModified(TDateTime value) { lastModified_ = value; }
+  TDateTime LastModified() const { return entity_.lastModified; }
+  void SetLastModified(TDateTime value) { entity_.lastModified = value; }
   const QString& Pragma() const { return pragma_; }
   void SetPragma(const QString& value) { pragma_ = value; }
   // The raw lines of the message.
@@ -81,24 +81,29 @@ public:
   const TIdHeaderList& HeaderLines() const { return headerLines_; }
 
 private:
+  // What ResetFields returns to these values.
+  struct Fields {
+    QString cacheControl;
+    QString connection;
+    QString contentDisposition;
+    QString contentEncoding;
+    QString contentLanguage;
+    QString contentType;
+    QString contentVersion;
+    QString eTag;
+    int64_t contentLength = -1;
+    int64_t contentRangeStart = 0;
+    int64_t contentRangeEnd = 0;
+    int64_t contentRangeInstanceLength = 0;
+    TDateTime date = 0;
+    TDateTime expires = 0;
+    TDateTime lastModified = 0;
+  };
+
+  Fields entity_;
+  QString pragma_;
   TIdHeaderList headerLines_;
   TIdHeaderList customHeaders_;
-  QString cacheControl_;
-  QString connection_;
-  QString contentDisposition_;
-  QString contentEncoding_;
-  QString contentLanguage_;
-  QString contentType_;
-  QString contentVersion_;
-  QString eTag_;
-  QString pragma_;
-  int64_t contentLength_ = -1;
-  int64_t contentRangeStart_ = 0;
-  int64_t contentRangeEnd_ = 0;
-  int64_t contentRangeInstanceLength_ = 0;
-  TDateTime date_ = 0;
-  TDateTime expires_ = 0;
-  TDateTime lastModified_ = 0;
 };
 
 // The fields of a request. Its HeaderLines never fold: every line goes on the wire whole.
@@ -120,54 +125,63 @@ public:
   // fields.
   void ResetFields() override;
 
-  const QString& Accept() const { return accept_; }
-  void SetAccept(const QString& value) { accept_ = value; }
-  const QString& AcceptCharSet() const { return acceptCharSet_; }
-  void SetAcceptCharSet(const QString& value) { acceptCharSet_ = value; }
-  const QString& AcceptEncoding() const { return acceptEncoding_; }
-  void SetAcceptEncoding(const QString& value) { acceptEncoding_ = value; }
-  const QString& AcceptLanguage() const { return acceptLanguage_; }
-  void SetAcceptLanguage(const QString& value) { acceptLanguage_ = value; }
+  const QString& Accept() const { return request_.accept; }
+  void SetAccept(const QString& value) { request_.accept = value; }
+  const QString& AcceptCharSet() const { return request_.acceptCharSet; }
+  void SetAcceptCharSet(const QString& value) { request_.acceptCharSet = value; }
+  const QString& AcceptEncoding() const { return lasting_.acceptEncoding; }
+  void SetAcceptEncoding(const QString& value) { lasting_.acceptEncoding = value; }
+  const QString& AcceptLanguage() const { return lasting_.acceptLanguage; }
+  void SetAcceptLanguage(const QString& value) { lasting_.acceptLanguage = value; }
   // When true and no Authentication object is attached, composing creates a Basic one from
   // Username and Password and keeps it.
-  bool BasicAuthentication() const { return basicAuthentication_; }
-  void SetBasicAuthentication(bool value) { basicAuthentication_ = value; }
-  const QString& Host() const { return host_; }
-  void SetHost(const QString& value) { host_ = value; }
-  const QString& From() const { return from_; }
-  void SetFrom(const QString& value) { from_ = value; }
-  const QString& Password() const { return password_; }
-  void SetPassword(const QString& value) { password_ = value; }
-  const QString& Referer() const { return referer_; }
-  void SetReferer(const QString& value) { referer_ = value; }
-  const QString& UserAgent() const { return userAgent_; }
-  void SetUserAgent(const QString& value) { userAgent_ = value; }
-  const QString& Username() const { return username_; }
-  void SetUsername(const QString& value) { username_ = value; }
-  const QString& ProxyConnection() const { return proxyConnection_; }
-  void SetProxyConnection(const QString& value) { proxyConnection_ = value; }
+  bool BasicAuthentication() const { return request_.basicAuthentication; }
+  void SetBasicAuthentication(bool value) { request_.basicAuthentication = value; }
+  const QString& Host() const { return lasting_.host; }
+  void SetHost(const QString& value) { lasting_.host = value; }
+  const QString& From() const { return lasting_.from; }
+  void SetFrom(const QString& value) { lasting_.from = value; }
+  const QString& Password() const { return lasting_.password; }
+  void SetPassword(const QString& value) { lasting_.password = value; }
+  const QString& Referer() const { return lasting_.referer; }
+  void SetReferer(const QString& value) { lasting_.referer = value; }
+  const QString& UserAgent() const { return request_.userAgent; }
+  void SetUserAgent(const QString& value) { request_.userAgent = value; }
+  const QString& Username() const { return lasting_.username; }
+  void SetUsername(const QString& value) { lasting_.username = value; }
+  const QString& ProxyConnection() const { return lasting_.proxyConnection; }
+  void SetProxyConnection(const QString& value) { lasting_.proxyConnection = value; }
   // Written as "Range: bytes=" and this value.
-  const QString& Range() const { return range_; }
-  void SetRange(const QString& value) { range_ = value; }
+  const QString& Range() const { return request_.range; }
+  void SetRange(const QString& value) { request_.range = value; }
   // The attached scheme object, owned by the record; null when none.
   TIdAuthentication* Authentication() const { return authentication_.get(); }
   // Attaches scheme (null detaches), freeing the one attached before.
   void SetAuthentication(std::unique_ptr<TIdAuthentication> scheme);
 
 private:
-  QString accept_;
-  QString acceptCharSet_;
-  QString acceptEncoding_;
-  QString acceptLanguage_;
-  QString host_;
-  QString from_;
-  QString password_;
-  QString referer_;
-  QString userAgent_;
-  QString username_;
-  QString proxyConnection_;
-  QString range_;
-  bool basicAuthentication_ = false;
+  // What ResetFields returns to these values.
+  struct Fields {
+    QString accept = QStringLiteral("text/html, */*");
+    QString acceptCharSet;
+    QString userAgent = QStringLiteral("Mozilla/3.0 (compatible; Marquelo Library)");
+    QString range;
+    bool basicAuthentication = false;
+  };
+  // What stays from request to request until its owner changes it.
+  struct LastingFields {
+    QString acceptEncoding;
+    QString acceptLanguage;
+    QString host;
+    QString from;
+    QString referer;
+    QString username;
+    QString password;
+    QString proxyConnection;
+  };
+
+  Fields request_;
+  LastingFields lasting_;
   std::unique_ptr<TIdAuthentication> authentication_;
 };
 
@@ -188,28 +202,33 @@ public:
   // ProxyConnection stays.
   void ResetFields() override;
 
-  const QString& AcceptRanges() const { return acceptRanges_; }
-  void SetAcceptRanges(const QString& value) { acceptRanges_ = value; }
-  const QString& Location() const { return location_; }
-  void SetLocation(const QString& value) { location_ = value; }
+  const QString& AcceptRanges() const { return response_.acceptRanges; }
+  void SetAcceptRanges(const QString& value) { response_.acceptRanges = value; }
+  const QString& Location() const { return response_.location; }
+  void SetLocation(const QString& value) { response_.location = value; }
   const QString& ProxyConnection() const { return proxyConnection_; }
   void SetProxyConnection(const QString& value) { proxyConnection_ = value; }
-  const QString& Server() const { return server_; }
-  void SetServer(const QString& value) { server_ = value; }
+  const QString& Server() const { return response_.server; }
+  void SetServer(const QString& value) { response_.server = value; }
   // Every "Proxy-Authenticate" value, in header order.
-  TIdHeaderList& ProxyAuthenticate() { return proxyAuthenticate_; }
-  const TIdHeaderList& ProxyAuthenticate() const { return proxyAuthenticate_; }
+  TIdHeaderList& ProxyAuthenticate() { return response_.proxyAuthenticate; }
+  const TIdHeaderList& ProxyAuthenticate() const { return response_.proxyAuthenticate; }
   // Every "WWW-Authenticate" value, in header order.
-  TIdHeaderList& WWWAuthenticate() { return wwwAuthenticate_; }
-  const TIdHeaderList& WWWAuthenticate() const { return wwwAuthenticate_; }
+  TIdHeaderList& WWWAuthenticate() { return response_.wwwAuthenticate; }
+  const TIdHeaderList& WWWAuthenticate() const { return response_.wwwAuthenticate; }
 
 private:
-  QString acceptRanges_;
-  QString location_;
+  // What ResetFields returns to these values.
+  struct Fields {
+    QString acceptRanges;
+    QString location;
+    QString server;
+    TIdHeaderList proxyAuthenticate;
+    TIdHeaderList wwwAuthenticate;
+  };
+
+  Fields response_;
   QString proxyConnection_;
-  QString server_;
-  TIdHeaderList proxyAuthenticate_;
-  TIdHeaderList wwwAuthenticate_;
 };
 
 // The client's proxy settings and the scheme object that answers the proxy.

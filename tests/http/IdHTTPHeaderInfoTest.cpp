@@ -306,14 +306,6 @@ TEST(ResponseHeaders, StartsAndResetsAsTextHtmlWithoutLength) {
   EXPECT_EQ(response.ProxyConnection(), u"close");
 }
 
-TEST(EntityHeaders, SettingTheLengthSetsWhetherItIsKnown) {
-  TIdEntityHeaderInfo entity;
-  for (const int64_t length : {int64_t(-1), int64_t(0), int64_t(1) << 40, int64_t(-7)}) {
-    entity.SetContentLength(length);
-    EXPECT_EQ(entity.ContentLengthKnown(), length >= 0) << length;
-  }
-}
-
 // --- Parsing a response ---------------------------------------------------------------------
 
 TIdResponseHeaderInfo& Parsed(TIdResponseHeaderInfo& response, QStringView block) {

@@ -415,19 +415,14 @@ TEST(ResponseHeaders, ReadsEveryFieldFromItsHeader) {
   const TDateTime zone = LocalZoneOffset();
   EXPECT_NEAR(response.Date(), At(1994, 11, 6, 8, 49, 37) + zone, kOneSecond / 1000);
   EXPECT_NEAR(response.LastModified(), At(1994, 11, 5, 8, 49, 37) + zone, kOneSecond / 1000);
-  EXPECT_EQ(response.Server(), u"test/1.0");
-  EXPECT_EQ(response.ETag(), u"\"abc\"");
-  EXPECT_EQ(response.AcceptRanges(), u"bytes");
-  EXPECT_EQ(response.CacheControl(), u"no-store");
-  EXPECT_EQ(response.Connection(), u"close");
-  EXPECT_EQ(response.ContentVersion(), u"2");
-  EXPECT_EQ(response.ContentDisposition(), u"attachment");
-  EXPECT_EQ(response.ContentEncoding(), u"gzip");
-  EXPECT_EQ(response.ContentLanguage(), u"de");
-  EXPECT_EQ(response.ContentType(), u"text/html; charset=utf-8");
-  EXPECT_EQ(response.Location(), u"http://other.invalid/");
-  EXPECT_EQ(response.Pragma(), u"no-cache");
-  EXPECT_EQ(response.ProxyConnection(), u"keep-alive");
+  EXPECT_EQ((QStringList{response.Server(), response.ETag(), response.AcceptRanges(),
+                         response.CacheControl(), response.Connection(), response.ContentVersion(),
+                         response.ContentDisposition(), response.ContentEncoding(),
+                         response.ContentLanguage(), response.ContentType(), response.Location(),
+                         response.Pragma(), response.ProxyConnection()}),
+            QStringList({"test/1.0", "\"abc\"", "bytes", "no-store", "close", "2", "attachment",
+                         "gzip", "de", "text/html; charset=utf-8", "http://other.invalid/",
+                         "no-cache", "keep-alive"}));
   EXPECT_EQ(response.WWWAuthenticate().Lines(),
             QStringList({"Newer realm=\"x\"", "Basic realm=\"y\""}));
   EXPECT_EQ(response.ProxyAuthenticate().Lines(), QStringList({"Basic realm=\"proxy\""}));

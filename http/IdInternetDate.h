@@ -44,7 +44,8 @@ TDateTime DateTimeFromQDateTime(const QDateTime& moment);
 TDateTime Now();
 
 // How far local time is ahead of UTC now, in days (negative west of Greenwich), from the
-// system time zone. Raises EIdFailedToRetreiveTimeZoneInfo when the zone cannot be read.
+// system time zone. The zone is looked up again when TZ changes, else at most once a second
+// per thread. Raises EIdFailedToRetreiveTimeZoneInfo when the zone cannot be read.
 TDateTime LocalZoneOffset();
 // The same for a given zone at a given moment. Raises EIdFailedToRetreiveTimeZoneInfo when zone
 // is not valid.

@@ -12,3 +12,10 @@ QString RSListIndexError() {
 QString RSFailedTimeZoneInfo() {
   return QStringLiteral("Failed attempting to retrieve time zone information.");
 }
+QString RSAuthSchemeAlreadyRegistered() {
+  return QStringLiteral("This authentication method is already registered with class name %1.");
+}
+QString RSDigestUnsupportedAlgorithm() {
+  return QStringLiteral(
+      "Unsupported hash algorithm. This implementation supports only MD5 encoding.");
+}

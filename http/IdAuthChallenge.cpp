@@ -12,8 +12,7 @@ std::unique_ptr<TIdAuthentication> CreateOfferedScheme(QObject* sender,
                                                        const TIdOnSelectAuthorization& onSelect) {
   TIdAuthenticationClass chosen;
   for (const QString& line : challenges) {
-    const qsizetype space = line.indexOf(u' ');
-    chosen = FindAuthScheme(space < 0 ? QStringView(line) : QStringView(line).left(space));
+    chosen = FindAuthScheme(ChallengeSchemeName(line));
     if (chosen)
       break;
   }

@@ -5,6 +5,7 @@
 #include "net/IdGlobal.h"
 
 #include <QList>
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -15,12 +16,6 @@ const QString kAuthorizationParam = QStringLiteral("Authorization");
 
 constexpr char16_t kQuote = u'"';
 constexpr char16_t kBackslash = u'\\';
-
-// The text after the scheme name (the first word) of a challenge line.
-QStringView ParamsOf(QStringView challengeLine) {
-  const qsizetype space = challengeLine.indexOf(u' ');
-  return space < 0 ? QStringView() : challengeLine.mid(space + 1);
-}
 
 // Cuts text at the commas that stand outside double quotes. A backslash inside quotes escapes
 // the next character, so an escaped quote does not end the quoted run.
@@ -120,19 +115,26 @@ SchemeRegistry& Registry() {
 
 // --- Challenge parameters -----------------------------------------------------------------------
 
+QStringView ChallengeSchemeName(QStringView challengeLine) {
+  const auto blank = std::find_if(challengeLine.begin(), challengeLine.end(),
+                                  [](QChar c) { return c.unicode() <= 32; });
+  return challengeLine.first(blank - challengeLine.begin());
+}
+
 TIdHeaderList ParseChallengeParams(QStringView challengeLine) {
   TIdHeaderList params;
   // The values go in as they stand: a long nonce must not come back folded.
   params.SetFoldLongLines(false);
   params.SetUnfoldContinuations(false);
-  for (QStringView item : SplitOutsideQuotes(ParamsOf(challengeLine))) {
-    item = item.trimmed();
+  const QStringView afterName = challengeLine.mid(ChallengeSchemeName(challengeLine).size());
+  for (const QStringView piece : SplitOutsideQuotes(afterName)) {
+    const QString item = Trim(piece);
     if (item.isEmpty())
       continue;
     const qsizetype equals = item.indexOf(u'=');
-    const QStringView name = equals < 0 ? item : item.left(equals).trimmed();
-    const QStringView value = equals < 0 ? QStringView() : item.mid(equals + 1).trimmed();
-    params.Add(name.toString() + params.HeaderSeparator() + Unquoted(value));
+    const QString name = equals < 0 ? item : TrimRight(QStringView(item).left(equals));
+    const QString value = equals < 0 ? QString() : TrimLeft(QStringView(item).mid(equals + 1));
+    params.Add(name + params.HeaderSeparator() + Unquoted(value));
   }
   return params;
 }
@@ -166,9 +168,9 @@ void TIdAuthentication::Reset() {
 
 QString TIdAuthentication::ChallengeLine(QStringView scheme) const {
   for (const QString& line : challenges_) {
-    // "Basic" must not pick up a line of a scheme that merely starts with those letters.
-    if (line.size() >= scheme.size() && TextIsSame(QStringView(line).left(scheme.size()), scheme) &&
-        (line.size() == scheme.size() || line[scheme.size()].unicode() <= 32))
+    // The whole first word: "Basic" must not pick up a line of a scheme that merely starts with
+    // those letters.
+    if (TextIsSame(ChallengeSchemeName(line), scheme))
       return line;
   }
   return {};

@@ -84,6 +84,10 @@ private:
   QString realmValue_;
 };
 
+// The scheme name of a challenge line: the text before its first blank (a character of code 32
+// or less); the whole line when it has none.
+QStringView ChallengeSchemeName(QStringView challengeLine);
+
 // The parameters of a challenge line after its scheme name, one "name: value" line each, in
 // the order given. Items are cut at commas outside double quotes and trimmed; empty items are
 // skipped; an item without "=" has an empty value; a value in double quotes loses them and the

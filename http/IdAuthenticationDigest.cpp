@@ -16,10 +16,10 @@ QString Md5HexOf(const QStringList& parts) {
 
 QStringList TrimmedItems(const QString& list, QChar separator) {
   QStringList items;
-  for (QStringView item : QStringView(list).split(separator)) {
-    item = item.trimmed();
+  for (const QStringView piece : QStringView(list).split(separator)) {
+    QString item = Trim(piece);
     if (!item.isEmpty())
-      items.append(item.toString());
+      items.append(std::move(item));
   }
   return items;
 }

@@ -30,6 +30,8 @@ TEST_P(ChallengeParams, CutAtCommasOutsideQuotesAndUnquoted) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, ChallengeParams,
     testing::Values(ParamsCase{"Basic", {}},
+                    // Any blank ends the scheme name.
+                    ParamsCase{"Basic\trealm=x", {"realm: x"}},
                     ParamsCase{"Basic realm=\"WallyWorld\"", {"realm: WallyWorld"}},
                     // Commas and escaped quotes inside a quoted value belong to the value.
                     ParamsCase{R"(Digest realm="a, b", nonce="n\"1\"", qop="auth, auth-int")",
@@ -62,6 +64,8 @@ TEST(ChallengeLine, FirstLineOfTheSchemeWholeWordWithoutRegardToCase) {
   EXPECT_EQ(scheme.ChallengeLine(u"Basic"), QStringLiteral("basic realm=\"2\""));
   EXPECT_EQ(scheme.ChallengeLine(u"DIGEST"), QStringLiteral("Digest"));
   EXPECT_EQ(scheme.ChallengeLine(u"NTLM"), QString());
+  scheme.SetChallenges(LinesOf({"Basic\trealm=\"tab\""}));
+  EXPECT_EQ(scheme.ChallengeLine(u"Basic"), QStringLiteral("Basic\trealm=\"tab\""));
 }
 
 // --- Basic ----------------------------------------------------------------------------------

@@ -23,17 +23,24 @@ std::unique_ptr<TIdAuthentication> CreateOfferedScheme(QObject* sender,
   return chosen.Create();
 }
 
-// Moves credentials between a record and its scheme.
-struct CredentialTransfer {
-  std::function<void(TIdAuthentication&)> give;
-  std::function<void(const TIdAuthentication&)> takeBack;
+struct Credentials {
+  QString username;
+  QString password;
 };
 
-// Lets the scheme evaluate until it can answer or gives up; a handler supplies what it asks
-// for. Without a handler a request for credentials cannot be met, so it ends the attempt.
+void Hand(TIdAuthentication& scheme, const Credentials& credentials) {
+  scheme.SetUsername(credentials.username);
+  scheme.SetPassword(credentials.password);
+}
+
+// Lets the scheme evaluate until it can answer or gives up. When it asks for credentials, it
+// is handed the record's (read afresh, as a handler may have changed them) and the handler may
+// supply others, which keep stores in the record. Without a handler a request for credentials
+// cannot be met, so it ends the attempt.
 bool EvaluateChallenge(QObject* sender, TIdAuthentication& scheme,
                        const TIdOnAuthorization& onAuthorization,
-                       const CredentialTransfer& credentials) {
+                       const std::function<Credentials()>& recordCredentials,
+                       const std::function<void(const Credentials&)>& keep) {
   for (;;) {
     switch (scheme.NextStep()) {
     case TIdAuthWhatsNext::SendAgain:
@@ -43,12 +50,12 @@ bool EvaluateChallenge(QObject* sender, TIdAuthentication& scheme,
     case TIdAuthWhatsNext::NeedCredentials: {
       if (!onAuthorization)
         return false;
-      credentials.give(scheme);
+      Hand(scheme, recordCredentials());
       bool handled = false;
       onAuthorization(sender, &scheme, handled);
       if (!handled)
         return false;
-      credentials.takeBack(scheme);
+      keep({scheme.Username(), scheme.Password()});
       break;
     }
     }
@@ -75,19 +82,18 @@ bool AnswerServerChallenge(QObject* sender, TIdRequestHeaderInfo& request,
   if (!scheme || (!onAuthorization && Trim(request.Password()).isEmpty()))
     return false;
 
-  const CredentialTransfer credentials{[&request](TIdAuthentication& s) {
-                                         s.SetUsername(request.Username());
-                                         s.SetPassword(request.Password());
-                                       },
-                                       [&request](const TIdAuthentication& s) {
-                                         request.SetBasicAuthentication(true);
-                                         request.SetUsername(s.Username());
-                                         request.SetPassword(s.Password());
-                                       }};
-  credentials.give(*scheme);
+  const auto recordCredentials = [&request] {
+    return Credentials{request.Username(), request.Password()};
+  };
+  Hand(*scheme, recordCredentials());
   scheme->SchemeParams().WriteHeader(QStringLiteral("Authorization"), scheme->AuthorizationValue());
   scheme->SetChallenges(challenges);
-  return EvaluateChallenge(sender, *scheme, onAuthorization, credentials);
+  return EvaluateChallenge(sender, *scheme, onAuthorization, recordCredentials,
+                           [&request](const Credentials& supplied) {
+                             request.SetBasicAuthentication(true);
+                             request.SetUsername(supplied.username);
+                             request.SetPassword(supplied.password);
+                           });
 }
 
 bool AnswerProxyChallenge(QObject* sender, TIdProxyConnectionInfo& proxy,
@@ -99,17 +105,16 @@ bool AnswerProxyChallenge(QObject* sender, TIdProxyConnectionInfo& proxy,
   if (!scheme || !onProxyAuthorization)
     return false;
 
-  const CredentialTransfer credentials{[&proxy](TIdAuthentication& s) {
-                                         s.SetUsername(proxy.ProxyUsername());
-                                         s.SetPassword(proxy.ProxyPassword());
-                                       },
-                                       [&proxy](const TIdAuthentication& s) {
-                                         proxy.SetProxyUsername(s.Username());
-                                         proxy.SetProxyPassword(s.Password());
-                                       }};
-  credentials.give(*scheme);
+  const auto recordCredentials = [&proxy] {
+    return Credentials{proxy.ProxyUsername(), proxy.ProxyPassword()};
+  };
+  Hand(*scheme, recordCredentials());
   scheme->SetChallenges(challenges);
-  return EvaluateChallenge(sender, *scheme, onProxyAuthorization, credentials);
+  return EvaluateChallenge(sender, *scheme, onProxyAuthorization, recordCredentials,
+                           [&proxy](const Credentials& supplied) {
+                             proxy.SetProxyUsername(supplied.username);
+                             proxy.SetProxyPassword(supplied.password);
+                           });
 }
 
 void SetSchemeRequest(TIdAuthentication* scheme, const QString& method, const QString& target,

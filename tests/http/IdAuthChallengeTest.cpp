@@ -1,19 +1,13 @@
 #include "http/IdAuthChallenge.h"
 #include "http/IdAuthenticationDigest.h"
 
+#include "tests/http/HeaderListOf.h"
 #include "tests/http/QtPrinters.h"
 
 #include <QObject>
 #include <gtest/gtest.h>
 
 namespace {
-
-TIdHeaderList LinesOf(const QStringList& lines) {
-  TIdHeaderList list;
-  for (const QString& line : lines)
-    list.Add(line);
-  return list;
-}
 
 const QString kBasicChallenge = QStringLiteral("Basic realm=\"photos\"");
 const QString kDigestChallenge =
@@ -26,17 +20,22 @@ QString AuthorizationLine(TIdRequestHeaderInfo& request) {
   return at < 0 ? QString() : request.HeaderLines()[at];
 }
 
-// The client's side of a 401: its request record, its events, and what the events saw.
-class ServerChallenge : public testing::Test {
+// The client's side of a challenge: its events, called with the client as sender.
+class ChallengeTest : public testing::Test {
 protected:
-  bool Answer(const QStringList& challenges) {
-    return AnswerServerChallenge(&client_, request_, LinesOf(challenges), onSelect_, onAuthorize_);
-  }
-
   QObject client_;
-  TIdRequestHeaderInfo request_;
   TIdOnSelectAuthorization onSelect_;
   TIdOnAuthorization onAuthorize_;
+};
+
+// A 401 answered for the client's request record.
+class ServerChallenge : public ChallengeTest {
+protected:
+  bool Answer(const QStringList& challenges) {
+    return AnswerServerChallenge(&client_, request_, ListOf(challenges), onSelect_, onAuthorize_);
+  }
+
+  TIdRequestHeaderInfo request_;
 };
 
 TEST_F(ServerChallenge, UnregisteredFirstThenBasicSelectsBasic) {
@@ -213,16 +212,14 @@ TEST(SchemeRequest, OnlyDigestTakesTheRequest) {
 
 // --- Proxy ----------------------------------------------------------------------------------
 
-class ProxyChallenge : public testing::Test {
+// A 407 answered for the client's proxy settings.
+class ProxyChallenge : public ChallengeTest {
 protected:
   bool Answer(const QStringList& challenges) {
-    return AnswerProxyChallenge(&client_, proxy_, LinesOf(challenges), onSelect_, onAuthorize_);
+    return AnswerProxyChallenge(&client_, proxy_, ListOf(challenges), onSelect_, onAuthorize_);
   }
 
-  QObject client_;
   TIdProxyConnectionInfo proxy_;
-  TIdOnSelectAuthorization onSelect_;
-  TIdOnAuthorization onAuthorize_;
 };
 
 TEST_F(ProxyChallenge, WithoutHandlerCredentialsAreNotEnough) {

@@ -1,18 +1,12 @@
 #include "http/IdAuthentication.h"
 #include "http/IdAuthenticationDigest.h"
 
+#include "tests/http/HeaderListOf.h"
 #include "tests/http/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-TIdHeaderList LinesOf(const QStringList& lines) {
-  TIdHeaderList list;
-  for (const QString& line : lines)
-    list.Add(line);
-  return list;
-}
 
 // --- Challenge parameters -------------------------------------------------------------------
 
@@ -59,12 +53,12 @@ TEST(ChallengeParams, QuotedValuesReadBackAsWritten) {
 
 TEST(ChallengeLine, FirstLineOfTheSchemeWholeWordWithoutRegardToCase) {
   TIdBasicAuthentication scheme;
-  scheme.SetChallenges(LinesOf(
+  scheme.SetChallenges(ListOf(
       {"Negotiate abc", "BasicX realm=\"1\"", "basic realm=\"2\"", "Basic realm=\"3\"", "Digest"}));
   EXPECT_EQ(scheme.ChallengeLine(u"Basic"), QStringLiteral("basic realm=\"2\""));
   EXPECT_EQ(scheme.ChallengeLine(u"DIGEST"), QStringLiteral("Digest"));
   EXPECT_EQ(scheme.ChallengeLine(u"NTLM"), QString());
-  scheme.SetChallenges(LinesOf({"Basic\trealm=\"tab\""}));
+  scheme.SetChallenges(ListOf({"Basic\trealm=\"tab\""}));
   EXPECT_EQ(scheme.ChallengeLine(u"Basic"), QStringLiteral("Basic\trealm=\"tab\""));
 }
 
@@ -105,7 +99,7 @@ class BasicStep : public testing::TestWithParam<BasicStepCase> {};
 TEST_P(BasicStep, AnswersWithAUserNameAndTakesTheRealm) {
   TIdBasicAuthentication scheme;
   scheme.SetUsername(GetParam().username);
-  scheme.SetChallenges(LinesOf(GetParam().challenges));
+  scheme.SetChallenges(ListOf(GetParam().challenges));
   EXPECT_EQ(scheme.NextStep(), GetParam().expected);
   EXPECT_EQ(scheme.RealmValue(), GetParam().realm);
   EXPECT_EQ(scheme.StepIndex(), 0);
@@ -129,9 +123,9 @@ TEST(BasicStep, ChallengeParametersNeitherPileUpNorTouchCredentials) {
   TIdBasicAuthentication scheme;
   scheme.SetUsername(QStringLiteral("user"));
   scheme.SetPassword(QStringLiteral("secret"));
-  scheme.SetChallenges(LinesOf({"Basic realm=\"one\", password=\"stolen\", Username=x"}));
+  scheme.SetChallenges(ListOf({"Basic realm=\"one\", password=\"stolen\", Username=x"}));
   scheme.NextStep();
-  scheme.SetChallenges(LinesOf({"Basic realm=\"two\", charset=\"UTF-8\""}));
+  scheme.SetChallenges(ListOf({"Basic realm=\"two\", charset=\"UTF-8\""}));
   scheme.NextStep();
   EXPECT_EQ(scheme.SchemeParams().Lines(),
             QStringList({"Username: user", "Password: secret", "realm: two", "charset: UTF-8"}));
@@ -163,7 +157,7 @@ void Evaluate(TIdDigestAuthentication& scheme, const QString& challenge) {
   scheme.SetPassword(QStringLiteral("Circle Of Life"));
   scheme.SetRequestMethod(QStringLiteral("GET"));
   scheme.SetRequestUri(QStringLiteral("/dir/index.html"));
-  scheme.SetChallenges(LinesOf({challenge}));
+  scheme.SetChallenges(ListOf({challenge}));
   ASSERT_EQ(scheme.NextStep(), TIdAuthWhatsNext::SendAgain);
 }
 
@@ -280,9 +274,9 @@ TEST(Digest, AnsweringReturnsToTheBareSchemeName) {
 TEST(Digest, ChallengeFieldsAreKept) {
   TIdDigestAuthentication scheme;
   scheme.SetUsername(QStringLiteral("u"));
-  scheme.SetChallenges(LinesOf({"Basic realm=\"other\"",
-                                "Digest realm=\"r\", domain=\"/a  /b http://h.invalid/c\", "
-                                "nonce=\"n\", stale=TRUE, algorithm=\"md5\", qop=\"auth\""}));
+  scheme.SetChallenges(ListOf({"Basic realm=\"other\"",
+                               "Digest realm=\"r\", domain=\"/a  /b http://h.invalid/c\", "
+                               "nonce=\"n\", stale=TRUE, algorithm=\"md5\", qop=\"auth\""}));
   EXPECT_EQ(scheme.NextStep(), TIdAuthWhatsNext::SendAgain);
   EXPECT_EQ(scheme.RealmValue(), QStringLiteral("r"));
   EXPECT_EQ(scheme.NonceValue(), QStringLiteral("n"));
@@ -296,7 +290,7 @@ TEST(Digest, ChallengeFieldsAreKept) {
   EXPECT_EQ(AnswerParam(answer, u"algorithm"), QStringLiteral("md5"));
 
   // The next challenge replaces the lists rather than adding to them.
-  scheme.SetChallenges(LinesOf({"Digest realm=\"r\", nonce=\"n\", algorithm=MD5"}));
+  scheme.SetChallenges(ListOf({"Digest realm=\"r\", nonce=\"n\", algorithm=MD5"}));
   scheme.NextStep();
   EXPECT_TRUE(scheme.DomainList().isEmpty());
   EXPECT_TRUE(scheme.QopValues().isEmpty());
@@ -309,7 +303,7 @@ TEST(Digest, QuotesInValuesAreEscapedButHashedAsTheyAre) {
   scheme.SetPassword(QStringLiteral("pw"));
   scheme.SetRequestMethod(QStringLiteral("GET"));
   scheme.SetRequestUri(QStringLiteral("/"));
-  scheme.SetChallenges(LinesOf({"Digest realm=\"r\", nonce=\"n\", algorithm=MD5"}));
+  scheme.SetChallenges(ListOf({"Digest realm=\"r\", nonce=\"n\", algorithm=MD5"}));
   scheme.NextStep();
   const QString answer = scheme.AuthorizationValue();
   EXPECT_TRUE(answer.contains(QStringLiteral("username=\"Mu\\\"fasa\""))) << answer.toStdString();
@@ -319,7 +313,7 @@ TEST(Digest, QuotesInValuesAreEscapedButHashedAsTheyAre) {
 
 TEST(Digest, WithoutUserNameAsksForCredentialsThenAnswers) {
   TIdDigestAuthentication scheme;
-  scheme.SetChallenges(LinesOf({"Digest realm=\"r\", nonce=\"n\", algorithm=MD5"}));
+  scheme.SetChallenges(ListOf({"Digest realm=\"r\", nonce=\"n\", algorithm=MD5"}));
   EXPECT_EQ(scheme.NextStep(), TIdAuthWhatsNext::NeedCredentials);
   EXPECT_EQ(scheme.StepIndex(), 1);
   EXPECT_EQ(scheme.NextStep(), TIdAuthWhatsNext::SendAgain);
@@ -330,7 +324,7 @@ class DigestAlgorithm : public testing::TestWithParam<const char*> {};
 TEST_P(DigestAlgorithm, AnythingButMd5Raises) {
   TIdDigestAuthentication scheme;
   scheme.SetUsername(QStringLiteral("u"));
-  scheme.SetChallenges(LinesOf(
+  scheme.SetChallenges(ListOf(
       {QStringLiteral("Digest realm=\"r\", nonce=\"n\"") + QString::fromLatin1(GetParam())}));
   try {
     scheme.NextStep();

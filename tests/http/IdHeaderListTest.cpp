@@ -1,17 +1,11 @@
 #include "http/IdHeaderList.h"
 
+#include "tests/http/HeaderListOf.h"
 #include "tests/http/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-TIdHeaderList ListOf(const QStringList& lines) {
-  TIdHeaderList list;
-  for (const QString& line : lines)
-    list.Add(line);
-  return list;
-}
 
 // --- Reading --------------------------------------------------------------------------------
 

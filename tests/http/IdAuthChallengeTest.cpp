@@ -198,18 +198,6 @@ TEST_F(ServerChallenge, UnsupportedDigestAlgorithmRaisesThrough) {
   EXPECT_NE(request_.Authentication(), nullptr);
 }
 
-TEST(SchemeRequest, OnlyDigestTakesTheRequest) {
-  TIdDigestAuthentication digest;
-  SetSchemeRequest(&digest, QStringLiteral("POST"), QStringLiteral("/a b"), {"x", "y"});
-  EXPECT_EQ(digest.RequestMethod(), QStringLiteral("POST"));
-  EXPECT_EQ(digest.RequestUri(), QStringLiteral("/a b"));
-  EXPECT_EQ(digest.EntityBody(), QStringList({"x", "y"}));
-  TIdBasicAuthentication basic;
-  SetSchemeRequest(&basic, QStringLiteral("GET"), QStringLiteral("/"));
-  SetSchemeRequest(nullptr, QStringLiteral("GET"), QStringLiteral("/"));
-  EXPECT_EQ(basic.AuthorizationValue(), QStringLiteral("Basic Og=="));
-}
-
 // --- Proxy ----------------------------------------------------------------------------------
 
 // A 407 answered for the client's proxy settings.

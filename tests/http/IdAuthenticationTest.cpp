@@ -392,11 +392,4 @@ TEST(AuthRegistry, RegisterAndUnregister) {
   EXPECT_TRUE(FindAuthScheme(u"Basic"));
 }
 
-TEST(AuthRegistry, NoClassMakesNoObject) {
-  const TIdAuthenticationClass none;
-  EXPECT_FALSE(none);
-  EXPECT_EQ(none.Create(), nullptr);
-  EXPECT_EQ(none.ClassName(), QString());
-}
-
 } // namespace

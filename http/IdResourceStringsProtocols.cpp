@@ -1,4 +1,21 @@
 #include "http/IdResourceStringsProtocols.h"
 
-QString RSURIProtocolFieldEmpty() { return QStringLiteral("Protocol field is empty"); }
-QString RSURIHostFieldEmpty() { return QStringLiteral("Host field is empty"); }
+QString RSURIProtocolFieldEmpty() {
+  return QStringLiteral("Protocol field is empty");
+}
+QString RSURIHostFieldEmpty() {
+  return QStringLiteral("Host field is empty");
+}
+QString RSListIndexError() {
+  return QStringLiteral("List index out of bounds (%1)");
+}
+QString RSFailedTimeZoneInfo() {
+  return QStringLiteral("Failed attempting to retrieve time zone information.");
+}
+QString RSAuthSchemeAlreadyRegistered() {
+  return QStringLiteral("This authentication method is already registered with class name %1.");
+}
+QString RSDigestUnsupportedAlgorithm() {
+  return QStringLiteral(
+      "Unsupported hash algorithm. This implementation supports only MD5 encoding.");
+}

@@ -7,3 +7,9 @@
 
 QString RSURIProtocolFieldEmpty();
 QString RSURIHostFieldEmpty();
+// %1: the index that was out of bounds.
+QString RSListIndexError();
+QString RSFailedTimeZoneInfo();
+// %1: the class already registered under the name.
+QString RSAuthSchemeAlreadyRegistered();
+QString RSDigestUnsupportedAlgorithm();

@@ -1,4 +1,11 @@
 #include "http/IdResourceStringsProtocols.h"
 
-QString RSURIProtocolFieldEmpty() { return QStringLiteral("Protocol field is empty"); }
-QString RSURIHostFieldEmpty() { return QStringLiteral("Host field is empty"); }
+QString RSURIProtocolFieldEmpty() {
+  return QStringLiteral("Protocol field is empty");
+}
+QString RSURIHostFieldEmpty() {
+  return QStringLiteral("Host field is empty");
+}
+QString RSStreamTooLargeForText() {
+  return QStringLiteral("Stream remainder of %1 bytes is too large to decode as text");
+}

@@ -7,3 +7,5 @@
 
 QString RSURIProtocolFieldEmpty();
 QString RSURIHostFieldEmpty();
+// %1: the number of bytes left in the stream.
+QString RSStreamTooLargeForText();

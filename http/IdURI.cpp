@@ -1,0 +1,184 @@
+#include "http/IdURI.h"
+
+#include "http/IdResourceStringsProtocols.h"
+
+namespace {
+
+// Takes the query off work: everything after the first "?", or, when there is none, after
+// the first "=". Returns what stands before it.
+QStringView CutQuery(QStringView work, QString& query) {
+  qsizetype at = work.indexOf(u'?');
+  if (at < 0)
+    at = work.indexOf(u'=');
+  if (at < 0)
+    return work;
+  query = work.mid(at + 1).toString();
+  return work.left(at);
+}
+
+bool IsDefaultPort(QStringView scheme, QStringView port) {
+  return (TextIsSame(scheme, u"HTTP") && port == u"80") ||
+         (TextIsSame(scheme, u"HTTPS") && port == u"443") ||
+         (TextIsSame(scheme, u"FTP") && port == u"21");
+}
+
+// A ".." after a "/" climbs one segment: the "/" goes, then the segment before it, so that
+// the result ends at the "/" that led into that segment (or is empty when none did).
+void DropLastSegment(QString& result) {
+  result.chop(1);
+  result.truncate(result.lastIndexOf(u'/') + 1);
+}
+
+} // namespace
+
+QString SlashBackslashes(QStringView text) {
+  // Neither half of a surrogate pair can be U+005C, so replacing code unit by code unit
+  // leaves every pair intact.
+  QString result = text.toString();
+  result.replace(u'\\', u'/');
+  return result;
+}
+
+QString MergePath(QStringView base, QStringView path) {
+  if (path.startsWith(u'/'))
+    return path.toString();
+  const bool keepTrailingSlash = path.isEmpty() || path.endsWith(u'/');
+
+  QString joined;
+  joined.reserve(base.size() + 1 + path.size());
+  joined += base;
+  if (!base.isEmpty() && !base.endsWith(u'/'))
+    joined += u'/';
+  joined += path;
+
+  QString result;
+  result.reserve(joined.size());
+  const QStringView text(joined);
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c == u'/') {
+      if (!result.endsWith(u'/'))
+        result += c;
+    } else if (c == u'.' && result.endsWith(u'/') && text.mid(i, 2) == u"..") {
+      DropLastSegment(result);
+      ++i;
+    } else {
+      result += c;
+    }
+  }
+  if (result != u"/" && result.endsWith(u'/') && !keepTrailingSlash)
+    result.chop(1);
+  return result;
+}
+
+TIdURI::TIdURI(QStringView address) {
+  if (!address.isEmpty())
+    SetAddressText(address);
+}
+
+void TIdURI::SetAddressText(QStringView address) {
+  // Copy first: address may view one of the parts about to be emptied.
+  const QString text = SlashBackslashes(address);
+  *this = TIdURI();
+
+  QStringView work(text);
+  const qsizetype schemeEnd = work.indexOf(u"://");
+  if (schemeEnd < 0) {
+    work = CutQuery(work, query_);
+    const qsizetype slash = work.lastIndexOf(u'/');
+    if (slash >= 0) {
+      directory_ = work.left(slash + 1).toString();
+      work = work.mid(slash + 1);
+    }
+  } else {
+    scheme_ = work.left(schemeEnd).toString();
+    work = CutQuery(work.mid(schemeEnd + 3), query_);
+    const qsizetype authorityEnd = work.indexOf(u'/');
+    if (authorityEnd < 0) {
+      SplitAuthority(work);
+      work = {};
+    } else {
+      SplitAuthority(work.left(authorityEnd));
+      work = work.mid(authorityEnd + 1);
+    }
+    const qsizetype slash = work.lastIndexOf(u'/');
+    if (slash < 0) {
+      directory_ = QStringLiteral("/");
+    } else {
+      directory_ = u'/' + work.left(slash + 1).toString();
+      work = work.mid(slash + 1);
+    }
+  }
+  SplitLastSegment(work);
+}
+
+void TIdURI::SplitAuthority(QStringView authority) {
+  const qsizetype at = authority.indexOf(u'@');
+  if (at >= 0) {
+    const QStringView credentials = authority.left(at);
+    authority = authority.mid(at + 1);
+    const qsizetype colon = credentials.indexOf(u':');
+    user_ = (colon < 0 ? credentials : credentials.left(colon)).toString();
+    if (colon >= 0 && !user_.isEmpty())
+      password_ = credentials.mid(colon + 1).toString();
+  }
+
+  const qsizetype open = authority.indexOf(u'[');
+  const qsizetype close = authority.indexOf(u']');
+  qsizetype portColon;
+  if (open >= 0 && close > open) {
+    host_ = authority.mid(open + 1, close - open - 1).toString();
+    portColon = authority.indexOf(u':', close);
+    ipVersion_ = Id_IPv6;
+  } else {
+    portColon = authority.indexOf(u':');
+    host_ = (portColon < 0 ? authority : authority.left(portColon)).toString();
+  }
+  if (portColon >= 0)
+    port_ = authority.mid(portColon + 1).toString();
+}
+
+void TIdURI::SplitLastSegment(QStringView segment) {
+  const qsizetype hash = segment.indexOf(u'#');
+  if (hash < 0) {
+    fileName_ = segment.toString();
+    return;
+  }
+  fileName_ = segment.left(hash).toString();
+  fragment_ = segment.mid(hash + 1).toString();
+}
+
+QString TIdURI::AddressText() const {
+  return ComposeAddress({});
+}
+
+QString TIdURI::ComposeAddress(TIdURIOptions options) const {
+  if (scheme_.isEmpty())
+    throw EIdURIException(RSURIProtocolFieldEmpty());
+  if (host_.isEmpty())
+    throw EIdURIException(RSURIHostFieldEmpty());
+
+  QString result = scheme_ + QStringLiteral("://");
+  if (options.testFlag(IncludeCredentials) && !user_.isEmpty()) {
+    result += user_;
+    if (!password_.isEmpty())
+      result += u':' + password_;
+    result += u'@';
+  }
+  if (ipVersion_ == Id_IPv6)
+    result += u'[' + host_ + u']';
+  else
+    result += host_;
+  if (!port_.isEmpty() && !IsDefaultPort(scheme_, port_))
+    result += u':' + port_;
+  result += PathAndQuery();
+  if (options.testFlag(IncludeFragment) && !fragment_.isEmpty())
+    result += u'#' + fragment_;
+  return result;
+}
+
+QString TIdURI::PathAndQuery() const {
+  if (query_.isEmpty())
+    return directory_ + fileName_;
+  return directory_ + fileName_ + u'?' + query_;
+}

@@ -4,6 +4,7 @@
 #include "net/IdException.h"
 #include "net/IdResourceStrings.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QIODevice>
 
@@ -70,19 +71,28 @@ QString ReadStreamText(QIODevice& stream, qint64 count, TextEncodingKind encodin
   // Refuse before reading, so that a caller's mistake leaves the stream where it was.
   if (encoding == ekNone)
     throw EIdNoEncodingSpecified(RSNoEncodingSpecified());
-  QByteArray bytes;
-  if (count >= 0) {
-    bytes = ReadUpTo(stream, count);
-  } else if (!stream.isSequential()) {
-    const qint64 remaining = stream.size() - stream.pos();
+
+  if (stream.isSequential()) {
+    // A pipe or socket has no size to check up front: read one byte past the limit to tell.
+    const QByteArray bytes = ReadUpTo(stream, count < 0 ? kTextLimit + 1 : count);
+    if (count < 0 && bytes.size() > kTextLimit)
+      RaiseTooLarge(bytes.size());
+    return DecodeBytes(bytes, -1, encoding);
+  }
+
+  const qint64 start = stream.pos();
+  const qint64 remaining = std::max<qint64>(0, stream.size() - start);
+  if (count < 0) {
     if (remaining > kTextLimit)
       RaiseTooLarge(remaining);
-    bytes = ReadUpTo(stream, remaining);
-  } else {
-    // A pipe or socket has no size to check up front: read one byte past the limit to tell.
-    bytes = ReadUpTo(stream, kTextLimit + 1);
-    if (bytes.size() > kTextLimit)
-      RaiseTooLarge(bytes.size());
+    count = remaining;
   }
-  return DecodeBytes(bytes, bytes.size(), encoding);
+  // A memory stream, the fetch's case, is decoded where its bytes lie instead of from a copy.
+  if (auto* memory = qobject_cast<QBuffer*>(&stream); memory && memory->isReadable()) {
+    const qint64 taken = std::min(count, remaining);
+    QString text = DecodeBytes(QByteArrayView(memory->data()).sliced(start, taken), -1, encoding);
+    memory->seek(start + taken);
+    return text;
+  }
+  return DecodeBytes(ReadUpTo(stream, count), -1, encoding);
 }

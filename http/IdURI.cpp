@@ -22,13 +22,6 @@ bool IsDefaultPort(QStringView scheme, QStringView port) {
          (TextIsSame(scheme, u"FTP") && port == u"21");
 }
 
-// A ".." after a "/" climbs one segment: the "/" goes, then the segment before it, so that
-// the result ends at the "/" that led into that segment (or is empty when none did).
-void DropLastSegment(QString& result) {
-  result.chop(1);
-  result.truncate(result.lastIndexOf(u'/') + 1);
-}
-
 } // namespace
 
 QString SlashBackslashes(QStringView text) {
@@ -44,30 +37,38 @@ QString MergePath(QStringView base, QStringView path) {
     return path.toString();
   const bool keepTrailingSlash = path.isEmpty() || path.endsWith(u'/');
 
-  QString joined;
-  joined.reserve(base.size() + 1 + path.size());
-  joined += base;
-  if (!base.isEmpty() && !base.endsWith(u'/'))
-    joined += u'/';
-  joined += path;
-
   QString result;
-  result.reserve(joined.size());
-  const QStringView text(joined);
-  for (qsizetype i = 0; i < text.size(); ++i) {
+  result.reserve(base.size() + 1 + path.size());
+  result += base;
+  if (!base.isEmpty() && !base.endsWith(u'/'))
+    result += u'/';
+  result += path;
+
+  // The joined text is compacted in place: each character read writes at most one, so the
+  // write position never passes the read position.
+  QChar* text = result.data();
+  const qsizetype size = result.size();
+  qsizetype kept = 0;
+  const auto keptEndsWithSlash = [&] {
+    return kept > 0 && text[kept - 1] == u'/';
+  };
+  for (qsizetype i = 0; i < size; ++i) {
     const QChar c = text[i];
-    if (c == u'/') {
-      if (!result.endsWith(u'/'))
-        result += c;
-    } else if (c == u'.' && result.endsWith(u'/') && text.mid(i, 2) == u"..") {
-      DropLastSegment(result);
+    if (c == u'/' && keptEndsWithSlash())
+      continue;
+    if (c == u'.' && keptEndsWithSlash() && i + 1 < size && text[i + 1] == u'.') {
+      // Climb one segment: drop the "/" that led here, then the segment before it.
+      --kept;
+      while (kept > 0 && text[kept - 1] != u'/')
+        --kept;
       ++i;
-    } else {
-      result += c;
+      continue;
     }
+    text[kept++] = c;
   }
-  if (result != u"/" && result.endsWith(u'/') && !keepTrailingSlash)
-    result.chop(1);
+  if (kept > 1 && text[kept - 1] == u'/' && !keepTrailingSlash)
+    --kept;
+  result.truncate(kept);
   return result;
 }
 
@@ -105,7 +106,9 @@ void TIdURI::SetAddressText(QStringView address) {
     if (slash < 0) {
       directory_ = QStringLiteral("/");
     } else {
-      directory_ = u'/' + work.left(slash + 1).toString();
+      directory_.reserve(slash + 2);
+      directory_ += u'/';
+      directory_ += work.left(slash + 1);
       work = work.mid(slash + 1);
     }
   }
@@ -158,27 +161,51 @@ QString TIdURI::ComposeAddress(TIdURIOptions options) const {
   if (host_.isEmpty())
     throw EIdURIException(RSURIHostFieldEmpty());
 
-  QString result = scheme_ + QStringLiteral("://");
+  // Each piece is appended to one reserved buffer: rebuilding runs for every request.
+  QString result;
+  result.reserve(scheme_.size() + user_.size() + password_.size() + host_.size() + port_.size() +
+                 directory_.size() + fileName_.size() + query_.size() + fragment_.size() + 10);
+  result += scheme_;
+  result += u"://";
   if (options.testFlag(IncludeCredentials) && !user_.isEmpty()) {
     result += user_;
-    if (!password_.isEmpty())
-      result += u':' + password_;
+    if (!password_.isEmpty()) {
+      result += u':';
+      result += password_;
+    }
     result += u'@';
   }
-  if (ipVersion_ == Id_IPv6)
-    result += u'[' + host_ + u']';
-  else
+  if (ipVersion_ == Id_IPv6) {
+    result += u'[';
     result += host_;
-  if (!port_.isEmpty() && !IsDefaultPort(scheme_, port_))
-    result += u':' + port_;
-  result += PathAndQuery();
-  if (options.testFlag(IncludeFragment) && !fragment_.isEmpty())
-    result += u'#' + fragment_;
+    result += u']';
+  } else {
+    result += host_;
+  }
+  if (!port_.isEmpty() && !IsDefaultPort(scheme_, port_)) {
+    result += u':';
+    result += port_;
+  }
+  AppendPathAndQuery(result);
+  if (options.testFlag(IncludeFragment) && !fragment_.isEmpty()) {
+    result += u'#';
+    result += fragment_;
+  }
   return result;
 }
 
 QString TIdURI::PathAndQuery() const {
-  if (query_.isEmpty())
-    return directory_ + fileName_;
-  return directory_ + fileName_ + u'?' + query_;
+  QString result;
+  result.reserve(directory_.size() + fileName_.size() + 1 + query_.size());
+  AppendPathAndQuery(result);
+  return result;
+}
+
+void TIdURI::AppendPathAndQuery(QString& target) const {
+  target += directory_;
+  target += fileName_;
+  if (!query_.isEmpty()) {
+    target += u'?';
+    target += query_;
+  }
 }

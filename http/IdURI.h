@@ -91,6 +91,7 @@ public:
 private:
   void SplitAuthority(QStringView authority);
   void SplitLastSegment(QStringView segment);
+  void AppendPathAndQuery(QString& target) const;
 
   QString scheme_;
   QString user_;

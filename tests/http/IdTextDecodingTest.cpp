@@ -130,21 +130,29 @@ struct CountCase {
 
 class ReadStreamTextCount : public testing::TestWithParam<CountCase> {};
 
+// A memory stream is decoded where it lies, any other sized device through reads: both must
+// leave the same text and the same position.
 TEST_P(ReadStreamTextCount, ReadsFromThePositionOnward) {
   const CountCase& c = GetParam();
   QByteArray data("abcdef");
-  QBuffer stream(&data);
-  ASSERT_TRUE(stream.open(QIODevice::ReadOnly));
-  ASSERT_TRUE(stream.seek(c.start));
-  EXPECT_EQ(ReadStreamText(stream, c.count, ekASCII), QString::fromUtf16(c.expected));
-  EXPECT_EQ(stream.pos(), c.endPosition);
+  QBuffer memory(&data);
+  QTemporaryFile file;
+  ASSERT_TRUE(memory.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(file.open());
+  ASSERT_EQ(file.write(data), data.size());
+  for (QIODevice* stream : {static_cast<QIODevice*>(&memory), static_cast<QIODevice*>(&file)}) {
+    SCOPED_TRACE(stream == &memory ? "memory" : "file");
+    ASSERT_TRUE(stream->seek(c.start));
+    EXPECT_EQ(ReadStreamText(*stream, c.count, ekASCII), QString::fromUtf16(c.expected));
+    EXPECT_EQ(stream->pos(), c.endPosition);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReadStreamTextCount,
                          testing::Values(CountCase{0, -1, u"abcdef", 6},
                                          CountCase{2, -1, u"cdef", 6}, CountCase{2, 3, u"cde", 5},
                                          CountCase{2, 100, u"cdef", 6}, CountCase{2, 0, u"", 2},
-                                         CountCase{6, -1, u"", 6}));
+                                         CountCase{6, -1, u"", 6}, CountCase{6, 4, u"", 6}));
 
 TEST(ReadStreamText, RefusesNoEncodingWithoutConsumingTheStream) {
   QByteArray data("abc");
@@ -185,7 +193,8 @@ TEST(ReadStreamText, ReadsASequentialDeviceToItsEnd) {
   QFile reader;
   ASSERT_TRUE(reader.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
   ASSERT_TRUE(reader.isSequential());
-  EXPECT_EQ(ReadStreamText(reader, -1, ekUTF8), QString::fromUtf8(sent));
+  EXPECT_EQ(ReadStreamText(reader, 4, ekUTF8), QString::fromUtf8(sent.left(4)));
+  EXPECT_EQ(ReadStreamText(reader, -1, ekUTF8), QString::fromUtf8(sent.mid(4)));
 }
 
 } // namespace

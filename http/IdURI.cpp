@@ -82,37 +82,41 @@ void TIdURI::SetAddressText(QStringView address) {
   const QString text = SlashBackslashes(address);
   *this = TIdURI();
 
-  QStringView work(text);
+  const QStringView work(text);
   const qsizetype schemeEnd = work.indexOf(u"://");
-  if (schemeEnd < 0) {
-    work = CutQuery(work, query_);
-    const qsizetype slash = work.lastIndexOf(u'/');
-    if (slash >= 0) {
-      directory_ = work.left(slash + 1).toString();
-      work = work.mid(slash + 1);
-    }
+  SplitLastSegment(schemeEnd < 0 ? SplitRelative(work)
+                                 : SplitAbsolute(work.left(schemeEnd), work.mid(schemeEnd + 3)));
+}
+
+QStringView TIdURI::SplitRelative(QStringView work) {
+  work = CutQuery(work, query_);
+  const qsizetype slash = work.lastIndexOf(u'/');
+  if (slash < 0)
+    return work;
+  directory_ = work.left(slash + 1).toString();
+  return work.mid(slash + 1);
+}
+
+QStringView TIdURI::SplitAbsolute(QStringView scheme, QStringView work) {
+  scheme_ = scheme.toString();
+  work = CutQuery(work, query_);
+  const qsizetype authorityEnd = work.indexOf(u'/');
+  if (authorityEnd < 0) {
+    SplitAuthority(work);
+    work = {};
   } else {
-    scheme_ = work.left(schemeEnd).toString();
-    work = CutQuery(work.mid(schemeEnd + 3), query_);
-    const qsizetype authorityEnd = work.indexOf(u'/');
-    if (authorityEnd < 0) {
-      SplitAuthority(work);
-      work = {};
-    } else {
-      SplitAuthority(work.left(authorityEnd));
-      work = work.mid(authorityEnd + 1);
-    }
-    const qsizetype slash = work.lastIndexOf(u'/');
-    if (slash < 0) {
-      directory_ = QStringLiteral("/");
-    } else {
-      directory_.reserve(slash + 2);
-      directory_ += u'/';
-      directory_ += work.left(slash + 1);
-      work = work.mid(slash + 1);
-    }
+    SplitAuthority(work.left(authorityEnd));
+    work = work.mid(authorityEnd + 1);
   }
-  SplitLastSegment(work);
+  const qsizetype slash = work.lastIndexOf(u'/');
+  if (slash < 0) {
+    directory_ = QStringLiteral("/");
+    return work;
+  }
+  directory_.reserve(slash + 2);
+  directory_ += u'/';
+  directory_ += work.left(slash + 1);
+  return work.mid(slash + 1);
 }
 
 void TIdURI::SplitAuthority(QStringView authority) {

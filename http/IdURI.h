@@ -89,6 +89,9 @@ public:
   void SetIPVersion(TIdIPVersion value) { ipVersion_ = value; }
 
 private:
+  // Each takes its parts off the work text and returns the last segment that remains.
+  QStringView SplitRelative(QStringView work);
+  QStringView SplitAbsolute(QStringView scheme, QStringView work);
   void SplitAuthority(QStringView authority);
   void SplitLastSegment(QStringView segment);
   void AppendPathAndQuery(QString& target) const;

@@ -87,9 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Only UTF-8 is recognised: a Cyrillic code page still reads byte C0 as U+00C0.
         BodyCase{u"text/html; charset=windows-1251", "\xc0", QStringLiteral("\u00c0")},
         BodyCase{u"text/html; charset=utf-16", "\xc3\xa9", QStringLiteral("\u00c3\u00a9")},
-        BodyCase{u"text/html; charset=us-ascii", "\xe9", QStringLiteral("\u00e9")},
         BodyCase{u"TEXT/HTML; CHARSET=Utf8", "\xc3\xa9", QStringLiteral("\u00e9")},
-        BodyCase{u"text/html; charset=\"UTF-8\"", "\xc3\xa9", QStringLiteral("\u00e9")},
         BodyCase{u"text/html;charset = utf-8;q=1", "\xc3\xa9", QStringLiteral("\u00e9")},
         // The name found first sits inside the media type and names no character set.
         BodyCase{u"application/x-charset-list; charset=utf-8", "\xc3\xa9",

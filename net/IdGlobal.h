@@ -54,7 +54,3 @@ QByteArray EncodeText(QStringView text, TextEncodingKind encoding);
 // and keeps a leading byte-order mark as U+FEFF; ekASCII gives "?" for bytes above 127.
 // Raises EIdNoEncodingSpecified for ekNone, whatever the bytes.
 QString DecodeBytes(QByteArrayView bytes, qsizetype count, TextEncodingKind encoding);
-
-// --- Addresses ------------------------------------------------------------------------------
-// Which IP family an address or a socket uses.
-enum TIdIPVersion : uint8_t { Id_IPv4 = 0, Id_IPv6 = 1 };

@@ -4,4 +4,9 @@ Exception::Exception(QString message) : message_(std::move(message)), utf8_(mess
 
 Exception::~Exception() = default;
 
-const char* Exception::what() const noexcept { return utf8_.constData(); }
+const char* Exception::what() const noexcept {
+  return utf8_.constData();
+}
+
+EIdSocketError::EIdSocketError(int32_t code, QString message)
+    : EIdException(std::move(message)), code_(code) {}

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <exception>
 
 // The general failure every other exception derives from. Carries the message as text;
@@ -45,3 +46,30 @@ MARQUELO_DECLARE_EXCEPTION(EIdException, Exception)
 MARQUELO_DECLARE_EXCEPTION(EIdSilentException, EIdException)
 // A conversion between text and bytes was asked for without an encoding.
 MARQUELO_DECLARE_EXCEPTION(EIdNoEncodingSpecified, EIdException)
+
+// --- Transport failures shared by several units -------------------------------------------------
+
+// A socket call failed. SocketErrorCode() is the transport's error number (10061 for a refused
+// connect, 11001 for an unknown host, ...) and the message reads "Socket Error # <code>", CR LF,
+// then the text for that code.
+class EIdSocketError : public EIdException {
+public:
+  EIdSocketError(int32_t code, QString message);
+  // The transport's number for the failure; 0 when none was recorded.
+  int32_t SocketErrorCode() const noexcept { return code_; }
+  QString ClassName() const override { return QStringLiteral("EIdSocketError"); }
+
+private:
+  int32_t code_;
+};
+// The socket value was not (or no longer) a socket: it was closed under the caller (10038).
+MARQUELO_DECLARE_EXCEPTION(EIdNotASocket, EIdSocketError)
+
+// The peer closed the connection in an orderly way: a normal end rather than a fault.
+MARQUELO_DECLARE_EXCEPTION(EIdConnClosedGracefully, EIdSilentException)
+// An operation needed a connection and there was none.
+MARQUELO_DECLARE_EXCEPTION(EIdNotConnected, EIdException)
+// The socket went away while a read was waiting on it.
+MARQUELO_DECLARE_EXCEPTION(EIdClosedSocket, EIdException)
+// No data arrived within the read time limit.
+MARQUELO_DECLARE_EXCEPTION(EIdReadTimeout, EIdException)

@@ -10,7 +10,9 @@
 
 namespace {
 
-bool IsTrimmed(QChar c) { return c.unicode() <= 32; }
+bool IsTrimmed(QChar c) {
+  return c.unicode() <= 32;
+}
 
 template <typename Int> std::optional<Int> ParseInteger(QStringView text) {
   qsizetype i = 0;
@@ -35,8 +37,8 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text) {
 
   // Accumulate the magnitude, stopping as soon as it leaves the signed range.
   using Wide = std::make_unsigned_t<Int>;
-  const Wide limit = negative ? Wide(std::numeric_limits<Int>::max()) + 1
-                              : Wide(std::numeric_limits<Int>::max());
+  const Wide limit =
+      negative ? Wide(std::numeric_limits<Int>::max()) + 1 : Wide(std::numeric_limits<Int>::max());
   Wide value = 0;
   for (; i < n; ++i) {
     const char16_t c = text[i].unicode();
@@ -61,7 +63,9 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text) {
 
 } // namespace
 
-QString Trim(QStringView text) { return TrimRight(TrimLeft(text)); }
+QString Trim(QStringView text) {
+  return TrimRight(TrimLeft(text));
+}
 
 QString TrimLeft(QStringView text) {
   qsizetype start = 0;
@@ -77,9 +81,13 @@ QString TrimRight(QStringView text) {
   return text.left(end).toString();
 }
 
-std::optional<int32_t> TextToInt32(QStringView text) { return ParseInteger<int32_t>(text); }
+std::optional<int32_t> TextToInt32(QStringView text) {
+  return ParseInteger<int32_t>(text);
+}
 
-std::optional<int64_t> TextToInt64(QStringView text) { return ParseInteger<int64_t>(text); }
+std::optional<int64_t> TextToInt64(QStringView text) {
+  return ParseInteger<int64_t>(text);
+}
 
 int32_t TextToInt32Def(QStringView text, int32_t fallback) {
   return TextToInt32(text).value_or(fallback);

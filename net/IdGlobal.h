@@ -37,7 +37,9 @@ bool TextIsSame(QStringView a, QStringView b);
 // Milliseconds of a steady clock, cut to 32 bits: wraps to 0 after 2^32 ms (about 49.7 days).
 uint32_t Ticks32();
 // Milliseconds from older to newer on the 32-bit counter, right across a wrap.
-inline uint32_t TickDiff32(uint32_t older, uint32_t newer) { return newer - older; }
+inline uint32_t TickDiff32(uint32_t older, uint32_t newer) {
+  return newer - older;
+}
 
 // --- Text and bytes -------------------------------------------------------------------------
 // How text becomes bytes and back. ekNone means "not specified": any conversion asked to use

@@ -1,3 +1,167 @@
 #include "net/IdResourceStrings.h"
 
-QString RSNoEncodingSpecified() { return QStringLiteral("No encoding specified."); }
+QString RSNoEncodingSpecified() {
+  return QStringLiteral("No encoding specified.");
+}
+
+QString RSStackClassUndefined() {
+  return QStringLiteral("Stack Class is undefined.");
+}
+QString RSStackAlreadyCreated() {
+  return QStringLiteral("Stack already created.");
+}
+QString RSStackSetSizeExceeded() {
+  return QStringLiteral("Set Size Exceeded.");
+}
+QString RSIPVersionUnsupported() {
+  return QStringLiteral("The requested IPVersion / Address family is not supported.");
+}
+QString RSIPv6Unavailable() {
+  return QStringLiteral("IPv6 unavailable");
+}
+QString RSSocketError() {
+  return QStringLiteral("Socket Error # %1\r\n%2");
+}
+QString RSStackHostNotFound() {
+  return QStringLiteral("Host not found.");
+}
+QString RSInvalidIntegerValue() {
+  return QStringLiteral("'%1' is not a valid integer value");
+}
+QString RSRangeCheckError() {
+  return QStringLiteral("Range check error");
+}
+
+QString RSSocketErrorText(int32_t code) {
+  switch (code) {
+  case 10004:
+    return QStringLiteral("Interrupted system call.");
+  case 10009:
+    return QStringLiteral("Bad file number.");
+  case 10013:
+    return QStringLiteral("Access denied.");
+  case 10014:
+    return QStringLiteral("Buffer fault.");
+  case 10022:
+    return QStringLiteral("Invalid argument.");
+  case 10024:
+    return QStringLiteral("Too many open files.");
+  case 10035:
+    return QStringLiteral("Operation would block.");
+  case 10036:
+    return QStringLiteral("Operation now in progress.");
+  case 10037:
+    return QStringLiteral("Operation already in progress.");
+  case 10038:
+    return QStringLiteral("Socket operation on non-socket.");
+  case 10039:
+    return QStringLiteral("Destination address required.");
+  case 10040:
+    return QStringLiteral("Message too long.");
+  case 10041:
+    return QStringLiteral("Protocol wrong type for socket.");
+  case 10042:
+    return QStringLiteral("Bad protocol option.");
+  case 10043:
+    return QStringLiteral("Protocol not supported.");
+  case 10044:
+    return QStringLiteral("Socket type not supported.");
+  case 10045:
+    return QStringLiteral("Operation not supported on socket.");
+  case 10046:
+    return QStringLiteral("Protocol family not supported.");
+  case 10047:
+    return QStringLiteral("Address family not supported by protocol family.");
+  case 10048:
+    return QStringLiteral("Address already in use.");
+  case 10049:
+    return QStringLiteral("Cannot assign requested address.");
+  case 10050:
+    return QStringLiteral("Network is down.");
+  case 10051:
+    return QStringLiteral("Network is unreachable.");
+  case 10052:
+    return QStringLiteral("Net dropped connection or reset.");
+  case 10053:
+    return QStringLiteral("Software caused connection abort.");
+  case 10054:
+    return QStringLiteral("Connection reset by peer.");
+  case 10055:
+    return QStringLiteral("No buffer space available.");
+  case 10056:
+    return QStringLiteral("Socket is already connected.");
+  case 10057:
+    return QStringLiteral("Socket is not connected.");
+  case 10058:
+    return QStringLiteral("Cannot send or receive after socket is closed.");
+  case 10059:
+    return QStringLiteral("Too many references, cannot splice.");
+  case 10060:
+    return QStringLiteral("Connection timed out.");
+  case 10061:
+    return QStringLiteral("Connection refused.");
+  case 10062:
+    return QStringLiteral("Too many levels of symbolic links.");
+  case 10063:
+    return QStringLiteral("File name too long.");
+  case 10064:
+    return QStringLiteral("Host is down.");
+  case 10065:
+    return QStringLiteral("No route to host.");
+  case 10066:
+    return QStringLiteral("Directory not empty");
+  default:
+    return {};
+  }
+}
+
+QString RSCouldNotBindSocket() {
+  return QStringLiteral("Could not bind socket. Address and port are already in use.");
+}
+QString RSInvalidPortRange() {
+  return QStringLiteral("Invalid Port Range (%1 - %2)");
+}
+QString RSCannotBindRange() {
+  return QStringLiteral("Can not bind in port range (%1 - %2)");
+}
+QString RSCannotSetIPVersionWhenConnected() {
+  return QStringLiteral("Cannot change IPVersion when connected");
+}
+QString RSConnectionClosedGracefully() {
+  return QStringLiteral("Connection Closed Gracefully.");
+}
+
+QString RSStatusResolving() {
+  return QStringLiteral("Resolving hostname %1.");
+}
+QString RSStatusConnecting() {
+  return QStringLiteral("Connecting to %1.");
+}
+QString RSStatusConnected() {
+  return QStringLiteral("Connected.");
+}
+QString RSStatusDisconnecting() {
+  return QStringLiteral("Disconnecting.");
+}
+QString RSStatusDisconnected() {
+  return QStringLiteral("Disconnected.");
+}
+QString RSStatusText() {
+  return QStringLiteral("%1");
+}
+
+QString RSNotConnected() {
+  return QStringLiteral("Not Connected");
+}
+QString RSAlreadyConnected() {
+  return QStringLiteral("Already connected.");
+}
+QString RSConnectTimeout() {
+  return QStringLiteral("Connect timed out.");
+}
+QString RSInterceptIsDifferent() {
+  return QStringLiteral("The IOHandler already has a different Intercept assigned");
+}
+QString RSReadTimeout() {
+  return QStringLiteral("Read timed out.");
+}

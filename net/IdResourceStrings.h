@@ -4,5 +4,40 @@
 // text; format strings keep their "%1"-style placeholders for QString::arg.
 
 #include <QString>
+#include <cstdint>
 
 QString RSNoEncodingSpecified();
+
+// Socket stack
+QString RSStackClassUndefined();
+QString RSStackAlreadyCreated();
+QString RSStackSetSizeExceeded();
+QString RSIPVersionUnsupported();
+QString RSIPv6Unavailable();
+QString RSSocketError();                 // "%1": code, "%2": text of the code
+QString RSStackHostNotFound();           // the text of 11001
+QString RSSocketErrorText(int32_t code); // the common table; empty for a code not in it
+QString RSInvalidIntegerValue();         // "%1": the text that is not a number
+QString RSRangeCheckError();
+
+// Socket handle
+QString RSCouldNotBindSocket();
+QString RSInvalidPortRange(); // "%1" - "%2": min and max
+QString RSCannotBindRange();  // "%1" - "%2": min and max
+QString RSCannotSetIPVersionWhenConnected();
+QString RSConnectionClosedGracefully();
+
+// Component status texts; "%1" is the argument where the status has one
+QString RSStatusResolving();
+QString RSStatusConnecting();
+QString RSStatusConnected();
+QString RSStatusDisconnecting();
+QString RSStatusDisconnected();
+QString RSStatusText();
+
+// Connection and client
+QString RSNotConnected();
+QString RSAlreadyConnected();
+QString RSConnectTimeout();
+QString RSInterceptIsDifferent();
+QString RSReadTimeout();

@@ -1,0 +1,205 @@
+#include "net/IdStack.h"
+
+#include "net/IdGlobal.h"
+#include "net/IdResourceStrings.h"
+#include "net/IdStackPosix.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+
+#include <QStringList>
+
+#include <arpa/inet.h>
+
+namespace {
+
+// The four "."-separated parts of an IPv4 text as integers, -1 for a part that is not one,
+// and whether anything follows the fourth part.
+struct IPv4Parts {
+  std::array<int32_t, 4> value{};
+  std::array<QString, 4> text;
+  bool trailing = false;
+};
+
+IPv4Parts SplitIPv4(QStringView text) {
+  IPv4Parts parts;
+  QStringView rest = text;
+  for (int i = 0; i < 4; ++i) {
+    const qsizetype dot = rest.indexOf(u'.');
+    const QStringView part = dot < 0 ? rest : rest.left(dot);
+    rest = dot < 0 ? QStringView() : rest.mid(dot + 1);
+    parts.text[i] = Trim(part);
+    parts.value[i] = TextToInt32Def(parts.text[i], -1);
+    parts.trailing = dot >= 0 && i == 3;
+  }
+  return parts;
+}
+
+// Standard IPv6 text. Characters outside Latin-1 become "?" and a NUL would cut the text short
+// for the parser, so both are refused before it sees them.
+bool ParseIPv6(QStringView text, in6_addr& address) {
+  if (text.contains(QChar(0)))
+    return false;
+  return inet_pton(AF_INET6, text.toLatin1().constData(), &address) == 1;
+}
+
+bool IsByte(int32_t value) {
+  return value >= 0 && value <= 255;
+}
+
+std::mutex g_stackLock;
+int32_t g_stackUsageCount = 0;
+std::unique_ptr<TIdStack> g_stack;
+std::atomic<TIdStack*> g_stackInstance{nullptr};
+TIdStackClass g_stackClass = &CreatePosixStack;
+
+} // namespace
+
+TIdStack::~TIdStack() = default;
+
+QString TIdStack::ResolveHost(const QString& host, TIdIPVersion version) {
+  switch (version) {
+  case Id_IPv4:
+    if (TextIsSame(host, u"LOCALHOST"))
+      return QStringLiteral("127.0.0.1");
+    if (IsIPv4Literal(host))
+      return host;
+    return LookupHost(host, Id_IPv4);
+  case Id_IPv6:
+    if (auto canonical = CanonicalIPv6(host))
+      return *canonical;
+    return LookupHost(host, Id_IPv6);
+  }
+  throw EIdIPVersionUnsupported(RSIPVersionUnsupported());
+}
+
+bool TIdStack::IsIPv4Literal(QStringView text) {
+  const IPv4Parts parts = SplitIPv4(text);
+  return !parts.trailing && std::all_of(parts.value.begin(), parts.value.end(), IsByte);
+}
+
+std::optional<QString> TIdStack::CanonicalIPv6(QStringView text) {
+  in6_addr address{};
+  if (!ParseIPv6(text, address))
+    return std::nullopt;
+  return AddressToText(QByteArrayView(reinterpret_cast<const char*>(&address), sizeof address));
+}
+
+QString TIdStack::AddressToText(QByteArrayView address) {
+  const auto byte = [&](qsizetype i) {
+    return uint8_t(address[i]);
+  };
+  QStringList parts;
+  if (address.size() == 4) {
+    for (qsizetype i = 0; i < 4; ++i)
+      parts << QString::number(byte(i));
+    return parts.join(u'.');
+  }
+  if (address.size() == 16) {
+    for (qsizetype i = 0; i < 16; i += 2)
+      parts << QString::number((byte(i) << 8) | byte(i + 1), 16).toUpper();
+    return parts.join(u':');
+  }
+  return {};
+}
+
+QByteArray TIdStack::TextToAddress(QStringView text, TIdIPVersion version) {
+  if (version == Id_IPv6) {
+    in6_addr address{};
+    if (!ParseIPv6(text, address))
+      throw EConvertError(RSInvalidIntegerValue().arg(text));
+    return QByteArray(reinterpret_cast<const char*>(&address), sizeof address);
+  }
+  const IPv4Parts parts = SplitIPv4(text);
+  QByteArray bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) {
+    const std::optional<int32_t> value = TextToInt32(parts.text[i]);
+    if (!value)
+      throw EConvertError(RSInvalidIntegerValue().arg(parts.text[i]));
+    if (!IsByte(*value))
+      throw ERangeError(RSRangeCheckError());
+    bytes[i] = char(*value);
+  }
+  return bytes;
+}
+
+QString TIdStack::SocketErrorText(int32_t code) const {
+  return RSSocketError().arg(code).arg(ErrorCodeText(code));
+}
+
+QString TIdStack::ErrorCodeText(int32_t code) const {
+  return RSSocketErrorText(code);
+}
+
+void TIdStack::RaiseForSocketError(int32_t code) const {
+  if (code == Id_WSAENOTSOCK)
+    throw EIdNotASocket(code, SocketErrorText(code));
+  throw EIdSocketError(code, SocketErrorText(code));
+}
+
+int TIdStack::CheckSocketResult(int result) const {
+  if (result == Id_SOCKET_ERROR)
+    RaiseLastSocketError();
+  return result;
+}
+
+int TIdStack::CheckSocketResultExcept(int result, std::initializer_list<int32_t> codes) const {
+  if (result != Id_SOCKET_ERROR)
+    return result;
+  const int32_t code = LastError();
+  if (std::find(codes.begin(), codes.end(), code) != codes.end())
+    return code;
+  RaiseForSocketError(code);
+}
+
+TIdStackClass StackClass() {
+  std::lock_guard lock(g_stackLock);
+  return g_stackClass;
+}
+
+void SetStackClass(TIdStackClass stackClass) {
+  std::lock_guard lock(g_stackLock);
+  g_stackClass = stackClass;
+}
+
+void AcquireStack() {
+  std::lock_guard lock(g_stackLock);
+  if (g_stackUsageCount == 0) {
+    if (!g_stackClass)
+      throw EIdException(RSStackClassUndefined());
+    if (g_stack)
+      throw EIdException(RSStackAlreadyCreated());
+    // A failed construction leaves the count as it was, so the next caller tries again.
+    try {
+      g_stack = g_stackClass();
+    } catch (const Exception& e) {
+      throw EIdStackInitializationFailed(e.Message());
+    }
+    g_stackInstance.store(g_stack.get(), std::memory_order_release);
+  }
+  ++g_stackUsageCount;
+}
+
+void ReleaseStack() noexcept {
+  std::lock_guard lock(g_stackLock);
+  if (g_stackUsageCount <= 0)
+    return;
+  if (--g_stackUsageCount == 0) {
+    g_stackInstance.store(nullptr, std::memory_order_release);
+    g_stack.reset();
+  }
+}
+
+int32_t StackUsageCount() {
+  std::lock_guard lock(g_stackLock);
+  return g_stackUsageCount;
+}
+
+std::mutex& StackLock() {
+  return g_stackLock;
+}
+
+TIdStack* GStack() noexcept {
+  return g_stackInstance.load(std::memory_order_acquire);
+}

@@ -1,0 +1,138 @@
+#include "net/IdStackBSDBase.h"
+
+#include "net/IdResourceStrings.h"
+
+#include <cstring>
+
+namespace {
+
+// A socket address record for ip and port; empty ip (where allowed) means any address.
+struct AddressRecord {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+
+AddressRecord MakeAddress(const QString& ip, uint16_t port, TIdIPVersion version) {
+  AddressRecord record;
+  const int family = TIdStackBSDBase::AddressFamily(version);
+  const QByteArray bytes = ip.isEmpty() ? QByteArray() : TIdStack::TextToAddress(ip, version);
+  if (family == AF_INET) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&record.storage);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    if (!bytes.isEmpty())
+      std::memcpy(&in->sin_addr, bytes.constData(), sizeof in->sin_addr);
+    record.length = sizeof(sockaddr_in);
+  } else {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&record.storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    if (!bytes.isEmpty())
+      std::memcpy(&in6->sin6_addr, bytes.constData(), sizeof in6->sin6_addr);
+    record.length = sizeof(sockaddr_in6);
+  }
+  return record;
+}
+
+} // namespace
+
+int TIdStackBSDBase::AddressFamily(TIdIPVersion version) {
+  switch (version) {
+  case Id_IPv4:
+    return AF_INET;
+  case Id_IPv6:
+    return AF_INET6;
+  }
+  throw EIdIPVersionUnsupported(RSIPVersionUnsupported());
+}
+
+TIdStackSocketHandle TIdStackBSDBase::CreateSocketHandle(int type, int protocol,
+                                                         TIdIPVersion version, bool overlapped) {
+  const TIdStackSocketHandle socket = WSSocket(AddressFamily(version), type, protocol, overlapped);
+  if (socket == Id_INVALID_SOCKET)
+    RaiseLastSocketError();
+  return socket;
+}
+
+void TIdStackBSDBase::Bind(TIdStackSocketHandle socket, const QString& ip, uint16_t port,
+                           TIdIPVersion version) {
+  const AddressRecord address = MakeAddress(ip, port, version);
+  CheckSocketResult(WSBind(socket, address.get(), address.length));
+}
+
+void TIdStackBSDBase::Connect(TIdStackSocketHandle socket, const QString& ip, uint16_t port,
+                              TIdIPVersion version, const TIdConnectAbort* abort) {
+  const AddressRecord address = MakeAddress(ip, port, version);
+  CheckSocketResult(WSConnect(socket, address.get(), address.length, abort ? abort->Handle() : -1));
+}
+
+int32_t TIdStackBSDBase::Send(TIdStackSocketHandle socket, const QByteArray& buffer, int32_t offset,
+                              int32_t length) {
+  const qsizetype start = qBound(qsizetype(0), qsizetype(offset), buffer.size());
+  const qsizetype available = buffer.size() - start;
+  const qsizetype count = length < 0 ? available : qMin<qsizetype>(length, available);
+  if (count <= 0)
+    return 0;
+  const ssize_t sent = WSSend(socket, buffer.constData() + start, size_t(count));
+  CheckSocketResult(sent < 0 ? Id_SOCKET_ERROR : 0);
+  return int32_t(sent);
+}
+
+int32_t TIdStackBSDBase::Receive(TIdStackSocketHandle socket, QByteArray& buffer) {
+  if (buffer.isEmpty())
+    throw ERangeError(RSRangeCheckError());
+  const ssize_t received = WSRecv(socket, buffer.data(), size_t(buffer.size()));
+  CheckSocketResult(received < 0 ? Id_SOCKET_ERROR : 0);
+  return int32_t(received);
+}
+
+void TIdStackBSDBase::Disconnect(TIdStackSocketHandle socket) noexcept {
+  WSShutdown(socket, SHUT_WR);
+  WSCloseSocket(socket);
+}
+
+void TIdStackBSDBase::DecodeAddress(const sockaddr_storage& address, QString& ip, uint16_t& port,
+                                    TIdIPVersion& version) {
+  if (address.ss_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
+    ip = AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in->sin_addr), 4));
+    port = ntohs(in->sin_port);
+    version = Id_IPv4;
+  } else if (address.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    ip = AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in6->sin6_addr), 16));
+    port = ntohs(in6->sin6_port);
+    version = Id_IPv6;
+  } else {
+    throw EIdIPVersionUnsupported(RSIPVersionUnsupported());
+  }
+}
+
+void TIdStackBSDBase::GetSocketName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,
+                                    TIdIPVersion& version) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  CheckSocketResult(WSGetSockName(socket, reinterpret_cast<sockaddr*>(&address), &length));
+  DecodeAddress(address, ip, port, version);
+}
+
+void TIdStackBSDBase::GetPeerName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,
+                                  TIdIPVersion& version) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  CheckSocketResult(WSGetPeerName(socket, reinterpret_cast<sockaddr*>(&address), &length));
+  DecodeAddress(address, ip, port, version);
+}
+
+void TIdStackBSDBase::SetSocketOption(TIdStackSocketHandle socket, int level, int option,
+                                      int32_t value) {
+  CheckSocketResult(WSSetSockOpt(socket, level, option, &value, sizeof value));
+}
+
+int32_t TIdStackBSDBase::GetSocketOption(TIdStackSocketHandle socket, int level, int option) {
+  int32_t value = 0;
+  socklen_t length = sizeof value;
+  CheckSocketResult(WSGetSockOpt(socket, level, option, &value, &length));
+  return value;
+}

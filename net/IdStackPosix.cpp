@@ -1,0 +1,286 @@
+#include "net/IdStackPosix.h"
+
+#include "net/IdResourceStrings.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+// Waits until the connect in progress on socket ends, or abortHandle (when not -1) becomes
+// readable; returns 0 or Id_SOCKET_ERROR with errno set (ENOTSOCK for the abort).
+int WaitForConnect(int socket, int abortHandle) {
+  pollfd entries[2] = {{socket, POLLOUT, 0}, {abortHandle, POLLIN, 0}};
+  const nfds_t count = abortHandle >= 0 ? 2 : 1;
+  int ready;
+  do {
+    ready = ::poll(entries, count, -1);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0)
+    return Id_SOCKET_ERROR;
+  if (count == 2 && entries[1].revents != 0) {
+    errno = ENOTSOCK;
+    return Id_SOCKET_ERROR;
+  }
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+    return Id_SOCKET_ERROR;
+  if (error == 0)
+    return 0;
+  errno = error;
+  return Id_SOCKET_ERROR;
+}
+
+} // namespace
+
+TIdConnectAbort::TIdConnectAbort() : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (handle_ < 0) {
+    const int32_t code = PosixErrorToSocketError(errno);
+    throw EIdSocketError(code, RSSocketError().arg(code).arg(RSSocketErrorText(code)));
+  }
+}
+
+TIdConnectAbort::~TIdConnectAbort() {
+  ::close(handle_);
+}
+
+void TIdConnectAbort::Raise() noexcept {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(handle_, &one, sizeof one);
+}
+
+void TIdConnectAbort::Reset() noexcept {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t read = ::read(handle_, &count, sizeof count);
+}
+
+int32_t PosixErrorToSocketError(int errnum) {
+  switch (errnum) {
+  case EINTR:
+    return 10004;
+  case EBADF:
+    return 10009;
+  case EACCES:
+    return 10013;
+  case EPERM:
+    return 10013;
+  case EFAULT:
+    return 10014;
+  case EINVAL:
+    return 10022;
+  case EMFILE:
+    return 10024;
+  case ENFILE:
+    return 10024;
+  case EWOULDBLOCK:
+    return 10035;
+  case EINPROGRESS:
+    return 10036;
+  case EALREADY:
+    return 10037;
+  case ENOTSOCK:
+    return 10038;
+  case EDESTADDRREQ:
+    return 10039;
+  case EMSGSIZE:
+    return 10040;
+  case EPROTOTYPE:
+    return 10041;
+  case ENOPROTOOPT:
+    return 10042;
+  case EPROTONOSUPPORT:
+    return 10043;
+  case ESOCKTNOSUPPORT:
+    return 10044;
+  case EOPNOTSUPP:
+    return 10045;
+  case EPFNOSUPPORT:
+    return 10046;
+  case EAFNOSUPPORT:
+    return 10047;
+  case EADDRINUSE:
+    return 10048;
+  case EADDRNOTAVAIL:
+    return 10049;
+  case ENETDOWN:
+    return 10050;
+  case ENETUNREACH:
+    return 10051;
+  case ENETRESET:
+    return 10052;
+  case ECONNABORTED:
+    return 10053;
+  case ECONNRESET:
+    return 10054;
+  case ENOBUFS:
+    return 10055;
+  case ENOMEM:
+    return 10055;
+  case EISCONN:
+    return 10056;
+  case ENOTCONN:
+    return 10057;
+  case EPIPE:
+    return 10058;
+  case ESHUTDOWN:
+    return 10058;
+  case ETOOMANYREFS:
+    return 10059;
+  case ETIMEDOUT:
+    return 10060;
+  case ECONNREFUSED:
+    return 10061;
+  case ELOOP:
+    return 10062;
+  case ENAMETOOLONG:
+    return 10063;
+  case EHOSTDOWN:
+    return 10064;
+  case EHOSTUNREACH:
+    return 10065;
+  case ENOTEMPTY:
+    return 10066;
+  default:
+    return errnum;
+  }
+}
+
+int32_t AddrInfoErrorToSocketError(int result, int errnum) {
+  switch (result) {
+  case EAI_NONAME:
+    return 11001;
+  case EAI_AGAIN:
+    return 11002;
+  case EAI_FAIL:
+    return 11003;
+  case EAI_NODATA:
+    return 11004;
+  case EAI_ADDRFAMILY:
+    return 11004;
+  case EAI_FAMILY:
+    return 10047;
+  case EAI_BADFLAGS:
+    return 10022;
+  case EAI_SOCKTYPE:
+    return 10044;
+  case EAI_SERVICE:
+    return 10109;
+  case EAI_MEMORY:
+    return 8;
+  case EAI_SYSTEM:
+    return PosixErrorToSocketError(errnum);
+  default:
+    return result;
+  }
+}
+
+QString TIdStackPosix::LookupHost(const QString& host, TIdIPVersion version) {
+  addrinfo hints{};
+  hints.ai_family = AddressFamily(version);
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int result = getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found);
+  const int errnum = errno;
+  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> results(found, &freeaddrinfo);
+  if (result != 0)
+    RaiseForSocketError(AddrInfoErrorToSocketError(result, errnum));
+  const sockaddr* address = results->ai_addr;
+  if (address->sa_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(address);
+    return AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in6->sin6_addr), 16));
+  }
+  const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+  return AddressToText(QByteArrayView(reinterpret_cast<const char*>(&in->sin_addr), 4));
+}
+
+int32_t TIdStackPosix::LastError() const {
+  return PosixErrorToSocketError(errno);
+}
+
+QString TIdStackPosix::ErrorCodeText(int32_t code) const {
+  if (code == Id_WSAHOST_NOT_FOUND)
+    return RSStackHostNotFound();
+  return TIdStackBSDBase::ErrorCodeText(code);
+}
+
+TIdStackSocketHandle TIdStackPosix::WSSocket(int family, int type, int protocol, bool) {
+  // Close-on-exec keeps our sockets out of any program the process starts.
+  return ::socket(family, type | SOCK_CLOEXEC, protocol);
+}
+
+int TIdStackPosix::WSBind(TIdStackSocketHandle socket, const sockaddr* address, socklen_t length) {
+  return ::bind(socket, address, length);
+}
+
+int TIdStackPosix::WSConnect(TIdStackSocketHandle socket, const sockaddr* address, socklen_t length,
+                             int abortHandle) {
+  if (abortHandle < 0) {
+    if (::connect(socket, address, length) == 0)
+      return 0;
+    return errno == EINTR ? WaitForConnect(socket, -1) : Id_SOCKET_ERROR;
+  }
+  const int flags = ::fcntl(socket, F_GETFL);
+  if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0)
+    return Id_SOCKET_ERROR;
+  int result = ::connect(socket, address, length);
+  if (result != 0 && (errno == EINPROGRESS || errno == EINTR))
+    result = WaitForConnect(socket, abortHandle);
+  const int error = errno;
+  ::fcntl(socket, F_SETFL, flags);
+  errno = error;
+  return result;
+}
+
+ssize_t TIdStackPosix::WSSend(TIdStackSocketHandle socket, const void* data, size_t length) {
+  ssize_t sent;
+  do {
+    sent = ::send(socket, data, length, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent;
+}
+
+ssize_t TIdStackPosix::WSRecv(TIdStackSocketHandle socket, void* data, size_t length) {
+  ssize_t received;
+  do {
+    received = ::recv(socket, data, length, 0);
+  } while (received < 0 && errno == EINTR);
+  return received;
+}
+
+int TIdStackPosix::WSShutdown(TIdStackSocketHandle socket, int how) {
+  return ::shutdown(socket, how);
+}
+
+int TIdStackPosix::WSCloseSocket(TIdStackSocketHandle socket) {
+  return ::close(socket);
+}
+
+int TIdStackPosix::WSGetSockName(TIdStackSocketHandle socket, sockaddr* address,
+                                 socklen_t* length) {
+  return ::getsockname(socket, address, length);
+}
+
+int TIdStackPosix::WSGetPeerName(TIdStackSocketHandle socket, sockaddr* address,
+                                 socklen_t* length) {
+  return ::getpeername(socket, address, length);
+}
+
+int TIdStackPosix::WSSetSockOpt(TIdStackSocketHandle socket, int level, int option,
+                                const void* value, socklen_t length) {
+  return ::setsockopt(socket, level, option, value, length);
+}
+
+int TIdStackPosix::WSGetSockOpt(TIdStackSocketHandle socket, int level, int option, void* value,
+                                socklen_t* length) {
+  return ::getsockopt(socket, level, option, value, length);
+}
+
+std::unique_ptr<TIdStack> CreatePosixStack() {
+  return std::make_unique<TIdStackPosix>();
+}

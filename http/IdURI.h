@@ -6,6 +6,7 @@
 
 #include "net/IdException.h"
 #include "net/IdGlobal.h"
+#include "net/IdStack.h"
 
 #include <QFlags>
 #include <QString>

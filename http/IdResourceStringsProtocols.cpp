@@ -9,3 +9,9 @@ QString RSURIHostFieldEmpty() {
 QString RSStreamTooLargeForText() {
   return QStringLiteral("Stream remainder of %1 bytes is too large to decode as text");
 }
+QString RSListIndexError() {
+  return QStringLiteral("List index out of bounds (%1)");
+}
+QString RSFailedTimeZoneInfo() {
+  return QStringLiteral("Failed attempting to retrieve time zone information.");
+}

@@ -1,0 +1,290 @@
+#include "http/IdHTTPHeaderInfo.h"
+
+#include "net/IdGlobal.h"
+
+namespace {
+
+// Records write a line only for a field that holds something: an empty value given to
+// WriteHeader would remove a custom line of the same name instead.
+void WriteIfSet(TIdHeaderList& lines, const QString& name, const QString& value) {
+  if (!value.isEmpty())
+    lines.WriteHeader(name, value);
+}
+
+bool IsWholeNumber(QStringView text) {
+  qsizetype i = !text.isEmpty() && (text[0] == u'+' || text[0] == u'-') ? 1 : 0;
+  if (i == text.size())
+    return false;
+  for (; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9')
+      return false;
+  }
+  return true;
+}
+
+// "Expires" may be a number of seconds from now instead of a date; a negative number means
+// already expired. A number too large for 32 bits is read as a date, which it is not, so the
+// response loads with an unparsable expiry instead of failing.
+TDateTime ExpiresFrom(const QString& value) {
+  if (IsWholeNumber(value)) {
+    if (const auto seconds = TextToInt32(value))
+      return *seconds < 0 ? 0 : Now() + *seconds / 86400.0;
+  }
+  return InternetDateToLocal(value);
+}
+
+// The value of an authorization header from the scheme attached to a record. Without one and
+// with Basic credentials selected, a Basic scheme is made from them and stays attached.
+QString AuthorizationFrom(std::unique_ptr<TIdAuthentication>& scheme, bool basic,
+                          const QString& username, const QString& password) {
+  if (!scheme) {
+    if (!basic)
+      return {};
+    scheme = std::make_unique<TIdBasicAuthentication>();
+    scheme->SetUsername(username);
+    scheme->SetPassword(password);
+  }
+  return scheme->AuthorizationValue();
+}
+
+} // namespace
+
+// --- Entity -------------------------------------------------------------------------------------
+
+TIdEntityHeaderInfo::TIdEntityHeaderInfo() {
+  headerLines_.SetFoldWidth(1024);
+}
+
+TIdEntityHeaderInfo::~TIdEntityHeaderInfo() = default;
+
+void TIdEntityHeaderInfo::Assign(const TIdEntityHeaderInfo& source) {
+  if (&source == this)
+    return;
+  headerLines_.Assign(source.headerLines_);
+  customHeaders_.Assign(source.customHeaders_);
+  entity_ = source.entity_;
+  pragma_ = source.pragma_;
+}
+
+void TIdEntityHeaderInfo::ResetFields() {
+  headerLines_.Clear();
+  entity_ = Fields();
+}
+
+void TIdEntityHeaderInfo::ComposeHeaderLines() {
+  TIdHeaderList& lines = headerLines_;
+  lines.Clear();
+  WriteIfSet(lines, QStringLiteral("Connection"), entity_.connection);
+  WriteIfSet(lines, QStringLiteral("Content-Version"), entity_.contentVersion);
+  WriteIfSet(lines, QStringLiteral("Content-Disposition"), entity_.contentDisposition);
+  WriteIfSet(lines, QStringLiteral("Content-Encoding"), entity_.contentEncoding);
+  WriteIfSet(lines, QStringLiteral("Content-Language"), entity_.contentLanguage);
+  WriteIfSet(lines, QStringLiteral("Content-Type"), entity_.contentType);
+  if (entity_.contentLength >= 0)
+    lines.WriteHeader(QStringLiteral("Content-Length"), QString::number(entity_.contentLength));
+  WriteIfSet(lines, QStringLiteral("Cache-control"), entity_.cacheControl);
+  if (entity_.date > 0)
+    lines.WriteHeader(QStringLiteral("Date"), FormatInternetDate(entity_.date));
+  WriteIfSet(lines, QStringLiteral("ETag"), entity_.eTag);
+  if (entity_.expires > 0)
+    lines.WriteHeader(QStringLiteral("Expires"), FormatInternetDate(entity_.expires));
+  WriteIfSet(lines, QStringLiteral("Pragma"), pragma_);
+  if (!customHeaders_.IsEmpty())
+    lines.SetText(QString(lines.Text() + customHeaders_.Text()));
+}
+
+void TIdEntityHeaderInfo::ParseHeaderLines() {
+  const TIdHeaderList& lines = headerLines_;
+  entity_.cacheControl = lines.ReadHeader(u"Cache-control");
+  entity_.connection = lines.ReadHeader(u"Connection");
+  entity_.contentVersion = lines.ReadHeader(u"Content-Version");
+  entity_.contentDisposition = lines.ReadHeader(u"Content-Disposition");
+  entity_.contentEncoding = lines.ReadHeader(u"Content-Encoding");
+  entity_.contentLanguage = lines.ReadHeader(u"Content-Language");
+  entity_.contentType = lines.ReadHeader(u"Content-Type");
+  // Read as 32 bits: a larger length counts as unknown and the body is read until the close.
+  entity_.contentLength = TextToInt32Def(lines.ReadHeader(u"Content-Length"), -1);
+
+  // "bytes 0-499/1234": the unit, the range, the length of the whole.
+  entity_.contentRangeStart = 0;
+  entity_.contentRangeEnd = 0;
+  entity_.contentRangeInstanceLength = 0;
+  if (const qsizetype at = lines.FindHeader(u"Content-Range"); at >= 0) {
+    QString rest = lines.HeaderValueOfLine(at);
+    FetchField(rest, u" ");
+    QString range = FetchField(rest, u"/");
+    const QString instanceLength = FetchField(rest, u" ");
+    const QString start = FetchField(range, u"-");
+    entity_.contentRangeStart = TextToInt64Def(Trim(start), 0);
+    entity_.contentRangeEnd = TextToInt64Def(Trim(range), 0);
+    entity_.contentRangeInstanceLength = TextToInt64Def(Trim(instanceLength), 0);
+  }
+
+  entity_.date = InternetDateToLocal(lines.ReadHeader(u"Date"));
+  entity_.lastModified = InternetDateToLocal(lines.ReadHeader(u"Last-Modified"));
+  entity_.expires = ExpiresFrom(lines.ReadHeader(u"Expires"));
+  entity_.eTag = lines.ReadHeader(u"ETag");
+  pragma_ = lines.ReadHeader(u"Pragma");
+}
+
+// --- Request ------------------------------------------------------------------------------------
+
+TIdRequestHeaderInfo::TIdRequestHeaderInfo() {
+  // Folded lines are obsolete in requests and servers refuse them (400), so a long line (many
+  // cookies) goes out whole.
+  HeaderLines().SetFoldLongLines(false);
+}
+
+TIdRequestHeaderInfo::~TIdRequestHeaderInfo() = default;
+
+void TIdRequestHeaderInfo::Assign(const TIdEntityHeaderInfo& source) {
+  TIdEntityHeaderInfo::Assign(source);
+  if (const auto* request = dynamic_cast<const TIdRequestHeaderInfo*>(&source)) {
+    request_ = request->request_;
+    lasting_ = request->lasting_;
+  }
+}
+
+void TIdRequestHeaderInfo::ResetFields() {
+  request_ = Fields();
+  TIdEntityHeaderInfo::ResetFields();
+}
+
+void TIdRequestHeaderInfo::ComposeHeaderLines() {
+  TIdEntityHeaderInfo::ComposeHeaderLines();
+  TIdHeaderList& lines = HeaderLines();
+  WriteIfSet(lines, QStringLiteral("Proxy-Connection"), lasting_.proxyConnection);
+  WriteIfSet(lines, QStringLiteral("Host"), lasting_.host);
+  WriteIfSet(lines, QStringLiteral("Accept"), request_.accept);
+  WriteIfSet(lines, QStringLiteral("Accept-Charset"), request_.acceptCharSet);
+  WriteIfSet(lines, QStringLiteral("Accept-Encoding"), lasting_.acceptEncoding);
+  WriteIfSet(lines, QStringLiteral("Accept-Language"), lasting_.acceptLanguage);
+  WriteIfSet(lines, QStringLiteral("From"), lasting_.from);
+  WriteIfSet(lines, QStringLiteral("Referer"), lasting_.referer);
+  WriteIfSet(lines, QStringLiteral("User-Agent"), request_.userAgent);
+  if (!request_.range.isEmpty())
+    lines.WriteHeader(QStringLiteral("Range"), QStringLiteral("bytes=") + request_.range);
+  if (LastModified() > 0)
+    lines.WriteHeader(QStringLiteral("If-Modified-Since"), FormatInternetDate(LastModified()));
+  WriteIfSet(lines, QStringLiteral("Authorization"),
+             AuthorizationFrom(authentication_, request_.basicAuthentication, lasting_.username,
+                               lasting_.password));
+}
+
+void TIdRequestHeaderInfo::ParseHeaderLines() {
+  TIdEntityHeaderInfo::ParseHeaderLines();
+  const TIdHeaderList& lines = HeaderLines();
+  request_.accept = lines.ReadHeader(u"Accept");
+  request_.acceptCharSet = lines.ReadHeader(u"Accept-Charset");
+  lasting_.acceptEncoding = lines.ReadHeader(u"Accept-Encoding");
+  lasting_.acceptLanguage = lines.ReadHeader(u"Accept-Language");
+  lasting_.host = lines.ReadHeader(u"Host");
+  lasting_.from = lines.ReadHeader(u"From");
+  lasting_.referer = lines.ReadHeader(u"Referer");
+  request_.userAgent = lines.ReadHeader(u"User-Agent");
+  // "bytes=0-499" keeps "0-499".
+  request_.range = lines.ReadHeader(u"Range");
+  request_.range.remove(0, request_.range.indexOf(u'=') + 1);
+}
+
+void TIdRequestHeaderInfo::SetAuthentication(std::unique_ptr<TIdAuthentication> scheme) {
+  authentication_ = std::move(scheme);
+}
+
+// --- Response -----------------------------------------------------------------------------------
+
+TIdResponseHeaderInfo::TIdResponseHeaderInfo() {
+  SetContentType(QStringLiteral("text/html"));
+}
+
+TIdResponseHeaderInfo::~TIdResponseHeaderInfo() = default;
+
+void TIdResponseHeaderInfo::Assign(const TIdEntityHeaderInfo& source) {
+  TIdEntityHeaderInfo::Assign(source);
+  if (const auto* response = dynamic_cast<const TIdResponseHeaderInfo*>(&source)) {
+    response_ = response->response_;
+    proxyConnection_ = response->proxyConnection_;
+  }
+}
+
+void TIdResponseHeaderInfo::ResetFields() {
+  TIdEntityHeaderInfo::ResetFields();
+  SetContentType(QStringLiteral("text/html"));
+  response_ = Fields();
+}
+
+void TIdResponseHeaderInfo::ParseHeaderLines() {
+  TIdEntityHeaderInfo::ParseHeaderLines();
+  const TIdHeaderList& lines = HeaderLines();
+  response_.location = lines.ReadHeader(u"Location");
+  response_.server = lines.ReadHeader(u"Server");
+  proxyConnection_ = lines.ReadHeader(u"Proxy-Connection");
+  response_.wwwAuthenticate.Clear();
+  lines.CollectHeaderValues(u"WWW-Authenticate", &response_.wwwAuthenticate);
+  response_.proxyAuthenticate.Clear();
+  lines.CollectHeaderValues(u"Proxy-Authenticate", &response_.proxyAuthenticate);
+  response_.acceptRanges = lines.ReadHeader(u"Accept-Ranges");
+}
+
+void TIdResponseHeaderInfo::ComposeHeaderLines() {
+  TIdEntityHeaderInfo::ComposeHeaderLines();
+  TIdHeaderList& lines = HeaderLines();
+  if (ContentRangeEnd() > 0 || ContentRangeInstanceLength() > 0) {
+    const QString range =
+        ContentRangeEnd() > 0
+            ? QStringLiteral("%1-%2").arg(ContentRangeStart()).arg(ContentRangeEnd())
+            : QStringLiteral("*");
+    const QString whole = ContentRangeInstanceLength() > 0
+                              ? QString::number(ContentRangeInstanceLength())
+                              : QStringLiteral("*");
+    lines.WriteHeader(QStringLiteral("Content-Range"),
+                      QStringLiteral("bytes ") + range + u'/' + whole);
+  }
+  WriteIfSet(lines, QStringLiteral("Accept-Ranges"), response_.acceptRanges);
+}
+
+// --- Proxy --------------------------------------------------------------------------------------
+
+TIdProxyConnectionInfo::TIdProxyConnectionInfo() = default;
+
+TIdProxyConnectionInfo::~TIdProxyConnectionInfo() = default;
+
+void TIdProxyConnectionInfo::Assign(const TIdProxyConnectionInfo& source) {
+  if (&source == this)
+    return;
+  SetProxyServer(source.proxyServer_);
+  SetProxyPort(source.proxyPort_);
+  proxyUsername_ = source.proxyUsername_;
+  proxyPassword_ = source.proxyPassword_;
+  basicAuthentication_ = source.basicAuthentication_;
+}
+
+void TIdProxyConnectionInfo::Clear() {
+  SetProxyServer(QString());
+  SetProxyPort(0);
+  proxyUsername_.clear();
+  proxyPassword_.clear();
+}
+
+void TIdProxyConnectionInfo::ComposeHeaderLines(TIdHeaderList& target) {
+  WriteIfSet(
+      target, QStringLiteral("Proxy-Authorization"),
+      AuthorizationFrom(authentication_, basicAuthentication_, proxyUsername_, proxyPassword_));
+}
+
+void TIdProxyConnectionInfo::SetProxyServer(const QString& value) {
+  // Credentials answered one proxy; another proxy has to challenge afresh.
+  if (!TextIsSame(value, proxyServer_))
+    authentication_.reset();
+  proxyServer_ = value;
+}
+
+void TIdProxyConnectionInfo::SetProxyPort(int value) {
+  if (value != proxyPort_)
+    authentication_.reset();
+  proxyPort_ = value;
+}
+
+void TIdProxyConnectionInfo::SetAuthentication(std::unique_ptr<TIdAuthentication> scheme) {
+  authentication_ = std::move(scheme);
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+// Readable Qt values in test failure messages.
+
+#include <QString>
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}

@@ -14,8 +14,7 @@
 class TIdCookieManager;
 
 // The manager and its collection, at creation and at destruction.
-using TOnManagerEvent =
-    std::function<void(TIdCookieManager* sender, TIdCookies* cookieCollection)>;
+using TOnManagerEvent = std::function<void(TIdCookieManager* sender, TIdCookies* cookieCollection)>;
 // A cookie that passed the domain check, before it is stored; setting accept to false (it is
 // true on entry) discards it. The cookie is not yet in the collection and is owned by the
 // manager.
@@ -71,8 +70,7 @@ public:
   TOnManagerEvent OnDestroy;
 
 private:
-  void TakeIn(std::unique_ptr<TIdCookieRFC2109> cookie, const QString& text,
-              const QString& host);
+  void TakeIn(std::unique_ptr<TIdCookieRFC2109> cookie, const QString& text, const QString& host);
 
   TIdCookies cookies_;
 };

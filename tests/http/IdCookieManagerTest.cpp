@@ -54,6 +54,10 @@ struct HostCase {
   bool ipv4;
 };
 
+void PrintTo(const HostCase& c, std::ostream* os) {
+  *os << '"' << c.host << '"';
+}
+
 class IPv4Hosts : public testing::TestWithParam<HostCase> {};
 
 TEST_P(IPv4Hosts, AreFourDecimalFieldsUpTo255) {
@@ -64,9 +68,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, IPv4Hosts,
                          testing::Values(HostCase{"127.0.0.1", true}, HostCase{" 127.0.0.1 ", true},
                                          HostCase{"001.002.003.255", true},
                                          HostCase{"127.0.0.1.example.com", true},
-                                         HostCase{"127.0.0.256", false},
-                                         HostCase{"127.0.0", false}, HostCase{"127..0.1", false},
-                                         HostCase{"127.0.0.1a", false},
+                                         HostCase{"127.0.0.256", false}, HostCase{"127.0.0", false},
+                                         HostCase{"127..0.1", false}, HostCase{"127.0.0.1a", false},
                                          HostCase{"+1.0.0.1", false}, HostCase{"::1", false},
                                          HostCase{"a.b.c.d", false}, HostCase{"", false}));
 
@@ -76,6 +79,10 @@ struct DomainCase {
   bool matches;
 };
 
+void PrintTo(const DomainCase& c, std::ostream* os) {
+  *os << '"' << c.host << "\" / \"" << c.domain << '"';
+}
+
 class DomainRule : public testing::TestWithParam<DomainCase> {};
 
 TEST_P(DomainRule, DecidesWhichHostsACookieBelongsTo) {
@@ -83,20 +90,20 @@ TEST_P(DomainRule, DecidesWhichHostsACookieBelongsTo) {
   EXPECT_EQ(DomainMatches(QString::fromUtf8(c.host), QString::fromUtf8(c.domain)), c.matches);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, DomainRule,
-    testing::Values(DomainCase{"www.example.com", ".example.com", true},
-                    DomainCase{"WWW.Example.COM", ".eXample.com", true},
-                    DomainCase{"a.b.example.com", ".example.com", true},
-                    DomainCase{"example.com", ".example.com", false},
-                    DomainCase{"badexample.com", ".example.com", false},
-                    DomainCase{"www.example.com", "example.com", false},
-                    DomainCase{"Example.com", "example.COM", true},
-                    DomainCase{".example.com", ".example.com", false},
-                    DomainCase{"127.0.0.1", "127.0.0.1", true},
-                    DomainCase{"127.0.0.1", ".0.0.1", false},
-                    DomainCase{"127.0.0.1", "127.0.0.01", false},
-                    DomainCase{"127.0.0.1", "", false}, DomainCase{"", "", true}));
+INSTANTIATE_TEST_SUITE_P(Pairs, DomainRule,
+                         testing::Values(DomainCase{"www.example.com", ".example.com", true},
+                                         DomainCase{"WWW.Example.COM", ".eXample.com", true},
+                                         DomainCase{"a.b.example.com", ".example.com", true},
+                                         DomainCase{"example.com", ".example.com", false},
+                                         DomainCase{"badexample.com", ".example.com", false},
+                                         DomainCase{"www.example.com", "example.com", false},
+                                         DomainCase{"Example.com", "example.COM", true},
+                                         DomainCase{".example.com", ".example.com", false},
+                                         DomainCase{"127.0.0.1", "127.0.0.1", true},
+                                         DomainCase{"127.0.0.1", ".0.0.1", false},
+                                         DomainCase{"127.0.0.1", "127.0.0.01", false},
+                                         DomainCase{"127.0.0.1", "", false},
+                                         DomainCase{"", "", true}));
 
 // --- Taking cookies in and sending them back ------------------------------------------------
 
@@ -325,14 +332,19 @@ TEST(CookieManagerEvents, ReportCreationNewCookiesAndDestruction) {
   manager->AcceptSetCookie("kept=1", "h.test");
   manager->AcceptSetCookie("refused=1", "h.test");
   manager->AcceptSetCookie("foreign=1; domain=other.test", "h.test");
-  manager->AcceptSetCookie("bad=a\x01" "b", "h.test");
+  manager->AcceptSetCookie("bad=a\x01"
+                           "b",
+                           "h.test");
   manager->AcceptSetCookie2(QStringLiteral("expired=1; expires=%1").arg(kPast), "h.test");
   EXPECT_EQ(Header(*manager, "http://h.test/"), "kept=1");
   manager->AcceptSetCookie2(QStringLiteral("expired=1; expires=%1").arg(kPast), "h.test");
 
   delete manager;
-  const std::vector<QString> expected = {"create 0", "new kept=1 h.test", "new refused=1 h.test",
-                                         "new expired=1 h.test", "new expired=1 h.test",
+  const std::vector<QString> expected = {"create 0",
+                                         "new kept=1 h.test",
+                                         "new refused=1 h.test",
+                                         "new expired=1 h.test",
+                                         "new expired=1 h.test",
                                          "destroy 1"};
   EXPECT_EQ(calls, expected);
 }
@@ -342,7 +354,9 @@ TEST(CookieManagerEvents, TheOwnerDestroysTheManager) {
   {
     QObject owner;
     auto* manager = new TIdCookieManager(&owner);
-    manager->OnDestroy = [&](TIdCookieManager*, TIdCookies*) { destroyed = true; };
+    manager->OnDestroy = [&](TIdCookieManager*, TIdCookies*) {
+      destroyed = true;
+    };
   }
   EXPECT_TRUE(destroyed);
 }

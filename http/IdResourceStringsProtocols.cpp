@@ -6,6 +6,9 @@ QString RSURIProtocolFieldEmpty() {
 QString RSURIHostFieldEmpty() {
   return QStringLiteral("Host field is empty");
 }
+QString RSStreamTooLargeForText() {
+  return QStringLiteral("Stream remainder of %1 bytes is too large to decode as text");
+}
 QString RSListIndexError() {
   return QStringLiteral("List index out of bounds (%1)");
 }

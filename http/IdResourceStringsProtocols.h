@@ -7,6 +7,8 @@
 
 QString RSURIProtocolFieldEmpty();
 QString RSURIHostFieldEmpty();
+// %1: the number of bytes left in the stream.
+QString RSStreamTooLargeForText();
 // %1: the index that was out of bounds.
 QString RSListIndexError();
 QString RSFailedTimeZoneInfo();

@@ -75,7 +75,7 @@ QString EncodeRequestTarget(QStringView target);
 // is no such word or it is not a number. Never fails.
 int32_t StatusCodeOf(QStringView statusLine);
 
-// The size of a chunk from its size line: the text before the first ";" or space, trimmed, as a
+// The size of a chunk from its size line: the trimmed line up to its first ";" or space, as a
 // hexadecimal number of at most 32 bits. Nothing when it is not one. Never fails.
 std::optional<int64_t> ChunkSizeOf(QStringView sizeLine);
 

@@ -29,7 +29,7 @@ TDateTime UtcNow();
 // expiry (only a NetscapeStyle cookie writes "expires=").
 enum TIdCookieStyle : uint8_t { NetscapeStyle = 0, RFC2109Style = 1, RFC2965Style = 2 };
 
-// The attribute text of a cookie as a client keeps it: the pair first, then the attributes.
+// A cookie as a client keeps it: its name and value and the attributes the server gave.
 // Base of the family; holds the fields every kind of cookie has. Not copyable: one cookie
 // takes another's contents through Assign.
 class TIdNetscapeCookie {

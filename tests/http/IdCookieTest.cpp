@@ -125,18 +125,6 @@ TEST(Cookie, AnExpiryDateGivesTheSecondsLeft) {
   EXPECT_LT(cookie.MaxAgeSeconds(), 0);
 }
 
-TEST(Cookie, ExpiresOnlyWithAnExpiryInThePast) {
-  TIdCookieRFC2109 cookie;
-  cookie.ParseCookieText("n=v");
-  EXPECT_FALSE(cookie.IsExpiredAt(UtcNow() + 36500));
-  cookie.ParseCookieText("n=v; expires=Sun, 06 Nov 1994 08:49:37 GMT");
-  EXPECT_TRUE(cookie.IsExpiredAt(UtcNow()));
-  cookie.ParseCookieText("n=v; expires=Sun, 06 Nov 2095 08:49:37 GMT");
-  EXPECT_FALSE(cookie.IsExpiredAt(UtcNow()));
-  cookie.ParseCookieText("n=v; expires=tomorrow");
-  EXPECT_TRUE(cookie.IsExpiredAt(UtcNow()));
-}
-
 TEST(Cookie, ReadsTheExpiryAsAMomentInUtc) {
   const TDateTime moment = EncodeDateTime(2095, 11, 6, 8, 49, 37).value_or(0);
   for (const char* text : {"Sun, 06 Nov 2095 08:49:37 GMT", "Sun, 06 Nov 2095 10:49:37 +0200",

@@ -1,0 +1,62 @@
+#include "app/FailureDisplay.h"
+#include "net/IdException.h"
+#include "tests/app/AppTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+struct FullStopCase {
+  const char16_t* message;
+  const char16_t* shown;
+};
+
+class FullStopRule : public testing::TestWithParam<FullStopCase> {};
+
+TEST_P(FullStopRule, AppendsOnlyAfterCharactersAboveTheFullStop) {
+  EXPECT_EQ(WithClosingFullStop(QString::fromUtf16(GetParam().message)),
+            QString::fromUtf16(GetParam().shown));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FullStopRule,
+    testing::Values(FullStopCase{u"Disk full", u"Disk full."}, FullStopCase{u"Done.", u"Done."},
+                    FullStopCase{u"Stop!", u"Stop!"}, FullStopCase{u"(see log)", u"(see log)"},
+                    FullStopCase{u"Cut -", u"Cut -"}, FullStopCase{u"Name \"x\"", u"Name \"x\""},
+                    FullStopCase{u"Error 42", u"Error 42."}, FullStopCase{u"Why?", u"Why?."},
+                    FullStopCase{u"Path /", u"Path /."}, FullStopCase{u"caf\u00e9", u"caf\u00e9."},
+                    FullStopCase{u"", u""}));
+
+TEST(ShowFailure, ShowsTheMessageInAnErrorBoxTitledWithTheApplication) {
+  RecordedMessages messages;
+  ShowFailure(Exception(QStringLiteral("Socket Error # 10061\nConnection refused")));
+  ShowFailure(std::runtime_error("plain failure"));
+  ASSERT_EQ(messages.Shown().size(), 2U);
+  EXPECT_EQ(messages.Shown()[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(messages.Shown()[0].title, QStringLiteral("Marquelo"));
+  EXPECT_EQ(messages.Shown()[0].text, QStringLiteral("Socket Error # 10061\nConnection refused."));
+  EXPECT_EQ(messages.Shown()[1].text, QStringLiteral("plain failure."));
+}
+
+TEST(ShowNotice, ShowsTheTextAsItIs) {
+  RecordedMessages messages;
+  ShowNotice(QStringLiteral("Can't read this vantrel web page."));
+  ASSERT_EQ(messages.Shown().size(), 1U);
+  EXPECT_EQ(messages.Shown()[0].title, QStringLiteral("Marquelo"));
+  EXPECT_EQ(messages.Shown()[0].text, QStringLiteral("Can't read this vantrel web page."));
+}
+
+TEST(RunGuarded, ShowsWhatAHandlerRaisesAndReturns) {
+  RecordedMessages messages;
+  RunGuarded([] { throw EConvertError(QStringLiteral("'x' is not a valid integer value")); });
+  RunGuarded([] { throw 42; });
+  bool ran = false;
+  RunGuarded([&ran] { ran = true; });
+  EXPECT_TRUE(ran);
+  ASSERT_EQ(messages.Shown().size(), 2U);
+  EXPECT_EQ(messages.Shown()[0].text, QStringLiteral("'x' is not a valid integer value."));
+  EXPECT_EQ(messages.Shown()[1].text, QStringLiteral("An unknown failure occurred."));
+}
+
+} // namespace

@@ -5,12 +5,19 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct EncodeCase {
   const char16_t* value;
   const char* encoded;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const EncodeCase& c, std::ostream* out) {
+  *out << QString::fromUtf16(c.value).toStdString();
+}
 
 class EncodeQueryValueTest : public testing::TestWithParam<EncodeCase> {};
 
@@ -37,6 +44,11 @@ struct AddressCase {
   SlideshowFilters filters;
   const char* query;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const AddressCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class SlideshowAddressTest : public testing::TestWithParam<AddressCase> {};
 
@@ -70,6 +82,11 @@ struct DimensionCase {
   int32_t fallback;
   const char* normalised;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const DimensionCase& c, std::ostream* out) {
+  *out << QString::fromUtf16(c.text).toStdString() << " or " << c.fallback;
+}
 
 class NormalisedDimensionTest : public testing::TestWithParam<DimensionCase> {};
 

@@ -3,6 +3,8 @@
 #include "tests/app/AppTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <stdexcept>
 
 namespace {
@@ -11,6 +13,11 @@ struct FullStopCase {
   const char16_t* message;
   const char16_t* shown;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const FullStopCase& c, std::ostream* out) {
+  *out << QString::fromUtf16(c.message).toStdString();
+}
 
 class FullStopRule : public testing::TestWithParam<FullStopCase> {};
 

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdio>
 #include <cstdlib>
 #include <jpeglib.h>
@@ -86,6 +88,11 @@ struct BadCase {
   QByteArray data;
   const char* messageStart;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const BadCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 QByteArray Truncated() {
   const QByteArray whole = EncodeTwoHalves(64, 64, 3, JCS_RGB);

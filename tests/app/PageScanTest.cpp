@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct SplitCase {
@@ -9,6 +11,11 @@ struct SplitCase {
   QString text;
   QStringList lines;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const SplitCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class SplitLinesTest : public testing::TestWithParam<SplitCase> {};
 
@@ -38,6 +45,11 @@ struct ExtractCase {
   QString end;
   QString value;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const ExtractCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class ExtractMarkedValueTest : public testing::TestWithParam<ExtractCase> {};
 

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 TickSource FixedTicks(uint32_t value) {
@@ -62,6 +64,11 @@ struct PatternCase {
   const char* name;
   const char* expected; // with the tick number 0x12 in place
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const PatternCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class NumberMarkTest : public PreviewFiles, public testing::WithParamInterface<PatternCase> {};
 

@@ -20,6 +20,8 @@
 #include <QWebEngineView>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <stdexcept>
 
 namespace {
@@ -225,6 +227,11 @@ struct CreateCase {
   const char16_t* heightField;
   const char* query;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const CreateCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class CreateTable : public SlideshowFormTest, public testing::WithParamInterface<CreateCase> {};
 

@@ -87,9 +87,18 @@ bool TSlideshowForm::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+bool TSlideshowForm::event(QEvent* event) {
+  // The rebuild first drops the native window (id 0), then makes the new one.
+  if (event->type() == QEvent::WinIdChange && reactivateAfterRebuild_ && internalWinId() != 0) {
+    reactivateAfterRebuild_ = false;
+    activateWindow();
+  }
+  return QWidget::event(event);
+}
+
 void TSlideshowForm::FormCreate(QObject* /*sender*/) {
-  // The window's settings are all in its description; the page reader's request settings are
-  // made where the reader is created.
+  // Everything the window itself needs comes from its description; how pages are read is
+  // given through SetPageReader.
 }
 
 void TSlideshowForm::SetPageReader(PageReader reader) {
@@ -151,6 +160,9 @@ void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileN
   const QString written = WritePreviewFile(names, fileName, PreviewPageText(code));
   if (webBrowser_ == nullptr) {
     // Made on first use: the browser engine costs more to start than the rest of the window.
+    // Its arrival makes Qt rebuild the window's native surface soon after, which loses the
+    // activation; the user was just working in this window, so it gets it back (see event()).
+    reactivateAfterRebuild_ = isActiveWindow();
     webBrowser_ = new QWebEngineView(ui_->PreviewGroupBox);
     webBrowser_->setObjectName(QStringLiteral("WebBrowser"));
     webBrowser_->setGeometry(WebBrowserGeometry);

@@ -54,6 +54,7 @@ public:
   QWebEngineView* WebBrowser() const { return webBrowser_; }
 
 protected:
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -68,4 +69,5 @@ private:
   std::unique_ptr<Ui::SlideshowForm> ui_;
   QWebEngineView* webBrowser_{};
   PageReader pageReader_;
+  bool reactivateAfterRebuild_{};
 };

@@ -67,6 +67,12 @@ private:
   std::vector<ShownMessage> shown_;
 };
 
+// Creates or replaces the file at path with bytes; false when it cannot.
+inline bool WriteWholeFile(const QString& path, const QByteArray& bytes = {}) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // Whole contents of a file, or an empty array when it cannot be read.
 inline QByteArray ReadWholeFile(const QString& path) {
   QFile file(path);

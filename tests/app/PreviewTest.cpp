@@ -21,8 +21,7 @@ QString NumberedName(uint32_t number) {
 }
 
 void Touch(const QString& path) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  ASSERT_TRUE(WriteWholeFile(path)) << path.toStdString();
 }
 
 class PreviewFiles : public testing::Test {
@@ -123,11 +122,7 @@ TEST_F(PreviewFiles, WritesOneLineWithCrLfAndNoByteOrderMark) {
 
 TEST_F(PreviewFiles, ALinkPlantedAfterTheNameWasChosenIsNotFollowed) {
   const QString victim = temp_.File("victim.txt");
-  {
-    QFile file(victim);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("keep me");
-  }
+  ASSERT_TRUE(WriteWholeFile(victim, "keep me"));
   TempFileNameSeries names(PreviewBaseName, FixedTicks(0x42));
   const QString chosen = names.NextFree();
   ASSERT_EQ(chosen, temp_.File("mqtemp.html"));

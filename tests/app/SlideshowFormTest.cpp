@@ -204,6 +204,19 @@ TEST_F(SlideshowFormTest, TabVisitsTheFieldsInTheirOrder) {
                                   "URLEdit"}));
 }
 
+TEST_F(SlideshowFormTest, AfterTheFirstPreviewTabGoesFromCopyIntoTheBrowser) {
+  ShowActive();
+  Press("GenerateButton");
+  ASSERT_NE(form_.WebBrowser(), nullptr);
+  // The browser's arrival rebuilds the native window; it must come back active.
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+  Control<QPushButton>("CopyButton")->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QWidget* focused = QApplication::focusWidget();
+  EXPECT_TRUE(focused == form_.WebBrowser() || form_.WebBrowser()->isAncestorOf(focused))
+      << (focused != nullptr ? focused->metaObject()->className() : "nothing");
+}
+
 TEST_F(SlideshowFormTest, EnterInAFieldPressesNothing) {
   ShowActive();
   Edit("TagsEdit")->setFocus();
@@ -337,11 +350,7 @@ TEST_F(SlideshowFormTest, ThePreviewBrowserAppearsInItsBoxAndLoadsTheFile) {
 
 TEST_F(SlideshowFormTest, AnExistingLinkUnderThePreviewNameIsNotFollowed) {
   const QString victim = temp_.File("victim.html");
-  {
-    QFile file(victim);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("users own file");
-  }
+  ASSERT_TRUE(WriteWholeFile(victim, "users own file"));
   ASSERT_TRUE(QFile::link(victim, temp_.File("mqtemp.html")));
   Press("GenerateButton");
   EXPECT_EQ(ReadWholeFile(victim), QByteArray("users own file"));
@@ -354,10 +363,7 @@ TEST_F(SlideshowFormTest, AnExistingLinkUnderThePreviewNameIsNotFollowed) {
 
 TEST_F(SlideshowFormTest, APreviewThatCannotBeWrittenIsReportedAndTheCodeStays) {
   const QString notADirectory = temp_.File("plain-file");
-  {
-    QFile file(notADirectory);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  }
+  ASSERT_TRUE(WriteWholeFile(notADirectory));
   qputenv("TMPDIR", QFile::encodeName(notADirectory));
   Press("GenerateButton");
   ASSERT_EQ(messages_.Shown().size(), 1U);

@@ -2,6 +2,9 @@
 #include "net/IdException.h"
 #include "tests/app/AppTestSupport.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -64,6 +67,23 @@ TEST(RunGuarded, ShowsWhatAHandlerRaisesAndReturns) {
   ASSERT_EQ(messages.Shown().size(), 2U);
   EXPECT_EQ(messages.Shown()[0].text, QStringLiteral("'x' is not a valid integer value."));
   EXPECT_EQ(messages.Shown()[1].text, QStringLiteral("An unknown failure occurred."));
+}
+
+TEST(ShowFailure, TheRealBoxIsModalTitledAndClosesWithOk) {
+  ShownMessage seen{QMessageBox::NoIcon, {}, {}};
+  // Closes the box once it is up, after noting what it shows; ShowFailure returns only then.
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&seen] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      seen = {box->icon(), box->windowTitle(), box->text()};
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  closer.start(20);
+  ShowFailure(Exception(QStringLiteral("Can't create temp file \"/tmp/mqtemp{UniqueID}.html\"")));
+  EXPECT_EQ(seen.icon, QMessageBox::Critical);
+  EXPECT_EQ(seen.title, QStringLiteral("Marquelo"));
+  EXPECT_EQ(seen.text, QStringLiteral("Can't create temp file \"/tmp/mqtemp{UniqueID}.html\""));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/JpegImage.h"
 
 #include <QColor>
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -79,8 +80,15 @@ TEST(DecodeJpeg, DecodesProgressiveAndGreyPicturesToo) {
   ExpectNear(grey.pixelColor(30, 2), QColor(200, 200, 200));
 }
 
-TEST(DecodeJpeg, TheBannerIsA251By27Picture) {
+TEST(DecodeJpeg, TheBannerIsABaseline251By27PictureOfThreeComponents) {
   EXPECT_EQ(LoadJpeg(QStringLiteral(":/banner.jpg")).size(), QSize(251, 27));
+  QFile file(QStringLiteral(":/banner.jpg"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray data = file.readAll();
+  // Baseline frame header: marker, length, 8-bit precision, height 27, width 251, 3 components.
+  const QByteArray baselineFrame("\xFF\xC0\x00\x11\x08\x00\x1B\x00\xFB\x03", 10);
+  EXPECT_TRUE(data.contains(baselineFrame));
+  EXPECT_FALSE(data.contains(QByteArray("\xFF\xC2", 2))); // no progressive frame
 }
 
 struct BadCase {

@@ -78,6 +78,9 @@ TEST_F(SlideshowFormTest, AFreshStartShowsTheDescribedState) {
   EXPECT_FALSE(Control<QCheckBox>("FavoriteCheckBox")->isChecked());
   EXPECT_EQ(Code(), QString());
   EXPECT_TRUE(Memo()->isReadOnly());
+  EXPECT_EQ(Memo()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(Memo()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(Memo()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_EQ(form_.WebBrowser(), nullptr);
   EXPECT_EQ(form_.findChild<QWebEngineView*>(), nullptr);
   EXPECT_EQ(Control<QLabel>("Image")->pixmap().size(), QSize(251, 27));

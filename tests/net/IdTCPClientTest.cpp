@@ -380,4 +380,29 @@ TEST(TCPClientLife, AHandlerDestroyedElsewhereIsForgotten) {
   EXPECT_FALSE(client.Connected());
 }
 
+TEST(TCPClientIntercept, TheDisconnectHookRunsOncePerOpenConnection) {
+  LoopbackServer server([](LoopbackPeer& peer) { peer.WaitForRelease(); });
+  TIdConnectionIntercept intercept;
+  int disconnects = 0;
+  intercept.OnDisconnect = [&](TIdConnectionIntercept*) {
+    ++disconnects;
+  };
+  {
+    TIdIOHandlerStack neverOpened;
+    neverOpened.SetIntercept(&intercept);
+  }
+  EXPECT_EQ(disconnects, 0);
+  {
+    TIdTCPClient client;
+    client.SetIntercept(&intercept);
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.Connect();
+    client.Disconnect();
+    EXPECT_EQ(disconnects, 1);
+  }
+  EXPECT_EQ(disconnects, 1) << "destroying a closed client runs no second hook";
+  server.Release();
+}
+
 } // namespace

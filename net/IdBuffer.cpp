@@ -117,22 +117,15 @@ void TIdBuffer::Discard(int32_t count) {
     removedNotify_(this, count);
 }
 
-void TIdBuffer::Reallocate(qsizetype capacity) {
-  QByteArray fresh(capacity, Qt::Uninitialized);
-  std::memcpy(fresh.data(), bytes_.constData() + head_, size_t(size_));
-  bytes_.swap(fresh);
-  head_ = 0;
-}
-
 void TIdBuffer::Compact(bool canShrink) {
-  if (canShrink && Capacity() - size_ > growthStep_) {
-    // A fresh, smaller array both moves the bytes and gives the spare memory back.
-    Reallocate(qsizetype(size_) + growthStep_);
-    return;
-  }
   if (head_ > 0) {
     std::memmove(bytes_.data(), bytes_.constData() + head_, size_t(size_));
     head_ = 0;
+  }
+  if (canShrink && Capacity() - size_ > growthStep_) {
+    // Cut in place: the allocator gives the tail back without copying the queued bytes.
+    bytes_.resize(qsizetype(size_) + growthStep_);
+    bytes_.squeeze();
   }
 }
 

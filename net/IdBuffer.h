@@ -116,7 +116,6 @@ public:
 
 private:
   void CheckEnoughData(int32_t count) const;
-  void Reallocate(qsizetype capacity);
 
   TIdStackHold stack_;
   QByteArray bytes_;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -201,8 +202,8 @@ QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32
   lastLineSplit_ = false;
   lastLineTimedOut_ = false;
   encoding = EncodingOr(encoding);
-  const QByteArray term =
-      terminator.isEmpty() ? QByteArray(1, '\n') : EncodeText(terminator, encoding);
+  static const QByteArray lineFeed(1, '\n');
+  const QByteArray term = terminator.isEmpty() ? lineFeed : EncodeText(terminator, encoding);
   const bool lineFeedOnly = term.size() == 1 && term[0] == '\n';
   if (maxLength < 0)
     maxLength = maxLineLength_;
@@ -213,8 +214,8 @@ QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32
     return pendingInput_->ExtractText(maxLength, encoding);
   };
 
-  const uint32_t started = Ticks32();
-  bool waited = false;
+  // Taken at the first wait only: a line found among the queued bytes needs no clock.
+  std::optional<uint32_t> started;
   int32_t searchStart = 0;
   for (;;) {
     int32_t found = -1;
@@ -242,14 +243,15 @@ QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32
     // An explicit limit covers the whole line, not each receive: wait only what is left of it.
     int32_t wait = timeout;
     if (timeout >= 0) {
-      const int64_t elapsed = TickDiff32(started, Ticks32());
-      if (waited && elapsed >= timeout) {
+      const uint32_t now = Ticks32();
+      if (!started)
+        started = now;
+      else if (TickDiff32(*started, now) >= uint32_t(timeout)) {
         lastLineTimedOut_ = true;
         return {};
       }
-      wait = static_cast<int32_t>(std::max<int64_t>(timeout - elapsed, 0));
+      wait = timeout - static_cast<int32_t>(TickDiff32(*started, now));
     }
-    waited = true;
     if (FillPendingInput(true, wait, false) == -1) {
       lastLineTimedOut_ = true;
       return {};

@@ -167,12 +167,14 @@ public:
 
   // --- Reading ------------------------------------------------------------------------------
 
-  // One receive into PendingInput. Returns the count received, 0 when there is no source or
+  // One receive into PendingInput. Returns the count queued, 0 when there is no source or
   // the peer closed, -1 when `timeout` passed (IdTimeoutDefault: the ReadTimeout rule). With
-  // `raise`, a missing source raises EIdException "Not Connected" (EIdNotConnected when not
-  // open) and a close raises EIdConnClosedGracefully once nothing is queued; with
-  // `raiseOnTimeout`, a time-out raises EIdReadTimeout "Read timed out.". EIdClosedSocket
-  // "Disconnected." when the source goes away during the wait.
+  // `raise`: no source raises EIdConnClosedGracefully "Connection Closed Gracefully." while
+  // nothing is queued (else EIdException "Not Connected"), a handler that is not open raises
+  // EIdNotConnected "Not Connected", and a close seen by this receive raises
+  // EIdConnClosedGracefully once nothing is queued. With `raiseOnTimeout`, a time-out raises
+  // EIdReadTimeout "Read timed out.". EIdClosedSocket "Disconnected." when the source went
+  // away during the wait. Blocks up to the time limit.
   int32_t FillPendingInput(bool raise = true, int32_t timeout = IdTimeoutDefault,
                            bool raiseOnTimeout = true);
 
@@ -199,7 +201,8 @@ public:
   // writing what came (EIdConnClosedGracefully, EIdReadTimeout). Reports wmRead work.
   void ReadStream(QIODevice& stream, int64_t count = -1, bool untilClose = false);
   // One character: a single byte for ekASCII and ek8Bit; for ekUTF8 bytes until they decode to
-  // a character (a surrogate pair for one above U+FFFF). Blocks and raises as ReadBytes.
+  // a character (a surrogate pair for one above U+FFFF; a malformed sequence gives U+FFFD
+  // followed by whatever the byte that ended it decodes to). Blocks and raises as ReadBytes.
   QString ReadChar(TextEncodingKind encoding = ekNone);
   // 4 or 8 bytes as an integer, from network order with `convert`. Blocks and raises as
   // ReadBytes.

@@ -57,6 +57,10 @@ void AppendAttribute(QString& text, QStringView name, QStringView value) {
 
 } // namespace
 
+TDateTime UtcNow() {
+  return Now() - LocalZoneOffset();
+}
+
 // --- TIdNetscapeCookie ------------------------------------------------------------------------
 
 TIdNetscapeCookie::~TIdNetscapeCookie() = default;
@@ -94,6 +98,13 @@ void TIdNetscapeCookie::LoadAttributes(const QStringList& attributes) {
 }
 
 void TIdNetscapeCookie::SetExpiresText(const QString& text) {
+  StoreExpiresText(text);
+}
+
+void TIdNetscapeCookie::StoreExpiresText(const QString& text) {
+  // Read once here rather than at every sweep: a request sweeps every stored cookie. Kept in
+  // UTC so that a change of the local offset after storing cannot shift it.
+  expiresUtc_ = text.isEmpty() ? 0 : InternetDateToLocal(text) - LocalZoneOffset();
   expiresText_ = text;
 }
 
@@ -116,15 +127,12 @@ void TIdNetscapeCookie::Assign(const TIdNetscapeCookie& source) {
   sourceText_ = source.sourceText_;
   cookieDomain_ = source.cookieDomain_;
   expiresText_ = source.expiresText_;
+  expiresUtc_ = source.expiresUtc_;
   cookieName_ = source.cookieName_;
   cookieValue_ = source.cookieValue_;
   cookiePath_ = source.cookiePath_;
   secureOnly_ = source.secureOnly_;
   cookieStyle_ = source.cookieStyle_;
-}
-
-bool TIdNetscapeCookie::IsExpiredAt(TDateTime now) const {
-  return !expiresText_.isEmpty() && now > InternetDateToLocal(expiresText_);
 }
 
 // --- TIdCookieRFC2109 -------------------------------------------------------------------------
@@ -142,21 +150,14 @@ void TIdCookieRFC2109::LoadAttributes(const QStringList& attributes) {
   if (maxAgeSeconds_ >= 0) {
     // Written straight into the text: deriving MaxAgeSeconds back from a date cut to the whole
     // second would report one second less than the server gave.
-    const TDateTime utcNow = Now() - LocalZoneOffset();
-    StoreExpiresText(FormatInternetDate(utcNow + double(maxAgeSeconds_) / kSecondsPerDay));
+    StoreExpiresText(FormatInternetDate(UtcNow() + double(maxAgeSeconds_) / kSecondsPerDay));
   }
 }
 
 void TIdCookieRFC2109::SetExpiresText(const QString& text) {
-  if (!text.isEmpty()) {
-    try {
-      const TDateTime expires = InternetDateToLocal(text);
-      maxAgeSeconds_ = int64_t(std::trunc((expires - Now()) * kSecondsPerDay));
-    } catch (const EIdException&) {
-      // Without the zone the age stays unknown; the expiry text alone still decides.
-    }
-  }
   TIdNetscapeCookie::SetExpiresText(text);
+  if (!text.isEmpty())
+    maxAgeSeconds_ = int64_t(std::trunc((ExpiresUtc() - UtcNow()) * kSecondsPerDay));
 }
 
 QString TIdCookieRFC2109::CookieTextForm() const {
@@ -252,13 +253,13 @@ TIdCookieRFC2109* TIdCookies::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cook
   return items_.back().get();
 }
 
-void TIdCookies::RemoveExpiredCookies(TDateTime now) {
+void TIdCookies::RemoveExpiredCookies(TDateTime utcNow) {
   const TIdCookieListLock guard(*this, WriteAccess);
   for (qsizetype domain = 0; domain < domains_.Count(); ++domain) {
     TIdDomainCookies& names = domains_.Object(domain);
     for (qsizetype i = names.Count() - 1; i >= 0; --i) {
       TIdCookieRFC2109* cookie = names.Object(i);
-      if (!cookie->IsExpiredAt(now))
+      if (!cookie->IsExpiredAt(utcNow))
         continue;
       names.Delete(i);
       EraseItem(cookie);

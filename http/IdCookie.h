@@ -21,11 +21,15 @@
 #include <utility>
 #include <vector>
 
+// The current UTC time as a day count: the clock cookie expiries are compared with. Raises
+// EIdFailedToRetreiveTimeZoneInfo when the system's time zone cannot be read.
+TDateTime UtcNow();
+
 // Which rules a cookie's attributes were read by; also decides how CookieTextForm writes the
 // expiry (only a NetscapeStyle cookie writes "expires=").
 enum TIdCookieStyle : uint8_t { NetscapeStyle = 0, RFC2109Style = 1, RFC2965Style = 2 };
 
-// The attribute text of a cookie as a client keeps it: the pair first, then the attributes.
+// A cookie as a client keeps it: its name and value and the attributes the server gave.
 // Base of the family; holds the fields every kind of cookie has. Not copyable: one cookie
 // takes another's contents through Assign.
 class TIdNetscapeCookie {
@@ -46,7 +50,8 @@ public:
   // of its base.
   virtual void LoadAttributes(const QStringList& attributes);
 
-  // Stores the expiry text as given.
+  // Stores the expiry text as given and reads the moment it names once, for IsExpiredAt.
+  // Raises EIdFailedToRetreiveTimeZoneInfo when the system's time zone cannot be read.
   virtual void SetExpiresText(const QString& text);
 
   // The cookie written back as attribute text ("name=value; path=/; domain=...; secure"),
@@ -68,6 +73,9 @@ public:
   void SetCookieDomain(const QString& domain) { cookieDomain_ = domain; }
   // The expiry as an Internet date text; empty when the cookie lasts for the run.
   const QString& ExpiresText() const { return expiresText_; }
+  // The moment ExpiresText names, as a UTC day count; meaningful only when ExpiresText is not
+  // empty (a text that does not read as a date gives a moment near day 0).
+  TDateTime ExpiresUtc() const { return expiresUtc_; }
   const QString& CookieName() const { return cookieName_; }
   const QString& CookieValue() const { return cookieValue_; }
   // The path attribute without surrounding double quotes; "/" when absent or empty.
@@ -76,20 +84,23 @@ public:
   bool SecureOnly() const { return secureOnly_; }
   TIdCookieStyle CookieStyle() const { return cookieStyle_; }
 
-  // Whether the expiry lies before now (local time). A cookie without one never expires; an
-  // expiry text that does not read as a date counts as long past. Raises what
-  // InternetDateToLocal raises.
-  bool IsExpiredAt(TDateTime now) const;
+  // Whether the expiry lies before utcNow (a UTC day count). A cookie without one never
+  // expires; an expiry text that does not read as a date counts as long past.
+  bool IsExpiredAt(TDateTime utcNow) const {
+    return !expiresText_.isEmpty() && utcNow > expiresUtc_;
+  }
 
 protected:
   explicit TIdNetscapeCookie(TIdCookieStyle style) : cookieStyle_(style) {}
   void SetCookieStyle(TIdCookieStyle style) { cookieStyle_ = style; }
-  void StoreExpiresText(const QString& text) { expiresText_ = text; }
+  // What SetExpiresText of this class does, for descendants that must not re-enter their own.
+  void StoreExpiresText(const QString& text);
 
 private:
   QString sourceText_;
   QString cookieDomain_;
   QString expiresText_;
+  TDateTime expiresUtc_ = 0; // the moment ExpiresText names, when it is not empty
   QString cookieName_;
   QString cookieValue_;
   QString cookiePath_;
@@ -108,7 +119,7 @@ public:
   // or more, gets as expiry the current UTC time plus max-age, written with "GMT".
   void LoadAttributes(const QStringList& attributes) override;
   // A non-empty text also sets MaxAgeSeconds to the whole seconds from now to that date
-  // (negative when it lies in the past); a date that cannot be converted leaves it alone.
+  // (negative when it lies in the past).
   void SetExpiresText(const QString& text) override;
   // Adds "max-age=" (when 0 or more and there is no expiry text), "comment=" and "version="
   // to the base form.
@@ -209,10 +220,9 @@ public:
   // holds the lock.
   TIdCookieRFC2109* StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie);
 
-  // Destroys every stored cookie whose expiry lies before now (local time); domain entries
-  // stay, even when they lose their last cookie. Takes WriteAccess. Raises what
-  // InternetDateToLocal raises, leaving the cookies checked before the failure removed.
-  void RemoveExpiredCookies(TDateTime now);
+  // Destroys every stored cookie whose expiry lies before utcNow (a UTC day count); domain
+  // entries stay, even when they lose their last cookie. Takes WriteAccess.
+  void RemoveExpiredCookies(TDateTime utcNow);
 
   // Locks the domain index in mode and returns it; every LockCookieList must be matched by an
   // UnlockCookieList with the same mode on the same thread. Blocks while the lock is held in a

@@ -119,5 +119,5 @@ QString TIdCookieManager::CookieHeaderFor(const TIdURI& uri, bool encrypted) {
 }
 
 void TIdCookieManager::RemoveExpiredCookies() {
-  cookies_.RemoveExpiredCookies(Now());
+  cookies_.RemoveExpiredCookies(UtcNow());
 }

@@ -246,9 +246,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Waits, for a second at most, until the local clock has passed the cookie's expiry: a cookie
 // made with max-age 0 expires within the current second, not before it.
-bool WaitUntilPast(const QString& expiresText) {
+bool WaitUntilPast(TDateTime expiresUtc) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (Now() <= InternetDateToLocal(expiresText)) {
+  while (UtcNow() <= expiresUtc) {
     if (std::chrono::steady_clock::now() > deadline)
       return false;
     std::this_thread::yield();
@@ -260,7 +260,7 @@ TEST(CookieExpiry, MaxAgeZeroGoesAtTheNextSweep) {
   TIdCookieManager manager;
   manager.AcceptSetCookie("gone=1; max-age=0", "h.test");
   ASSERT_EQ(manager.CookieCollection().Count(), 1);
-  ASSERT_TRUE(WaitUntilPast(manager.CookieCollection().Items(0)->ExpiresText()));
+  ASSERT_TRUE(WaitUntilPast(manager.CookieCollection().Items(0)->ExpiresUtc()));
   manager.RemoveExpiredCookies();
   EXPECT_EQ(manager.CookieCollection().Count(), 0);
   EXPECT_EQ(Header(manager, "http://h.test/"), "");
@@ -270,7 +270,7 @@ TEST(CookieExpiry, NegativeMaxAgeNeverExpires) {
   TIdCookieManager manager;
   manager.AcceptSetCookie("stay=1; max-age=-1", "h.test");
   EXPECT_EQ(manager.CookieCollection().Items(0)->ExpiresText(), "");
-  manager.CookieCollection().RemoveExpiredCookies(Now() + 36500);
+  manager.CookieCollection().RemoveExpiredCookies(UtcNow() + 36500);
   EXPECT_EQ(Header(manager, "http://h.test/"), "stay=1");
 }
 
@@ -287,13 +287,13 @@ TEST(CookieExpiry, PastDatesAreStoredThenSwept) {
 
 TEST(CookieExpiry, AReplacementBringsItsExpiry) {
   TIdCookieManager manager;
-  const QString inAnHour = FormatInternetDate(Now() - LocalZoneOffset() + 1.0 / 24);
+  const QString inAnHour = FormatInternetDate(UtcNow() + 1.0 / 24);
   manager.AcceptSetCookie("a=1", "h.test");
   manager.AcceptSetCookie("b=2", "h.test");
   manager.AcceptSetCookie(QStringLiteral("a=3; expires=%1").arg(inAnHour), "h.test");
   EXPECT_EQ(manager.CookieCollection().Items(0)->ExpiresText(), inAnHour);
   EXPECT_EQ(Header(manager, "http://h.test/"), "a=3; b=2");
-  manager.CookieCollection().RemoveExpiredCookies(Now() + 2.0 / 24);
+  manager.CookieCollection().RemoveExpiredCookies(UtcNow() + 2.0 / 24);
   EXPECT_EQ(Header(manager, "http://h.test/"), "b=2");
 }
 

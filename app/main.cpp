@@ -1,6 +1,25 @@
+#include "app/Application.h"
+#include "app/FailureDisplay.h"
+#include "app/SlideshowUnit.h"
+
 #include <QApplication>
 
+#include <cstdio>
+#include <memory>
+
 int main(int argc, char* argv[]) {
+  PrepareBrowserEngine();
   QApplication application(argc, argv);
-  return 0;
+  SetApplicationIdentity();
+  std::unique_ptr<TSlideshowForm> SlideshowForm;
+  try {
+    SlideshowForm = std::make_unique<TSlideshowForm>();
+  } catch (const std::exception& failure) {
+    // The window could not be built: say why where a terminal may see it, then in the box.
+    std::fprintf(stderr, "marquelo: %s\n", failure.what());
+    ShowFailure(failure);
+    return 1;
+  }
+  SlideshowForm->show();
+  return QApplication::exec();
 }

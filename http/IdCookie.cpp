@@ -140,7 +140,8 @@ void TIdNetscapeCookie::Assign(const TIdNetscapeCookie& source) {
 void TIdCookieRFC2109::LoadAttributes(const QStringList& attributes) {
   TIdNetscapeCookie::LoadAttributes(attributes);
   // The server's max-age counts, not what the expiry date gave above.
-  maxAgeSeconds_ = TextToInt32Def(Trim(AttributeValue(attributes, u"MAX-AGE")), -1);
+  maxAgeSeconds_ =
+      TextToInt32Def(Trim(AttributeValue(attributes, u"MAX-AGE")), -1, IntegerSyntax::Decimal);
   versionText_ = AttributeValue(attributes, u"VERSION");
   commentText_ = AttributeValue(attributes, u"COMMENT");
   if (!ExpiresText().isEmpty())
@@ -200,7 +201,7 @@ void TIdCookieRFC2965::LoadAttributes(const QStringList& attributes) {
   if (quoted) {
     // One bad item must not cost the whole response its cookies: it is skipped.
     for (QStringView item : QStringView(ports).mid(1, ports.size() - 2).split(u',')) {
-      if (const auto port = TextToInt32(Trim(item)))
+      if (const auto port = TextToInt32(Trim(item), IntegerSyntax::Decimal))
         portNumbers_.push_back(*port);
     }
   }

@@ -27,7 +27,7 @@ bool IsWholeNumber(QStringView text) {
 // response loads with an unparsable expiry instead of failing.
 TDateTime ExpiresFrom(const QString& value) {
   if (IsWholeNumber(value)) {
-    if (const auto seconds = TextToInt32(value))
+    if (const auto seconds = TextToInt32(value, IntegerSyntax::Decimal))
       return *seconds < 0 ? 0 : Now() + *seconds / 86400.0;
   }
   return InternetDateToLocal(value);
@@ -103,7 +103,8 @@ void TIdEntityHeaderInfo::ParseHeaderLines() {
   entity_.contentLanguage = lines.ReadHeader(u"Content-Language");
   entity_.contentType = lines.ReadHeader(u"Content-Type");
   // Read as 32 bits: a larger length counts as unknown and the body is read until the close.
-  entity_.contentLength = TextToInt32Def(lines.ReadHeader(u"Content-Length"), -1);
+  entity_.contentLength =
+      TextToInt32Def(lines.ReadHeader(u"Content-Length"), -1, IntegerSyntax::Decimal);
 
   // "bytes 0-499/1234": the unit, the range, the length of the whole.
   entity_.contentRangeStart = 0;
@@ -115,9 +116,10 @@ void TIdEntityHeaderInfo::ParseHeaderLines() {
     QString range = FetchField(rest, u"/");
     const QString instanceLength = FetchField(rest, u" ");
     const QString start = FetchField(range, u"-");
-    entity_.contentRangeStart = TextToInt64Def(Trim(start), 0);
-    entity_.contentRangeEnd = TextToInt64Def(Trim(range), 0);
-    entity_.contentRangeInstanceLength = TextToInt64Def(Trim(instanceLength), 0);
+    entity_.contentRangeStart = TextToInt64Def(Trim(start), 0, IntegerSyntax::Decimal);
+    entity_.contentRangeEnd = TextToInt64Def(Trim(range), 0, IntegerSyntax::Decimal);
+    entity_.contentRangeInstanceLength =
+        TextToInt64Def(Trim(instanceLength), 0, IntegerSyntax::Decimal);
   }
 
   entity_.date = InternetDateToLocal(lines.ReadHeader(u"Date"));

@@ -62,8 +62,8 @@ TDateTime WrittenZoneOffset(QStringView rest) {
   const QString zone = Trim(rest.left(5));
   if (!zone.startsWith(u'+') && !zone.startsWith(u'-'))
     return 0;
-  const auto hours = TextToInt32(QStringView(zone).mid(1, 2));
-  const auto minutes = TextToInt32(QStringView(zone).mid(3, 2));
+  const auto hours = TextToInt32(QStringView(zone).mid(1, 2), IntegerSyntax::Decimal);
+  const auto minutes = TextToInt32(QStringView(zone).mid(3, 2), IntegerSyntax::Decimal);
   if (!hours || !minutes || *hours < 0 || *hours > 23 || *minutes < 0 || *minutes > 59)
     return 0;
   const TDateTime offset = double(*hours * 60 + *minutes) / kMinutesPerDay;
@@ -193,18 +193,18 @@ TDateTime ParseInternetDate(QString& text) {
   text = TrimLeft(text);
   month = MonthOf(first);
   if (month > 0) {
-    day = TextToInt32Def(FetchField(text, separator), 1);
+    day = TextToInt32Def(FetchField(text, separator), 1, IntegerSyntax::Decimal);
   } else {
-    day = TextToInt32Def(first, 1);
+    day = TextToInt32Def(first, 1, IntegerSyntax::Decimal);
     month = MonthOf(FetchField(text, separator));
   }
   text = TrimLeft(text);
 
   // The asctime form puts the time before the year: then the year is what remains.
   const QString yearField = FetchField(text, u" ");
-  int year = TextToInt32Def(yearField, 1900);
+  int year = TextToInt32Def(yearField, 1900, IntegerSyntax::Decimal);
   if (year == 1900) {
-    year = TextToInt32Def(text, 1900);
+    year = TextToInt32Def(text, 1900, IntegerSyntax::Decimal);
     text = yearField;
   }
   if (year < 80)
@@ -230,9 +230,9 @@ TDateTime ParseInternetDate(QString& text) {
   int second = 0;
   if (text.contains(u':')) {
     QString time = FetchField(text, u" ");
-    hour = TextToInt32Def(FetchField(time, u":"), 0);
-    minute = TextToInt32Def(FetchField(time, u":"), 0);
-    second = TextToInt32Def(time, 0);
+    hour = TextToInt32Def(FetchField(time, u":"), 0, IntegerSyntax::Decimal);
+    minute = TextToInt32Def(FetchField(time, u":"), 0, IntegerSyntax::Decimal);
+    second = TextToInt32Def(time, 0, IntegerSyntax::Decimal);
     text = TrimLeft(text);
     if (am && hour == 12)
       hour = 0;

@@ -14,7 +14,7 @@ bool IsTrimmed(QChar c) {
   return c.unicode() <= 32;
 }
 
-template <typename Int> std::optional<Int> ParseInteger(QStringView text) {
+template <typename Int> std::optional<Int> ParseInteger(QStringView text, IntegerSyntax syntax) {
   qsizetype i = 0;
   const qsizetype n = text.size();
   while (i < n && text[i] == u' ')
@@ -25,10 +25,12 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text) {
     ++i;
   }
   unsigned base = 10;
-  if (i < n && text[i] == u'$') {
+  const bool hexAllowed = syntax == IntegerSyntax::DecimalOrHex;
+  if (hexAllowed && i < n && text[i] == u'$') {
     base = 16;
     ++i;
-  } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+  } else if (hexAllowed && i + 1 < n && text[i] == u'0' &&
+             (text[i + 1] == u'x' || text[i + 1] == u'X')) {
     base = 16;
     i += 2;
   }
@@ -81,20 +83,20 @@ QString TrimRight(QStringView text) {
   return text.left(end).toString();
 }
 
-std::optional<int32_t> TextToInt32(QStringView text) {
-  return ParseInteger<int32_t>(text);
+std::optional<int32_t> TextToInt32(QStringView text, IntegerSyntax syntax) {
+  return ParseInteger<int32_t>(text, syntax);
 }
 
-std::optional<int64_t> TextToInt64(QStringView text) {
-  return ParseInteger<int64_t>(text);
+std::optional<int64_t> TextToInt64(QStringView text, IntegerSyntax syntax) {
+  return ParseInteger<int64_t>(text, syntax);
 }
 
-int32_t TextToInt32Def(QStringView text, int32_t fallback) {
-  return TextToInt32(text).value_or(fallback);
+int32_t TextToInt32Def(QStringView text, int32_t fallback, IntegerSyntax syntax) {
+  return TextToInt32(text, syntax).value_or(fallback);
 }
 
-int64_t TextToInt64Def(QStringView text, int64_t fallback) {
-  return TextToInt64(text).value_or(fallback);
+int64_t TextToInt64Def(QStringView text, int64_t fallback, IntegerSyntax syntax) {
+  return TextToInt64(text, syntax).value_or(fallback);
 }
 
 bool TextIsSame(QStringView a, QStringView b) {

@@ -19,15 +19,24 @@ QString TrimLeft(QStringView text);
 QString TrimRight(QStringView text);
 
 // --- Text to integer ------------------------------------------------------------------------
-// Accepts, after any leading spaces, an optional "+" or "-" followed either by decimal digits
-// or by a hexadecimal number introduced by "$" or "0x" ("0X" too; digits in either case).
-// Anything else does not convert: empty text, other characters, anything after the number, or
-// a value outside the signed range of the result type. Returns nothing when it does not convert.
-std::optional<int32_t> TextToInt32(QStringView text);
-std::optional<int64_t> TextToInt64(QStringView text);
+// Which numbers a conversion takes. Protocol fields (lengths, status codes, ages, dates) are
+// decimal only; numbers a person types may also be hexadecimal.
+enum class IntegerSyntax { DecimalOrHex, Decimal };
+
+// Accepts, after any leading spaces, an optional "+" or "-" followed by decimal digits or, with
+// DecimalOrHex, by a hexadecimal number introduced by "$" or "0x" ("0X" too; digits in either
+// case). Anything else does not convert: empty text, other characters, anything after the
+// number, or a value outside the signed range of the result type. Returns nothing when it does
+// not convert.
+std::optional<int32_t> TextToInt32(QStringView text,
+                                   IntegerSyntax syntax = IntegerSyntax::DecimalOrHex);
+std::optional<int64_t> TextToInt64(QStringView text,
+                                   IntegerSyntax syntax = IntegerSyntax::DecimalOrHex);
 // The same conversion with a fallback for text that does not convert.
-int32_t TextToInt32Def(QStringView text, int32_t fallback);
-int64_t TextToInt64Def(QStringView text, int64_t fallback);
+int32_t TextToInt32Def(QStringView text, int32_t fallback,
+                       IntegerSyntax syntax = IntegerSyntax::DecimalOrHex);
+int64_t TextToInt64Def(QStringView text, int64_t fallback,
+                       IntegerSyntax syntax = IntegerSyntax::DecimalOrHex);
 
 // --- Comparison -----------------------------------------------------------------------------
 // Whole-text comparison without regard to letter case (header names, schemes, tokens).

@@ -4,14 +4,6 @@
 
 TIdIOHandlerSocket::TIdIOHandlerSocket(QObject* owner) : TIdIOHandler(owner) {}
 
-TIdIOHandlerSocket::~TIdIOHandlerSocket() {
-  try {
-    TIdIOHandlerSocket::Close();
-  } catch (...) {
-    // A failing intercept hook must not escape a destructor; the socket is closed regardless.
-  }
-}
-
 void TIdIOHandlerSocket::SetUseNagle(bool use) {
   if (use == useNagle_)
     return;

@@ -16,8 +16,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
 public:
   // No socket yet; the Binding is made by the first Open. owner (may be null) frees it.
   explicit TIdIOHandlerSocket(QObject* owner = nullptr);
-  // Closes the socket (and runs Close) first; never raises.
-  ~TIdIOHandlerSocket() override;
+  // Closes the socket with the Binding; the base then closes an open handler. Never raises.
+  ~TIdIOHandlerSocket() override = default;
 
   // --- Settings, applied when the socket is made ----------------------------------------------
   // Local address to bind (empty = any) and port (0 = any, or the range below).

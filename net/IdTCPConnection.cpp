@@ -11,7 +11,8 @@ TIdTCPConnection::~TIdTCPConnection() {
   if (!ioHandler_)
     return;
   try {
-    ioHandler_->Close();
+    if (ioHandler_->IsOpen())
+      ioHandler_->Close();
   } catch (...) {
     // A failing intercept hook must not escape a destructor; the handler is closed regardless.
   }

@@ -15,7 +15,7 @@ class TIdIOHandlerSocket;
 class TIdTCPConnection : public TIdComponent {
 public:
   explicit TIdTCPConnection(QObject* owner = nullptr);
-  // Closes the handler and frees it when the connection made it. Never raises.
+  // Closes an open handler and frees it when the connection made it. Never raises.
   ~TIdTCPConnection() override;
 
   // The handler reads and writes go through, or null. Not owned unless OwnsIOHandler().

@@ -17,17 +17,29 @@ browser_engine_env() {
   export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 }
 
-# Starts Xvfb on a free display number and exports DISPLAY; stops it when the script exits.
+# Starts Xvfb on a free display number and exports DISPLAY once the server answers; stops it
+# when the script exits.
 start_xvfb() {
   local fifo display
   fifo=$(mktemp -u)
   mkfifo "$fifo"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   xvfb_pid=$!
-  read -r display <"$fifo"
+  read -r display <"$fifo" || true
   rm -f "$fifo"
-  export DISPLAY=":$display"
   trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+  if [[ -z "$display" ]]; then
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$display"
+  for _ in $(seq 1 100); do
+    timeout 5 xwininfo -root >/dev/null 2>&1 && return 0
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "Xvfb on $DISPLAY does not answer" >&2
+  return 1
 }
 
 have_display() {

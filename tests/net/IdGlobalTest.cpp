@@ -96,3 +96,15 @@ TEST(DecodeBytes, RefusesNoEncodingEvenForNoBytes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(TextToInt, DecimalSyntaxRefusesHexadecimal) {
+  EXPECT_EQ(TextToInt32(u"$10", IntegerSyntax::Decimal), std::nullopt);
+  EXPECT_EQ(TextToInt32(u"0x10", IntegerSyntax::Decimal), std::nullopt);
+  EXPECT_EQ(TextToInt32(u"  -42", IntegerSyntax::Decimal), -42);
+  EXPECT_EQ(TextToInt64Def(u"0X1f", -1, IntegerSyntax::Decimal), -1);
+  EXPECT_EQ(TextToInt64(u"1234567890123", IntegerSyntax::Decimal), 1234567890123LL);
+}
+
+} // namespace

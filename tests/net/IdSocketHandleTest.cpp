@@ -5,11 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <future>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -17,32 +13,7 @@ using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
 using namespace std::chrono_literals;
 
-// A loopback port that some socket of ours holds bound (not listening) for the object's life.
-class OccupiedPort {
-public:
-  OccupiedPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), length), 0);
-    EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    port_ = ntohs(address.sin_port);
-  }
-  ~OccupiedPort() { Release(); }
-  uint16_t Port() const { return port_; }
-  // Frees the port: nothing listens there afterwards, so a connect to it is refused.
-  void Release() {
-    if (fd_ >= 0)
-      ::close(fd_);
-    fd_ = -1;
-  }
-
-private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+using testsupport::RefusingPort;
 
 TEST(SocketHandleBind, PortZeroTakesThePortTheSystemChose) {
   TIdSocketHandle handle;
@@ -65,7 +36,7 @@ class SocketHandleBindFailure : public testing::TestWithParam<BindCase> {};
 
 TEST_P(SocketHandleBindFailure, NamesTheCause) {
   const BindCase& c = GetParam();
-  OccupiedPort occupied;
+  RefusingPort occupied;
   TIdSocketHandle handle;
   handle.Allocate();
   handle.SetIP("127.0.0.1");
@@ -89,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SocketHandleBind, ARangeBindsAFreePortInIt) {
-  OccupiedPort free;
+  RefusingPort free;
   free.Release();
   TIdSocketHandle handle;
   handle.Allocate();
@@ -110,8 +81,7 @@ TEST(SocketHandle, IsReadableOnAClosedHandleRaisesInsteadOfWaiting) {
 }
 
 TEST(SocketHandle, ARefusedConnectCarriesItsCodeAndText) {
-  OccupiedPort closed;
-  closed.Release();
+  RefusingPort closed;
   TIdSocketHandle handle;
   handle.Allocate();
   handle.SetPeer("127.0.0.1", closed.Port(), Id_IPv4);

@@ -7,11 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -27,19 +22,6 @@ struct StatusLog {
     };
   }
 };
-
-// A loopback port nothing listens on.
-uint16_t ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 TEST(TCPClientConnect, RefusesMissingHostOrPortBeforeMakingAnything) {
   TIdTCPClient client;
@@ -130,9 +112,10 @@ TEST(TCPClientConnect, AnUnknownHostFreesTheImplicitHandler) {
 class TCPClientRefused : public testing::TestWithParam<int32_t> {};
 
 TEST_P(TCPClientRefused, RaisesTheSocketErrorOnEitherPath) {
+  testsupport::RefusingPort closed;
   TIdTCPClient client;
   client.SetHost("127.0.0.1");
-  client.SetPort(ClosedPort());
+  client.SetPort(closed.Port());
   client.SetConnectTimeout(GetParam());
   testsupport::ExpectSocketError([&] { client.Connect(); }, 10061,
                                  "Socket Error # 10061\r\nConnection refused.");
@@ -209,7 +192,9 @@ TEST(TCPClientConnect, AppliesTheBindingSettingsAndEvents) {
     EXPECT_EQ(sender, &client);
     events << "connected";
   };
-  const uint16_t localPort = ClosedPort();
+  testsupport::RefusingPort local;
+  local.Release();
+  const uint16_t localPort = local.Port();
   client.SetBoundIP("127.0.0.1");
   client.SetBoundPortLow(localPort);
   client.SetBoundPortHigh(localPort);
@@ -393,6 +378,31 @@ TEST(TCPClientLife, AHandlerDestroyedElsewhereIsForgotten) {
   EXPECT_EQ(client.IOHandler(), nullptr);
   EXPECT_EQ(client.SocketHandler(), nullptr);
   EXPECT_FALSE(client.Connected());
+}
+
+TEST(TCPClientIntercept, TheDisconnectHookRunsOncePerOpenConnection) {
+  LoopbackServer server([](LoopbackPeer& peer) { peer.WaitForRelease(); });
+  TIdConnectionIntercept intercept;
+  int disconnects = 0;
+  intercept.OnDisconnect = [&](TIdConnectionIntercept*) {
+    ++disconnects;
+  };
+  {
+    TIdIOHandlerStack neverOpened;
+    neverOpened.SetIntercept(&intercept);
+  }
+  EXPECT_EQ(disconnects, 0);
+  {
+    TIdTCPClient client;
+    client.SetIntercept(&intercept);
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.Connect();
+    client.Disconnect();
+    EXPECT_EQ(disconnects, 1);
+  }
+  EXPECT_EQ(disconnects, 1) << "destroying a closed client runs no second hook";
+  server.Release();
 }
 
 } // namespace

@@ -322,6 +322,32 @@ void LoopbackServer::RunScript(int socket, int index, std::atomic<bool>& done) {
   done = true;
 }
 
+// --- RefusingPort ---------------------------------------------------------------------------
+
+RefusingPort::RefusingPort() {
+  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (socket_ < 0)
+    Fail("socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const int error = errno;
+    ::close(socket_);
+    errno = error;
+    Fail("bind on loopback");
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+void RefusingPort::Release() {
+  if (socket_ >= 0)
+    ::close(socket_);
+  socket_ = -1;
+}
+
 // --- NeverAcceptingListener -----------------------------------------------------------------
 
 NeverAcceptingListener::NeverAcceptingListener() {

@@ -168,6 +168,25 @@ private:
   std::thread acceptor_;
 };
 
+// A port on 127.0.0.1 held bound but not listening: a connect to it is refused at once, and
+// no other socket can take the port while the object lives (or until Release()).
+class RefusingPort {
+public:
+  // Raises std::runtime_error when no port can be bound.
+  RefusingPort();
+  ~RefusingPort() { Release(); }
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+
+  uint16_t Port() const { return port_; }
+  // Gives the port up, so that a socket of the test can bind it.
+  void Release();
+
+private:
+  int socket_ = -1;
+  uint16_t port_ = 0;
+};
+
 // A listener on 127.0.0.1 that never accepts, with its accept queue filled by connections
 // of its own: a further connect to Port() gets no answer and stays pending until the client
 // gives up. Everything is closed on destruction.

@@ -1,0 +1,47 @@
+#pragma once
+
+// The slideshow address and the embed code, as plain functions of their inputs: no window,
+// no network, no failure. The Create handler composes them in order.
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+
+// The service's internal identifiers found in a photo page; each may be empty.
+struct SlideshowIds {
+  QString OwnerId;
+  QString GroupId;
+  QString SetId;
+
+  bool operator==(const SlideshowIds&) const = default;
+};
+
+// What the user asked the player to show beyond the identifiers.
+struct SlideshowFilters {
+  QString Tags;     // trimmed text of the tags field; empty when not wanted
+  QString Text;     // trimmed full-text filter; empty when not wanted
+  bool Favorites{}; // show the owner's favourite photos
+};
+
+// Width and height used when a field does not hold a positive whole number.
+inline constexpr int32_t DefaultSlideshowWidth = 500;
+inline constexpr int32_t DefaultSlideshowHeight = 400;
+
+// The value percent-encoded as UTF-8 for the player's query: A-Z, a-z, 0-9 and "-._~,@:"
+// stay as they are, every other byte becomes "%" and two upper-case hexadecimal digits.
+// A quote, "&", "#", "?" or a space typed by the user can therefore neither end the src
+// attribute nor change the query's structure.
+QString EncodeQueryValue(QStringView value);
+
+// SlideshowBaseAddress followed by the query pieces that apply ("user_id", "group_id",
+// "set_id", "tags", "text", "favorites=own", in that order, each value encoded), with the
+// first "?&" made "?". With nothing to append the address ends in "?".
+QString SlideshowAddress(const SlideshowIds& ids, const SlideshowFilters& filters);
+
+// The decimal form (no sign, no leading zeros) of the number in text, or of fallback when the
+// text does not convert or gives 0 or less. Conversion follows TextToInt32.
+QString NormalisedDimension(QStringView text, int32_t fallback);
+
+// The one-line iframe embed code for the address at the given width and height texts, with
+// the credit line. No line breaks.
+QString EmbedCode(const QString& address, const QString& width, const QString& height);

@@ -1,0 +1,76 @@
+#include "app/PageScan.h"
+
+#include "net/IdGlobal.h"
+
+#include <array>
+
+namespace {
+
+struct Marker {
+  QString SlideshowIds::*identifier;
+  QStringView start;
+};
+
+// The page's script assigns each identifier in double quotes; searched in this order.
+constexpr QStringView EndMarker = u"\"";
+const std::array<Marker, 3> Markers{{
+    {&SlideshowIds::OwnerId, u"photostream_owner_nsid = \""},
+    {&SlideshowIds::GroupId, u"global_group_nsid = \""},
+    {&SlideshowIds::SetId, u"page_set = \""},
+}};
+
+} // namespace
+
+QStringList SplitLines(QStringView text) {
+  const qsizetype nul = text.indexOf(QChar(u'\0'));
+  if (nul >= 0) {
+    text = text.first(nul);
+  }
+  QStringList lines;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c != u'\r' && c != u'\n') {
+      continue;
+    }
+    lines.append(text.sliced(start, i - start).toString());
+    if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+      ++i;
+    }
+    start = i + 1;
+  }
+  if (start < text.size()) {
+    lines.append(text.sliced(start).toString());
+  }
+  return lines;
+}
+
+QString ExtractMarkedValue(QStringView line, QStringView startMarker, QStringView endMarker) {
+  const qsizetype at = line.indexOf(startMarker);
+  if (at < 0 || endMarker.isEmpty()) {
+    return {};
+  }
+  const QString rest = Trim(line.sliced(at + startMarker.size()));
+  const qsizetype end = rest.indexOf(endMarker);
+  if (end < 0) {
+    return {};
+  }
+  return Trim(QStringView(rest).first(end));
+}
+
+SlideshowIds ScanPageLines(const QStringList& lines) {
+  SlideshowIds ids;
+  for (const QString& line : lines) {
+    if (line.isEmpty()) {
+      continue;
+    }
+    for (const Marker& marker : Markers) {
+      QString& identifier = ids.*marker.identifier;
+      if (!identifier.isEmpty()) {
+        continue;
+      }
+      identifier = ExtractMarkedValue(line, marker.start, EndMarker);
+    }
+  }
+  return ids;
+}

@@ -62,6 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Only the first "=" splits the pair.
         ParseCase{"a=b=c", "a", "b=c", "/", "", false, -1, NetscapeStyle},
         ParseCase{"lonely", "", "", "/", "", false, -1, NetscapeStyle},
+        // An empty header value equals the text a new cookie has read, so nothing is read at
+        // all; the path is "/" all the same.
+        ParseCase{"", "", "", "/", "", false, -1, RFC2109Style},
         ParseCase{"; path=/x", "", "", "/x", "", false, -1, NetscapeStyle},
         // Pieces are trimmed, names and values inside are not: "path " is not "path".
         ParseCase{"  x = y ;  path = /p ", "x ", " y", "/", "", false, -1, NetscapeStyle},

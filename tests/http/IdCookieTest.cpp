@@ -70,6 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"  x = y ;  path = /p ", "x ", " y", "/", "", false, -1, NetscapeStyle},
         ParseCase{"n=v; path=\"/quoted\"", "n", "v", "/quoted", "", false, -1, NetscapeStyle},
         ParseCase{"n=v; path=", "n", "v", "/", "", false, -1, NetscapeStyle},
+        // Quotes around nothing leave nothing: the path is "/" as for an empty one.
+        ParseCase{"n=v; path=\"\"", "n", "v", "/", "", false, -1, NetscapeStyle},
+        ParseCase{"n=v; path=\"", "n", "v", "/", "", false, -1, NetscapeStyle},
         // A repeated attribute counts with its first value, whatever the case of its name.
         ParseCase{"n=v; path=/first; PATH=/second", "n", "v", "/first", "", false, -1,
                   NetscapeStyle},

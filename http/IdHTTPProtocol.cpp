@@ -207,7 +207,9 @@ void TIdHTTPProtocol::ReadResponseHeaders(int32_t limit) {
     try {
       line = ReadResponseLine(io);
     } catch (const EIdConnClosedGracefully&) {
-      client_.Disconnect();
+      // The block ends at the close; a line the close cut off is no header, and left queued it
+      // would be read as the start of the body.
+      client_.DropConnection();
       break;
     }
   }

@@ -214,6 +214,14 @@ TEST(HeaderBlock, ACloseAfterTheFirstLineEndsTheBlock) {
   EXPECT_FALSE(client.Connected());
 }
 
+TEST(HeaderBlock, ALineCutOffByTheCloseIsNeitherHeaderNorBody) {
+  ScriptedHTTPServer server({Reply{"HTTP/1.1 200 OK\r\nX-Only: 1\r\nContent-Le", true}});
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(server.Url()), QString());
+  EXPECT_EQ(client.CurrentResponse().HeaderLines().Lines(), QStringList{"X-Only: 1"});
+  EXPECT_FALSE(client.Connected());
+}
+
 TEST(HeaderBlock, ACloseBeforeTheStatusLineIsRaised) {
   ScriptedHTTPServer server({Reply{{}, true}});
   TIdHTTP client;

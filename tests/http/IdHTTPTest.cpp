@@ -335,6 +335,31 @@ TEST(Redirects, AnAbsoluteTargetMovesToTheOtherPeer) {
   EXPECT_TRUE(origin.Server().WaitForScripts(1, std::chrono::seconds(2)));
 }
 
+// A bare CR in a header line would end it early for many servers and let what follows pass for
+// a header of its own; such a head is never sent.
+TEST(Redirects, ALineBreakInTheTargetsPortReachesNoHeader) {
+  ScriptedHTTPServer target({Ok("never")});
+  const QByteArray port = QByteArray::number(target.Port());
+  ScriptedHTTPServer origin({Redirect("http://127.0.0.1:" + port + "\r/there")});
+  TIdHTTP client;
+  client.SetHandleRedirects(true);
+  testsupport::ExpectRaises<EIdHTTPHeaderLineBreak>(
+      [&] { client.Get(origin.Url("/here")); },
+      "Header line holds a line break: Host: 127.0.0.1:" + QString::fromLatin1(port));
+  ASSERT_TRUE(target.Server().WaitForScripts(1));
+  EXPECT_EQ(target.Server().Received(0), QByteArray());
+}
+
+TEST(Addresses, ALineBreakInACallersValueSendsNothing) {
+  ScriptedHTTPServer server({Ok("never")});
+  TIdHTTP client;
+  client.Request().SetUserAgent(QStringLiteral("agent\r\nX-Injected: 1"));
+  testsupport::ExpectRaises<EIdHTTPHeaderLineBreak>(
+      [&] { client.Get(server.Url()); }, "Header line holds a line break: User-Agent: agent");
+  ASSERT_TRUE(server.Server().WaitForScripts(1));
+  EXPECT_EQ(server.Server().Received(0), QByteArray());
+}
+
 TEST(Redirects, TheCallersStreamKeepsWhatWasBeforeItsStart) {
   ScriptedHTTPServer server({Redirect("/b"), Ok("body")});
   TIdHTTP client;

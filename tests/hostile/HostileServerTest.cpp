@@ -18,8 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -39,7 +37,6 @@ class Wire {
 public:
   Wire(LoopbackPeer& peer, std::atomic<int64_t>& sent) : peer_(peer), sent_(sent) {}
 
-  int Index() const { return peer_.Index(); }
   QByteArray ReadRequestHead() { return peer_.ReadRequestHead(); }
   bool Send(QByteArrayView bytes) {
     sent_ += bytes.size();
@@ -49,7 +46,7 @@ public:
     sent_ += bytes.size();
     return peer_.SendSlowly(bytes, 1, pause);
   }
-  // piece again and again until total bytes have gone or the client stops taking them.
+  // Sends piece again and again until total bytes have gone or the client stops taking them.
   bool SendRepeated(QByteArrayView piece, int64_t total) {
     QByteArray run;
     while (run.size() < 64 * 1024)
@@ -90,14 +87,14 @@ Script AnswerThenStall(QByteArray bytes) {
   return Answer(std::move(bytes), [](Wire& wire) { wire.Stall(); });
 }
 
-// Every request on every connection gets a redirect to /loop/<n+1>, n counting all requests;
-// a Location that does not look like one ends the loop with a page.
+// Every request for /loop/<n> (the first one: n = 0) gets a redirect to /loop/<n+1>, so the
+// count lives in the addresses and a repeated run starts again at 1.
 Script RedirectLoop(bool closeEach) {
-  auto counter = std::make_shared<std::atomic<int>>(0);
-  return [counter, closeEach](Wire& wire) {
-    while (!wire.ReadRequestHead().isEmpty()) {
-      const int n = ++*counter;
-      QByteArray reply = "HTTP/1.1 302 Found\r\nLocation: /loop/" + QByteArray::number(n) +
+  return [closeEach](Wire& wire) {
+    for (QByteArray head = wire.ReadRequestHead(); !head.isEmpty(); head = wire.ReadRequestHead()) {
+      const QByteArray target = head.mid(4, head.indexOf(' ', 4) - 4);
+      const int n = target.startsWith("/loop/") ? target.mid(6).toInt() : 0;
+      QByteArray reply = "HTTP/1.1 302 Found\r\nLocation: /loop/" + QByteArray::number(n + 1) +
                          "\r\nContent-Length: 0\r\n";
       if (closeEach)
         reply += "Connection: close\r\n";

@@ -87,6 +87,15 @@ Script AnswerThenStall(QByteArray bytes) {
   return Answer(std::move(bytes), [](Wire& wire) { wire.Stall(); });
 }
 
+// head, then piece over and over up to total bytes, then silence: a response that never ends,
+// held to a size the test can afford.
+Script AnswerEndlessly(QByteArray head, QByteArray piece, int64_t total) {
+  return Answer(std::move(head), [piece = std::move(piece), total](Wire& wire) {
+    wire.SendRepeated(piece, total);
+    wire.Stall();
+  });
+}
+
 // Every request for /loop/<n> (the first one: n = 0) gets a redirect to /loop/<n+1>, so the
 // count lives in the addresses and a repeated run starts again at 1.
 Script RedirectLoop(bool closeEach) {
@@ -323,11 +332,7 @@ const HostileCase kCases[] = {
      .expected = kTimedOut},
     {.name = "CloseWithoutAByte", .script = AnswerThenClose({}), .expected = kClosed},
     {.name = "EndlessInterimResponses",
-     .script = Answer({},
-                      [](Wire& w) {
-                        w.SendRepeated("HTTP/1.1 100 Continue\r\n\r\n", 4 * MiB);
-                        w.Stall();
-                      }),
+     .script = AnswerEndlessly({}, "HTTP/1.1 100 Continue\r\n\r\n", 4 * MiB),
      .settings = {.readTimeout = 300},
      .expected = kTimedOut,
      .heapBound = 2 * MiB},
@@ -402,27 +407,16 @@ const HostileCase kCases[] = {
            EXPECT_FALSE(run.client.Connected());
          }},
     {.name = "ChunksNeverEnd",
-     .script = Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
-                      [](Wire& w) {
-                        w.SendRepeated("1\r\na\r\n", 6 * MiB);
-                        w.Stall();
-                      }),
+     .script = AnswerEndlessly("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+                               "1\r\na\r\n", 6 * MiB),
      .settings = {.readTimeout = 300},
      .expected = kTimedOut},
     {.name = "BodyNeverEnds",
-     .script = Answer("HTTP/1.1 200 OK\r\n\r\n",
-                      [](Wire& w) {
-                        w.SendRepeated("b", 8 * MiB);
-                        w.Stall();
-                      }),
+     .script = AnswerEndlessly("HTTP/1.1 200 OK\r\n\r\n", "b", 8 * MiB),
      .settings = {.readTimeout = 300},
      .expected = kTimedOut},
     {.name = "BodyNeverEndsIntoAStreamThatKeepsNothing",
-     .script = Answer("HTTP/1.1 200 OK\r\n\r\n",
-                      [](Wire& w) {
-                        w.SendRepeated("b", 64 * MiB);
-                        w.Stall();
-                      }),
+     .script = AnswerEndlessly("HTTP/1.1 200 OK\r\n\r\n", "b", 64 * MiB),
      .settings = {.readTimeout = 300, .discardBody = true},
      .expected = kTimedOut,
      .heapBound = 4 * MiB},

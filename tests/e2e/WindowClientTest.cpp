@@ -63,6 +63,20 @@ TEST_F(WindowClientTest, TheRequestGoesOutAsFormCreateSetItUp) {
   EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("user_id=A1")));
 }
 
+TEST_F(WindowClientTest, AConnectionTheServerClosedWhileIdleIsNotReused) {
+  // Each answer allows keeping the connection, then the server closes it, as servers do with
+  // idle connections between two presses of Create.
+  LoopbackServer server(Answering("200 OK", OwnerPage));
+  TypeAddress(AddressOf(server, "/photos/someone/"));
+  PressCreate();
+  ASSERT_TRUE(server.WaitForScripts(1));
+  PressCreate();
+
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
+  EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("user_id=A1")));
+  EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
 TEST_F(WindowClientTest, EveryFetchIsBoundedFromTheStart) {
   EXPECT_EQ(form_.IdHTTP().ConnectTimeout(), 15000);
   EXPECT_EQ(form_.IdHTTP().ReadTimeout(), 30000);

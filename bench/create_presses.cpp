@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMultiMap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -55,10 +56,10 @@ qsizetype OpenDescriptors() {
       .size();
 }
 
-// The processes whose parent is this one: the browser engine's renderer and helpers.
-QStringList ChildProcesses() {
-  const QString self = QString::number(QCoreApplication::applicationPid());
-  QStringList children;
+// The processes started from this one, however deep: the browser engine's zygote, renderers
+// and helpers.
+QStringList DescendantProcesses() {
+  QMultiMap<QString, QString> childrenOf;
   for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly)) {
@@ -67,16 +68,20 @@ QStringList ChildProcesses() {
     // pid (comm) state ppid ...; comm may hold spaces but ends at the last ")".
     const QByteArray text = stat.readAll();
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() > 1 && fields[1] == self.toLatin1()) {
-      children << pid;
+    if (fields.size() > 1) {
+      childrenOf.insert(QString::fromLatin1(fields[1]), pid);
     }
   }
-  return children;
+  QStringList found{QString::number(QCoreApplication::applicationPid())};
+  for (qsizetype i = 0; i < found.size(); ++i) {
+    found << childrenOf.values(found[i]);
+  }
+  return found.mid(1);
 }
 
 void PrintHoldings(int presses) {
   long children = 0;
-  for (const QString& pid : ChildProcesses()) {
+  for (const QString& pid : DescendantProcesses()) {
     children += ResidentKiB(pid);
   }
   std::printf("after %4d presses: resident %6ld KiB, open descriptors %3lld, browser processes "

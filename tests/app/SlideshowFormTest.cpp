@@ -4,7 +4,7 @@
 #include "app/EmbedCode.h"
 #include "app/HostNames.h"
 #include "app/SlideshowUnit.h"
-#include "tests/app/AppTestSupport.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -24,28 +24,9 @@
 
 namespace {
 
-class SlideshowFormTest : public testing::Test {
+class SlideshowFormTest : public WindowFixture {
 protected:
-  template <typename Widget> Widget* Control(const char* name) {
-    auto* widget = form_.findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
   QLineEdit* Edit(const char* name) { return Control<QLineEdit>(name); }
-  QPlainTextEdit* Memo() { return Control<QPlainTextEdit>("HTMLMemo"); }
-  QString Code() { return Memo()->toPlainText(); }
-
-  void Press(const char* button) {
-    QTest::mouseClick(Control<QPushButton>(button), Qt::LeftButton);
-  }
-
-  // Shown and holding the keyboard focus, so that keys reach it as they reach a user's window.
-  void ShowActive() {
-    form_.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
-    form_.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
-  }
 
   // Names in the private temporary directory, links included, in name order.
   QStringList EntriesOfTempDir() const {
@@ -60,10 +41,6 @@ protected:
     return EmbedCode(SlideshowBaseAddress + query, QString::fromLatin1(width),
                      QString::fromLatin1(height));
   }
-
-  PrivateTempDir temp_;
-  RecordedMessages messages_;
-  TSlideshowForm form_;
 };
 
 TEST_F(SlideshowFormTest, AFreshStartShowsTheDescribedState) {

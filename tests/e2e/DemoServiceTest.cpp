@@ -2,7 +2,7 @@
 // real window under an X display, the real browser engine and clipboard.
 
 #include "tests/e2e/DemoService.h"
-#include "tests/e2e/WindowFixture.h"
+#include "tests/e2e/EndToEndFixture.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -25,7 +25,7 @@ const QString SetPath = QStringLiteral("/photos/corrie/sets/72157630418827561/")
 
 // One service for every test of a suite: drawing its pictures and starting nginx takes a
 // second or two. A failed start fails each test with the reason.
-class DemoServiceFixture : public testsupport::WindowFixture {
+class DemoServiceFixture : public testsupport::EndToEndFixture {
 protected:
   static void SetUpTestSuite() {
     try {

@@ -3,7 +3,7 @@
 // request as sent). The window is real; its client is the one FormCreate set up.
 
 #include "http/IdHTTP.h"
-#include "tests/e2e/WindowFixture.h"
+#include "tests/e2e/EndToEndFixture.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/NginxServer.h"
 
@@ -37,7 +37,7 @@ QString RedirectChain(const QString& name, int count) {
 
 // One nginx for the whole file: the pages below, a few failing paths, and two redirect chains
 // on either side of the client's limit (its 15th redirect in a row is not followed).
-class PageFetchTest : public testsupport::WindowFixture {
+class PageFetchTest : public testsupport::EndToEndFixture {
 public:
   static NginxServer& Nginx() { return *nginx_; }
   static QString At(const QString& path) { return Nginx().BaseUrl() + path; }

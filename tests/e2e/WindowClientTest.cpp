@@ -2,7 +2,7 @@
 // loopback peers that show the request as sent, answer, or never answer.
 
 #include "http/IdHTTP.h"
-#include "tests/e2e/WindowFixture.h"
+#include "tests/e2e/EndToEndFixture.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <QCursor>
@@ -16,7 +16,7 @@ using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
 using namespace std::chrono_literals;
 
-class WindowClientTest : public testsupport::WindowFixture {
+class WindowClientTest : public testsupport::EndToEndFixture {
 protected:
   static QString AddressOf(const LoopbackServer& server, const char* path) {
     return QStringLiteral("http://127.0.0.1:%1%2")

@@ -236,10 +236,8 @@ void TIdCustomHTTP::EnsureConnected() {
   CheckForGracefulDisconnect(false);
   // Bytes left over from the last response mean that the two sides are out of step: whatever
   // came would be taken for the start of the next response.
-  if (TIdIOHandler* io = IOHandler(); io && !io->PendingInputEmpty()) {
-    Disconnect();
-    io->PendingInput().Clear();
-  }
+  if (IOHandler() && !IOHandler()->PendingInputEmpty())
+    DropConnection();
   if (!Connected()) {
     SetIPVersion(currentURI_.IPVersion());
     Connect();
@@ -290,6 +288,12 @@ void TIdCustomHTTP::FinishConnection() noexcept {
   } catch (...) {
     // Closing is best effort here: the call's own outcome is what the caller needs to hear.
   }
+}
+
+void TIdCustomHTTP::DropConnection() {
+  Disconnect();
+  if (TIdIOHandler* io = IOHandler())
+    io->PendingInput().Clear();
 }
 
 // --- Hooks --------------------------------------------------------------------------------------

@@ -165,6 +165,9 @@ private:
   void ReadResponse();
   // Closes the connection unless the last response allows keeping it. Never raises.
   void FinishConnection() noexcept;
+  // Closes the connection and forgets the bytes it still had queued: once a body is left unread
+  // or its framing is lost, they belong to no response.
+  void DropConnection();
 
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   TIdURI currentURI_;

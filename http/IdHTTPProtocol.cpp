@@ -21,10 +21,25 @@ bool NeedsEncodingInTarget(char16_t c) {
   return unsafe.contains(QChar(c));
 }
 
-// A line of the response. The handler reports a line that ran out of time as an empty one,
-// which here would read as the end of a header block; it is a time-out.
+// The text with each surrogate that is not part of a pair replaced by U+FFFD, which UTF-8
+// can carry.
+QString WithoutLoneSurrogates(QStringView text) {
+  QString result = text.toString();
+  for (qsizetype i = 0; i < result.size(); ++i) {
+    if (result[i].isHighSurrogate() && i + 1 < result.size() && result[i + 1].isLowSurrogate())
+      ++i;
+    else if (result[i].isSurrogate())
+      result[i] = QChar::ReplacementCharacter;
+  }
+  return result;
+}
+
+// A line of the response, read as UTF-8 so that a redirect target or a cookie value in UTF-8
+// arrives whole (as ASCII every such byte would be "?"). The handler reports a line that ran
+// out of time as an empty one, which here would read as the end of a header block; it is a
+// time-out.
 QString ReadResponseLine(TIdIOHandler& io) {
-  QString line = io.ReadLine();
+  QString line = io.ReadLine({}, IdTimeoutDefault, -1, ekUTF8);
   if (io.LastLineTimedOut())
     throw EIdReadTimeout(RSReadTimeout());
   return line;
@@ -79,7 +94,7 @@ QString EncodeRequestTarget(QStringView target) {
     const qsizetype start = i;
     while (i < target.size() && NeedsEncodingInTarget(target[i].unicode()))
       ++i;
-    const QByteArray bytes = target.sliced(start, i - start).toUtf8();
+    const QByteArray bytes = WithoutLoneSurrogates(target.sliced(start, i - start)).toUtf8();
     for (const char byte : bytes) {
       encoded += u'%';
       encoded += QString::number(uint8_t(byte), 16).rightJustified(2, u'0').toUpper();
@@ -99,12 +114,13 @@ int32_t StatusCodeOf(QStringView statusLine) {
 }
 
 std::optional<int64_t> ChunkSizeOf(QStringView sizeLine) {
-  qsizetype end = sizeLine.size();
+  const QString line = Trim(sizeLine);
+  qsizetype end = line.size();
   for (const QChar stop : {u';', u' '}) {
-    if (const qsizetype at = sizeLine.indexOf(stop); at >= 0)
+    if (const qsizetype at = line.indexOf(stop); at >= 0)
       end = std::min(end, at);
   }
-  const QString digits = Trim(sizeLine.left(end));
+  const QString digits = Trim(QStringView(line).left(end));
   if (digits.isEmpty())
     return std::nullopt;
   int64_t size = 0;
@@ -166,7 +182,8 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
   TIdIOHandler& io = *client_.IOHandler();
   io.BeginWriteBuffering(-1);
   try {
-    io.Write(head);
+    // Header values go out in the encoding they are read in; the target is ASCII by now.
+    io.Write(head, ekUTF8);
     io.EndWriteBuffering();
   } catch (...) {
     io.CancelWriteBuffering();
@@ -203,7 +220,7 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignor
     client_.OnHeadersAvailable(&client_, response_.HeaderLines(), proceed);
   if (!proceed) {
     // The body stays unread, so the connection can serve nothing more.
-    client_.Disconnect();
+    client_.DropConnection();
     return nsFinished;
   }
 
@@ -320,7 +337,7 @@ void TIdHTTPProtocol::ReadChunkedBody(QIODevice& stream) {
     const std::optional<int64_t> size = ChunkSizeOf(ReadResponseLine(io));
     if (!size) {
       // Without a size nothing tells where the body ends and the next response begins.
-      client_.Disconnect();
+      client_.DropConnection();
       return;
     }
     if (*size == 0)

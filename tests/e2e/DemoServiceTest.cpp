@@ -48,7 +48,10 @@ private:
 class DemoServiceTest : public DemoServiceFixture {};
 
 TEST_F(DemoServiceTest, ASetPageGivesItsCodePreviewAndClipboardText) {
-  ShowActive();
+  // On screen, so that the preview really renders; not made active, which parallel GUI tests
+  // on one display would take from each other.
+  form_.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
   const qsizetype logged = Service().LogLineCount();
   TypeAddress(Service().Value(QStringLiteral("set")));
   PressCreate();

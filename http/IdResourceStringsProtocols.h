@@ -15,3 +15,8 @@ QString RSFailedTimeZoneInfo();
 // %1: the class already registered under the name.
 QString RSAuthSchemeAlreadyRegistered();
 QString RSDigestUnsupportedAlgorithm();
+// The client
+QString RSHTTPUnknownProtocol();
+QString RSHTTPMethodRequiresVersion();
+QString RSIOHandlerPropInvalid();
+QString RSHTTPChunkStarted();

@@ -4,11 +4,9 @@
 # is picked up by the desktop's menu, icon cache and software centre through their own triggers.
 include(GNUInstallDirs)
 
-# Every program a user runs; the packaging check is handed the same list.
-set(MARQUELO_INSTALLED_PROGRAMS marquelo)
-if(TARGET marquelo-get)
-  list(APPEND MARQUELO_INSTALLED_PROGRAMS marquelo-get)
-endif()
+# Every program a user runs: each gets a manual page, the metainfo names each, and the packaging
+# check is handed the same list.
+set(MARQUELO_INSTALLED_PROGRAMS marquelo marquelo-get)
 install(TARGETS ${MARQUELO_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES resources/marquelo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

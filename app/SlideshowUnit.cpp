@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QUrl>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 namespace {
@@ -165,6 +166,10 @@ void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileN
     reactivateAfterRebuild_ = isActiveWindow();
     webBrowser_ = new QWebEngineView(ui_->PreviewGroupBox);
     webBrowser_->setObjectName(QStringLiteral("WebBrowser"));
+    // The preview is a local file whose whole point is the service's player in its frame;
+    // without this the engine refuses to load a remote address into a local page.
+    webBrowser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
+                                          true);
     webBrowser_->setGeometry(WebBrowserGeometry);
     webBrowser_->setProperty("anchors", QStringLiteral("left,top,right,bottom"));
     KeepAnchors(ui_->PreviewGroupBox);

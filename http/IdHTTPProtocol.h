@@ -120,7 +120,8 @@ public:
   // be connected (a close by the peer is looked for first, without waiting), and the header
   // must allow it by the client's ProtocolVersion: for pv1_0 "Connection" or
   // "Proxy-Connection" is exactly "keep-alive", for pv1_1 neither is exactly "close" (trimmed,
-  // any case). Also records ReplyVersion from the status line. Never raises.
+  // any case). Also records ReplyVersion from the status line. Raises nothing of its own; a
+  // failure of the socket while looking for the close counts as the connection's end.
   bool KeepConnection();
   // The version in the status line ("HTTP/1.0" or "HTTP/1.1"), as last seen by KeepConnection;
   // recorded only.

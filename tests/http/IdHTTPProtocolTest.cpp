@@ -176,19 +176,6 @@ TEST(BodyFraming, AnnouncedSizesReserveNothing) {
   EXPECT_THROW(client.Get(server.Url()), EIdConnClosedGracefully);
 }
 
-TEST(BodyFraming, StatusTextsAnnounceChunkedBodies) {
-  ScriptedHTTPServer server(
-      {Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n0\r\n\r\n"}});
-  TIdHTTP client;
-  QList<TIdComponent*> senders;
-  client.OnStatus = [&](TIdComponent* sender, TIdStatus status, const QString& text) {
-    if (status == hsStatusText && text == u"Chunk Started")
-      senders << sender;
-  };
-  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("x"));
-  EXPECT_EQ(senders, QList<TIdComponent*>{&client});
-}
-
 // --- Header blocks --------------------------------------------------------------------------
 
 TEST(HeaderBlock, KeepsTheLimitAndDropsTheRestUpToTheEmptyLine) {

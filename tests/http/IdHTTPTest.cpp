@@ -279,17 +279,6 @@ TEST(Redirects, ALocationMakesAnyResponseARedirect) {
   EXPECT_EQ(server.RequestLine(1), QByteArray("GET /item/7 HTTP/1.1"));
 }
 
-TEST(Redirects, AnAbsoluteTargetMovesToTheOtherPeer) {
-  ScriptedHTTPServer target({Ok("arrived")});
-  ScriptedHTTPServer origin({Redirect(target.Url("/there?x=1").toLatin1())});
-  TIdHTTP client;
-  client.SetHandleRedirects(true);
-  EXPECT_EQ(client.Get(origin.Url("/here")), QStringLiteral("arrived"));
-  EXPECT_EQ(target.RequestLine(0), QByteArray("GET /there?x=1 HTTP/1.1"));
-  EXPECT_EQ(target.Header(0, "Host"), "127.0.0.1:" + QByteArray::number(target.Port()));
-  EXPECT_TRUE(origin.Server().WaitForScripts(1, std::chrono::seconds(2)));
-}
-
 TEST(Redirects, TheCallersStreamKeepsWhatWasBeforeItsStart) {
   ScriptedHTTPServer server({Redirect("/b"), Ok("body")});
   TIdHTTP client;

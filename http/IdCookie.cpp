@@ -84,14 +84,13 @@ void TIdNetscapeCookie::ParseCookieText(const QString& text) {
 
 void TIdNetscapeCookie::LoadAttributes(const QStringList& attributes) {
   cookiePath_ = AttributeValue(attributes, u"PATH");
-  if (cookiePath_.isEmpty()) {
+  if (cookiePath_.startsWith(u'"'))
+    cookiePath_.remove(0, 1);
+  if (cookiePath_.endsWith(u'"'))
+    cookiePath_.chop(1);
+  // Checked after the quotes go: path="" is as empty as path=.
+  if (cookiePath_.isEmpty())
     cookiePath_ = QStringLiteral("/");
-  } else {
-    if (cookiePath_.startsWith(u'"'))
-      cookiePath_.remove(0, 1);
-    if (cookiePath_.endsWith(u'"'))
-      cookiePath_.chop(1);
-  }
   SetExpiresText(AttributeValue(attributes, u"EXPIRES"));
   cookieDomain_ = AttributeValue(attributes, u"DOMAIN");
   secureOnly_ = HasFlag(attributes, u"SECURE");

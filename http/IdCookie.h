@@ -103,7 +103,7 @@ private:
   TDateTime expiresUtc_ = 0; // the moment ExpiresText names, when it is not empty
   QString cookieName_;
   QString cookieValue_;
-  QString cookiePath_;
+  QString cookiePath_ = QStringLiteral("/"); // also for a text never read, such as an empty one
   bool secureOnly_ = false;
   TIdCookieStyle cookieStyle_ = NetscapeStyle;
 };

@@ -106,12 +106,17 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
     response.SetBodyStream(nullptr);
     FinishConnection();
   };
+  // From the request head on until the response's body has been dealt with, the connection is
+  // in step with the peer only if the exchange runs to its end.
+  bool exchanging = false;
   try {
     for (;;) {
       ResolveTarget();
+      exchanging = true;
       OpenAndSend();
       ReadResponse();
       const TIdHTTPNextStep step = protocol_->DecideNextStep(ignored);
+      exchanging = false;
       if (step == nsFinished)
         break;
       if (step == nsFollow) {
@@ -125,7 +130,15 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
         request.SetRequestTarget(currentURI_.AddressText());
       }
     }
+  } catch (const EIdHTTPProtocolException&) {
+    // The error page has been read by its framing, so the connection may serve the next call.
+    finish();
+    throw;
   } catch (...) {
+    // Cut short by a time-out, an over-long line, a reset or a handler: whatever the peer still
+    // sends belongs to no response, and a reused connection would take it for the next one.
+    if (exchanging)
+      AbandonConnection();
     finish();
     throw;
   }
@@ -287,6 +300,14 @@ void TIdCustomHTTP::FinishConnection() noexcept {
       Disconnect();
   } catch (...) {
     // Closing is best effort here: the call's own outcome is what the caller needs to hear.
+  }
+}
+
+void TIdCustomHTTP::AbandonConnection() noexcept {
+  try {
+    DropConnection();
+  } catch (...) {
+    // The failure that cut the exchange short is the one the caller needs to hear.
   }
 }
 

@@ -70,7 +70,9 @@ public:
   // null; not owned) is sent after each head; the final body goes into bodyStream (may be null;
   // not owned) at its position, which is cut back there at every redirect followed. A status in
   // ignored ends the call without an error and without a body. On the way out, normally or
-  // not, the connection is closed unless the last response allows keeping it.
+  // not, the connection is closed unless the last response allows keeping it; a call that
+  // fails between sending a request and the end of its response (other than by an error
+  // status) always closes it and drops what it had queued.
   // Raises EIdHTTPProtocolException (error statuses, a redirect nobody handles),
   // EIdUnknownProtocol, EIdIOHandlerPropInvalid (https), EIdException "Request method
   // requires HTTP version 1.1", ERangeError (a port above 65535, a start position beyond 32
@@ -168,6 +170,8 @@ private:
   // Closes the connection and forgets the bytes it still had queued: once a body is left unread
   // or its framing is lost, they belong to no response.
   void DropConnection();
+  // DropConnection for a call that is already failing. Never raises.
+  void AbandonConnection() noexcept;
 
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   TIdURI currentURI_;

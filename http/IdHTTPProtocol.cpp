@@ -55,6 +55,13 @@ bool BodyArrives(TIdIOHandler& io, int32_t wait) {
   return !io.PendingInputEmpty();
 }
 
+// Where the first CR or LF of a line is, or -1.
+qsizetype BreakIn(QStringView line) {
+  const auto at =
+      std::find_if(line.begin(), line.end(), [](QChar c) { return c == u'\r' || c == u'\n'; });
+  return at == line.end() ? -1 : at - line.begin();
+}
+
 bool IsIgnored(int32_t code, const TIdHTTPIgnoredCodes& ignored) {
   return std::any_of(ignored.begin(), ignored.end(),
                      [code](int16_t listed) { return listed == code; });
@@ -173,6 +180,8 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
   QString head = request_.Verb() + u' ' + target;
   head += client_.ProtocolVersion() == pv1_0 ? u" HTTP/1.0\r\n" : u" HTTP/1.1\r\n";
   for (const QString& line : request_.HeaderLines()) {
+    if (const qsizetype cut = BreakIn(line); cut >= 0)
+      throw EIdHTTPHeaderLineBreak(RSHTTPHeaderLineBreak().arg(line.left(cut)));
     if (!line.isEmpty()) {
       head += line;
       head += u"\r\n";
@@ -207,7 +216,9 @@ void TIdHTTPProtocol::ReadResponseHeaders(int32_t limit) {
     try {
       line = ReadResponseLine(io);
     } catch (const EIdConnClosedGracefully&) {
-      client_.Disconnect();
+      // The block ends at the close; a line the close cut off is no header, and left queued it
+      // would be read as the start of the body.
+      client_.DropConnection();
       break;
     }
   }

@@ -22,6 +22,10 @@ class TIdURI;
 // A reply that is not what the exchange needed.
 MARQUELO_DECLARE_EXCEPTION(EIdReplyError, EIdException)
 
+// A request header line that would carry a CR or LF onto the wire, where it would end the line
+// early and let what follows pass for a header of its own.
+MARQUELO_DECLARE_EXCEPTION(EIdHTTPHeaderLineBreak, EIdException)
+
 // A reply carrying a numeric code.
 class EIdReplyRFCError : public EIdReplyError {
 public:
@@ -153,7 +157,9 @@ public:
 
   // Composes the request's lines (the proxy's authorization after them, then "Cookie" for
   // address when one is given and the store has one) and sends the request line and the head
-  // as one piece. Nothing is sent when composing or writing fails.
+  // as one piece. Nothing is sent when composing or writing fails. Raises
+  // EIdHTTPHeaderLineBreak for a header line holding CR or LF (a host or port taken from a
+  // redirect target, a value set by the caller).
   void SendRequestHead(const TIdURI* address);
 
   // The status line of the next response. Raises EIdConnClosedGracefully when the peer has

@@ -268,7 +268,13 @@ void TIdHeaderList::RemoveContinuationLines(qsizetype index) {
 QStringList TIdHeaderList::WrapHeaderLine(const QString& line) const {
   const QString wrapped = WrapText(line, kFoldBreak, kFoldBreakChars, foldWidth_);
   QStringList pieces;
-  for (QStringView piece : QStringView(wrapped).split(u"\r\n"))
-    pieces.append(TrimRight(piece));
+  for (QStringView piece : QStringView(wrapped).split(u"\r\n")) {
+    QString trimmed = TrimRight(piece);
+    // A piece of nothing but blanks and control characters would leave an empty line, which
+    // ends a header block; a reader trims those characters away in any case.
+    if (trimmed.isEmpty() && !pieces.isEmpty())
+      continue;
+    pieces.append(std::move(trimmed));
+  }
   return pieces;
 }

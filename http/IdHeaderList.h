@@ -82,7 +82,8 @@ public:
   // Deletes the continuation lines that directly follow the line at index.
   void RemoveContinuationLines(qsizetype index);
   // The line wrapped at FoldWidth into pieces; every piece after the first starts with a space
-  // and none has trailing blanks.
+  // and none has trailing blanks. A piece that trims to nothing is left out, so that no empty
+  // line can end a header block early.
   QStringList WrapHeaderLine(const QString& line) const;
 
 private:

@@ -200,10 +200,13 @@ TDateTime ParseInternetDate(QString& text) {
   }
   text = TrimLeft(text);
 
-  // The asctime form puts the time before the year: then the year is what remains.
+  // The asctime form puts the time before the year: when the next field is no number, the
+  // year is what remains. A field that reads as a year, 1900 included, is the year.
   const QString yearField = FetchField(text, u" ");
-  int year = TextToInt32Def(yearField, 1900, IntegerSyntax::Decimal);
-  if (year == 1900) {
+  int year = 0;
+  if (const auto written = TextToInt32(yearField, IntegerSyntax::Decimal)) {
+    year = *written;
+  } else {
     year = TextToInt32Def(text, 1900, IntegerSyntax::Decimal);
     text = yearField;
   }

@@ -34,3 +34,6 @@ QString RSIOHandlerPropInvalid() {
 QString RSHTTPChunkStarted() {
   return QStringLiteral("Chunk Started");
 }
+QString RSHTTPHeaderLineBreak() {
+  return QStringLiteral("Header line holds a line break: %1");
+}

@@ -20,3 +20,5 @@ QString RSHTTPUnknownProtocol();
 QString RSHTTPMethodRequiresVersion();
 QString RSIOHandlerPropInvalid();
 QString RSHTTPChunkStarted();
+// %1: the header line, cut at its first line break.
+QString RSHTTPHeaderLineBreak();

@@ -62,11 +62,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Only the first "=" splits the pair.
         ParseCase{"a=b=c", "a", "b=c", "/", "", false, -1, NetscapeStyle},
         ParseCase{"lonely", "", "", "/", "", false, -1, NetscapeStyle},
+        // An empty header value equals the text a new cookie has read, so nothing is read at
+        // all; the path is "/" all the same.
+        ParseCase{"", "", "", "/", "", false, -1, RFC2109Style},
         ParseCase{"; path=/x", "", "", "/x", "", false, -1, NetscapeStyle},
         // Pieces are trimmed, names and values inside are not: "path " is not "path".
         ParseCase{"  x = y ;  path = /p ", "x ", " y", "/", "", false, -1, NetscapeStyle},
         ParseCase{"n=v; path=\"/quoted\"", "n", "v", "/quoted", "", false, -1, NetscapeStyle},
         ParseCase{"n=v; path=", "n", "v", "/", "", false, -1, NetscapeStyle},
+        // Quotes around nothing leave nothing: the path is "/" as for an empty one.
+        ParseCase{"n=v; path=\"\"", "n", "v", "/", "", false, -1, NetscapeStyle},
+        ParseCase{"n=v; path=\"", "n", "v", "/", "", false, -1, NetscapeStyle},
         // A repeated attribute counts with its first value, whatever the case of its name.
         ParseCase{"n=v; path=/first; PATH=/second", "n", "v", "/first", "", false, -1,
                   NetscapeStyle},

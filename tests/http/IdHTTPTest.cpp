@@ -89,6 +89,51 @@ TEST(Connections, APeerThatClosedBetweenCallsIsNoticedAndConnectedAgain) {
   EXPECT_EQ(server.Connections(), 2);
 }
 
+// A response cut short by the read limit: the first connection sends the start of a response,
+// and once the test lets it go on, a whole response of its own that no request asked for.
+struct CutShortCase {
+  const char* name;
+  QByteArray start;
+};
+
+void PrintTo(const CutShortCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CutShort : public testing::TestWithParam<CutShortCase> {};
+
+TEST_P(CutShort, LeavesNoConnectionForTheNextCallToReadTheRestFrom) {
+  const QByteArray start = GetParam().start;
+  testsupport::LoopbackServer server([&](testsupport::LoopbackPeer& peer) {
+    if (peer.ReadRequestHead().isEmpty())
+      return;
+    if (peer.Index() > 0) {
+      peer.Send(Response("HTTP/1.1 200 OK", "fresh"));
+      return;
+    }
+    peer.Send(start);
+    if (peer.WaitForRelease() && peer.Send(Response("HTTP/1.1 200 OK", "stale")))
+      peer.ReadUntilClose();
+  });
+  const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server.Port());
+  TIdHTTP client;
+  client.SetReadTimeout(100);
+  testsupport::ExpectRaises<EIdReadTimeout>([&] { client.Get(url); }, "Read timed out.");
+  EXPECT_FALSE(client.Connected());
+  server.Release();
+  EXPECT_EQ(client.Get(url), QStringLiteral("fresh"));
+  EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CutShort,
+    testing::Values(CutShortCase{"InTheStatusLine", "HTTP/1.1 2"},
+                    CutShortCase{"InTheHeaderBlock", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"},
+                    CutShortCase{"InABody", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"},
+                    CutShortCase{"InAChunkedBody",
+                                 "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"}),
+    [](const testing::TestParamInfo<CutShortCase>& info) { return info.param.name; });
+
 // --- Addresses and the request line -----------------------------------------------------------
 
 TEST(Addresses, ARelativeAddressAppliesToThePreviousOne) {
@@ -277,6 +322,31 @@ TEST(Redirects, ALocationMakesAnyResponseARedirect) {
   client.SetHandleRedirects(true);
   EXPECT_EQ(client.Get(server.Url("/items")), QStringLiteral("item"));
   EXPECT_EQ(server.RequestLine(1), QByteArray("GET /item/7 HTTP/1.1"));
+}
+
+// A bare CR in a header line would end it early for many servers and let what follows pass for
+// a header of its own; such a head is never sent.
+TEST(Redirects, ALineBreakInTheTargetsPortReachesNoHeader) {
+  ScriptedHTTPServer target({Ok("never")});
+  const QByteArray port = QByteArray::number(target.Port());
+  ScriptedHTTPServer origin({Redirect("http://127.0.0.1:" + port + "\r/there")});
+  TIdHTTP client;
+  client.SetHandleRedirects(true);
+  testsupport::ExpectRaises<EIdHTTPHeaderLineBreak>(
+      [&] { client.Get(origin.Url("/here")); },
+      "Header line holds a line break: Host: 127.0.0.1:" + QString::fromLatin1(port));
+  ASSERT_TRUE(target.Server().WaitForScripts(1));
+  EXPECT_EQ(target.Server().Received(0), QByteArray());
+}
+
+TEST(Addresses, ALineBreakInACallersValueSendsNothing) {
+  ScriptedHTTPServer server({Ok("never")});
+  TIdHTTP client;
+  client.Request().SetUserAgent(QStringLiteral("agent\r\nX-Injected: 1"));
+  testsupport::ExpectRaises<EIdHTTPHeaderLineBreak>(
+      [&] { client.Get(server.Url()); }, "Header line holds a line break: User-Agent: agent");
+  ASSERT_TRUE(server.Server().WaitForScripts(1));
+  EXPECT_EQ(server.Server().Received(0), QByteArray());
 }
 
 TEST(Redirects, TheCallersStreamKeepsWhatWasBeforeItsStart) {

@@ -335,6 +335,28 @@ TEST(HeaderList, WrapHeaderLineTrimsPiecesAtTheirEnds) {
   EXPECT_EQ(list.WrapHeaderLine(QStringLiteral("short")), QStringList({"short"}));
 }
 
+TEST(HeaderList, FoldingNeverWritesAnEmptyLine) {
+  // Pieces made only of control characters, or only of what follows a break already in the
+  // value, trim to nothing: an empty line there would end the header block and cut the value.
+  const auto visible = [](const QString& text) {
+    QString kept;
+    for (QChar c : text) {
+      if (c.unicode() > 32)
+        kept += c;
+    }
+    return kept;
+  };
+  const QString values[] = {QStringLiteral("aaaa \x01 bbbb"), QStringLiteral("aaaa \x01\x02"),
+                            QStringLiteral("aaaa\r\n \r\n bbbb")};
+  for (const QString& value : values) {
+    TIdHeaderList list = ListOf({"A: 1"});
+    list.SetFoldWidth(6);
+    list.WriteHeader(QStringLiteral("X"), value);
+    EXPECT_FALSE(list.Lines().contains(QString())) << list.Lines().join(u'|').toStdString();
+    EXPECT_EQ(visible(list.ReadHeader(u"X")), visible(value));
+  }
+}
+
 TEST(HeaderList, FetchFieldCutsAtTheFirstDelimiter) {
   QString text = QStringLiteral("bytes 0-499/1234");
   EXPECT_EQ(FetchField(text, u" "), u"bytes");

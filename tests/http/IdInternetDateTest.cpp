@@ -188,6 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"TwoDigitYear99", "Friday, 31-Dec-99 23:59:59 GMT", 36525.0 + 86399 / 86400.0,
                   "GMT"},
         ParseCase{"TwoDigitYear00", "Sat, 01-Jan-00 00:00:00 GMT", 36526.0, "GMT"},
+        // 1900 is a year like any other, not a sign that the time came first.
+        ParseCase{"Year1900KeepsItsTime", "Mon, 01 Jan 1900 12:00:00 +0200", 2.5, "+0200"},
+        ParseCase{"Year1900Asctime", "Mon Jan  1 12:00:00 1900", 2.5, ""},
+        ParseCase{"UnreadableYearFallsBackTo1900", "Mon, 01 Jan 19x0 12:00:00 GMT", 2.0, "19x0"},
         ParseCase{"PM", "Sun, 06 Nov 1994 08:49:37 PM", kSample + 0.5, ""},
         ParseCase{"PMNoon", "06 Nov 1994 12:30:00 PM", 34644.5 + 30 / 1440.0, ""},
         ParseCase{"AMMidnight", "06 Nov 1994 12:30:00 AM", 34644.0 + 30 / 1440.0, ""},
@@ -200,8 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(InternetDate, ParsesWhatItFormats) {
-  for (const TDateTime value : {At(1994, 11, 6, 8, 49, 37), At(2000, 2, 29), At(1980, 1, 1),
-                                At(2038, 1, 19, 3, 14, 8), At(9999, 12, 31, 23, 59, 59)}) {
+  for (const TDateTime value :
+       {At(1994, 11, 6, 8, 49, 37), At(2000, 2, 29), At(1980, 1, 1), At(2038, 1, 19, 3, 14, 8),
+        At(9999, 12, 31, 23, 59, 59), At(1900, 6, 30, 18, 30, 5)}) {
     QString text = FormatInternetDate(value);
     EXPECT_NEAR(ParseInternetDate(text), value, kOneMSec)
         << FormatInternetDate(value).toStdString();

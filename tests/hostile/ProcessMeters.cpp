@@ -14,7 +14,12 @@
 #endif
 
 #ifdef HOSTILE_SANITIZER_HEAP
-#include <sanitizer/allocator_interface.h>
+// The sanitizers' allocator hooks, declared here: not every compiler ships their header.
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
+                                              void (*onFree)(const volatile void*));
+size_t __sanitizer_get_allocated_size(const volatile void* block);
+}
 #else
 #include <cerrno>
 #include <malloc.h>

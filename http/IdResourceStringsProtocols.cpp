@@ -22,3 +22,18 @@ QString RSDigestUnsupportedAlgorithm() {
   return QStringLiteral(
       "Unsupported hash algorithm. This implementation supports only MD5 encoding.");
 }
+QString RSHTTPUnknownProtocol() {
+  return QStringLiteral("Unknown Protocol");
+}
+QString RSHTTPMethodRequiresVersion() {
+  return QStringLiteral("Request method requires HTTP version 1.1");
+}
+QString RSIOHandlerPropInvalid() {
+  return QStringLiteral("IOHandler value is not valid");
+}
+QString RSHTTPChunkStarted() {
+  return QStringLiteral("Chunk Started");
+}
+QString RSHTTPHeaderLineBreak() {
+  return QStringLiteral("Header line holds a line break: %1");
+}

@@ -15,3 +15,10 @@ QString RSFailedTimeZoneInfo();
 // %1: the class already registered under the name.
 QString RSAuthSchemeAlreadyRegistered();
 QString RSDigestUnsupportedAlgorithm();
+// The client
+QString RSHTTPUnknownProtocol();
+QString RSHTTPMethodRequiresVersion();
+QString RSIOHandlerPropInvalid();
+QString RSHTTPChunkStarted();
+// %1: the header line, cut at its first line break.
+QString RSHTTPHeaderLineBreak();

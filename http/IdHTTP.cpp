@@ -1,0 +1,339 @@
+#include "http/IdHTTP.h"
+
+#include "http/IdResourceStringsProtocols.h"
+#include "http/IdTextDecoding.h"
+#include "net/IdGlobal.h"
+#include "net/IdResourceStrings.h"
+
+#include <QBuffer>
+#include <QFileDevice>
+#include <limits>
+
+namespace {
+
+// Cuts a stream back to start, so that what a followed redirect left behind is gone. A stream
+// that cannot seek has been given nothing before the final response, so it needs no cut.
+void CutStreamBack(QIODevice& stream, qint64 start) {
+  if (stream.isSequential())
+    return;
+  stream.seek(start);
+  if (auto* buffer = qobject_cast<QBuffer*>(&stream))
+    buffer->buffer().truncate(start);
+  else if (auto* file = qobject_cast<QFileDevice*>(&stream))
+    file->resize(start);
+}
+
+// A port written in an address: a decimal number up to 65535, 80 when it is no number at all.
+uint16_t PortFromText(const QString& text) {
+  bool ok = false;
+  const qlonglong port = Trim(text).toLongLong(&ok, 10);
+  if (!ok)
+    return 80;
+  if (port < 0 || port > std::numeric_limits<uint16_t>::max())
+    throw ERangeError(RSRangeCheckError());
+  return uint16_t(port);
+}
+
+// Host and port as the "Host" header writes them; an IPv6 address goes in brackets, as bare its
+// colons would run into the port's.
+QString HostHeaderValue(const TIdURI& uri) {
+  QString value = uri.IPVersion() == Id_IPv6 ? u'[' + uri.HostPart() + u']' : uri.HostPart();
+  if (uri.PortPart() != u"80")
+    value += u':' + uri.PortPart();
+  return value;
+}
+
+bool RequiresVersion11(QStringView verb) {
+  for (const QStringView method : {u"TRACE", u"PUT", u"OPTIONS", u"DELETE"}) {
+    if (TextIsSame(verb, method))
+      return true;
+  }
+  return false;
+}
+
+} // namespace
+
+TIdCustomHTTP::TIdCustomHTTP(QObject* owner)
+    : TIdTCPClientCustom(owner), protocol_(std::make_unique<TIdHTTPProtocol>(*this)) {}
+
+TIdCustomHTTP::~TIdCustomHTTP() {
+  SetCookieManager(nullptr);
+}
+
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
+  if (manager == cookieManager_)
+    return;
+  if (ownsCookieManager_)
+    delete cookieManager_.data();
+  ownsCookieManager_ = false;
+  cookieManager_ = manager;
+}
+
+// --- Calls --------------------------------------------------------------------------------------
+
+QString TIdCustomHTTP::Get(const QString& address, const TIdHTTPIgnoredCodes& ignored) {
+  QBuffer body;
+  body.open(QIODevice::ReadWrite);
+  GetToStream(address, body, ignored);
+  body.seek(0);
+  return ReadStreamText(body, -1, EncodingFromContentType(CurrentResponse().ContentType()));
+}
+
+void TIdCustomHTTP::GetToStream(const QString& address, QIODevice& stream,
+                                const TIdHTTPIgnoredCodes& ignored) {
+  PerformRequest(QStringLiteral("GET"), address, nullptr, &stream, ignored);
+}
+
+void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address,
+                                   QIODevice* bodySource, QIODevice* bodyStream,
+                                   const TIdHTTPIgnoredCodes& ignored) {
+  redirectCounter_ = 0;
+  authAttempts_ = 0;
+  proxyAuthAttempts_ = 0;
+  const qint64 start = bodyStream ? bodyStream->pos() : 0;
+  if (start > std::numeric_limits<int32_t>::max())
+    throw ERangeError(RSRangeCheckError());
+
+  TIdHTTPRequest& request = Request();
+  TIdHTTPResponse& response = CurrentResponse();
+  request.SetRequestTarget(address);
+  request.SetVerb(method);
+  request.SetBodySource(bodySource);
+  response.SetBodyStream(bodyStream);
+  // The records must not keep the caller's streams past the call.
+  const auto finish = [&] {
+    request.SetBodySource(nullptr);
+    response.SetBodyStream(nullptr);
+    FinishConnection();
+  };
+  // From the request head on until the response's body has been dealt with, the connection is
+  // in step with the peer only if the exchange runs to its end.
+  bool exchanging = false;
+  try {
+    for (;;) {
+      ResolveTarget();
+      exchanging = true;
+      OpenAndSend();
+      ReadResponse();
+      const TIdHTTPNextStep step = protocol_->DecideNextStep(ignored);
+      exchanging = false;
+      if (step == nsFinished)
+        break;
+      if (step == nsFollow) {
+        if (bodyStream)
+          CutStreamBack(*bodyStream, start);
+        authAttempts_ = 0;
+        proxyAuthAttempts_ = 0;
+      } else {
+        // Credentials answer the address that was challenged, which after redirects is not the
+        // one first given; a relative address would also merge twice if given again.
+        request.SetRequestTarget(currentURI_.AddressText());
+      }
+    }
+  } catch (const EIdHTTPProtocolException&) {
+    // The error page has been read by its framing, so the connection may serve the next call.
+    finish();
+    throw;
+  } catch (...) {
+    // Cut short by a time-out, an over-long line, a reset or a handler: whatever the peer still
+    // sends belongs to no response, and a reused connection would take it for the next one.
+    if (exchanging)
+      AbandonConnection();
+    finish();
+    throw;
+  }
+  finish();
+}
+
+// --- Inner steps --------------------------------------------------------------------------------
+
+void TIdCustomHTTP::ResolveTarget() {
+  TIdHTTPRequest& request = Request();
+  const TIdURI uri(request.RequestTarget());
+  if (!uri.UserPart().isEmpty()) {
+    request.SetUsername(uri.UserPart());
+    request.SetPassword(uri.PasswordPart());
+  }
+  currentURI_.SetUserPart(request.Username());
+  currentURI_.SetPasswordPart(request.Password());
+  currentURI_.SetDirectory(MergePath(currentURI_.Directory(), uri.Directory()));
+  currentURI_.SetFileName(uri.FileName());
+  currentURI_.SetQuery(uri.Query());
+  // A relative address keeps the host, and with it the host's IP version.
+  if (!uri.HostPart().isEmpty()) {
+    currentURI_.SetHostPart(uri.HostPart());
+    currentURI_.SetIPVersion(uri.IPVersion());
+  }
+
+  const bool wasHttps = TextIsSame(currentURI_.Scheme(), u"https");
+  if (!uri.Scheme().isEmpty())
+    currentURI_.SetScheme(uri.Scheme());
+  else
+    currentURI_.SetScheme(wasHttps ? QStringLiteral("https") : QStringLiteral("http"));
+
+  if (!uri.PortPart().isEmpty())
+    currentURI_.SetPortPart(uri.PortPart());
+  else if (TextIsSame(uri.Scheme(), u"http"))
+    currentURI_.SetPortPart(QStringLiteral("80"));
+  else if (TextIsSame(uri.Scheme(), u"https"))
+    currentURI_.SetPortPart(QStringLiteral("443"));
+  else if (currentURI_.PortPart().isEmpty())
+    throw EIdUnknownProtocol(RSHTTPUnknownProtocol());
+
+  request.SetRequestTarget(currentURI_.PathAndQuery());
+  if (request.Verb() == u"OPTIONS" && uri.FileName() == u"*")
+    request.SetRequestTarget(QStringLiteral("*"));
+  request.SetIPVersion(currentURI_.IPVersion());
+  if (protocolVersion_ != pv1_1 && RequiresVersion11(request.Verb()))
+    throw EIdException(RSHTTPMethodRequiresVersion());
+  request.SetContentLength(request.BodySource() ? request.BodySource()->size() : -1);
+  request.SetHost(HostHeaderValue(currentURI_));
+}
+
+TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
+  const bool https = TextIsSame(currentURI_.Scheme(), u"https");
+  QString host;
+  uint16_t port = 0;
+  TIdHTTPConnectionType kind = ckDirect;
+  if (proxyParams_.ProxyServer().isEmpty()) {
+    const TIdIOHandlerSocket* socket = SocketHandler();
+    if (socket && socket->Binding() && socket->IPVersion() != currentURI_.IPVersion() &&
+        Connected())
+      Disconnect();
+    host = currentURI_.HostPart();
+    port = PortFromText(currentURI_.PortPart());
+  } else {
+    host = proxyParams_.ProxyServer();
+    if (proxyParams_.ProxyPort() < 0 ||
+        proxyParams_.ProxyPort() > std::numeric_limits<uint16_t>::max())
+      throw ERangeError(RSRangeCheckError());
+    port = uint16_t(proxyParams_.ProxyPort());
+    kind = ckProxy;
+  }
+  if ((!TextIsSame(Host(), host) || Port() != port) && Connected())
+    Disconnect();
+  // No handler here speaks TLS, and a tunnel through a proxy would need one once it is open.
+  if (https)
+    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
+  SetHost(host);
+  SetPort(port);
+  return kind;
+}
+
+void TIdCustomHTTP::OpenAndSend() {
+  TIdHTTPRequest& request = Request();
+  const TIdHTTPConnectionType kind = ChooseEndpoint();
+  request.SetConnectionKind(kind);
+  if (kind == ckProxy)
+    request.SetRequestTarget(currentURI_.AddressText());
+  if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
+    if (kind == ckDirect)
+      request.SetConnection(QStringLiteral("keep-alive"));
+    else
+      request.SetProxyConnection(QStringLiteral("keep-alive"));
+  }
+  if (!request.AcceptEncoding().contains(u"identity")) {
+    request.SetAcceptEncoding(request.AcceptEncoding().isEmpty()
+                                  ? QStringLiteral("identity")
+                                  : request.AcceptEncoding() + QStringLiteral(", identity"));
+  }
+  EnsureConnected();
+  protocol_->SendRequestHead(&currentURI_);
+  if (QIODevice* body = request.BodySource())
+    IOHandler()->WriteStream(*body);
+}
+
+void TIdCustomHTTP::EnsureConnected() {
+  if (!CurrentResponse().KeepConnection())
+    Disconnect();
+  CheckForGracefulDisconnect(false);
+  // Bytes left over from the last response mean that the two sides are out of step: whatever
+  // came would be taken for the start of the next response.
+  if (IOHandler() && !IOHandler()->PendingInputEmpty())
+    DropConnection();
+  if (!Connected()) {
+    SetIPVersion(currentURI_.IPVersion());
+    Connect();
+  }
+}
+
+void TIdCustomHTTP::ReadResponse() {
+  TIdHTTPResponse& response = CurrentResponse();
+  // Interim 100 responses are read and dropped; their cookies count.
+  do {
+    response.SetStatusLine(protocol_->ReadStatusLine());
+    protocol_->ReadResponseHeaders(headerLineLimit_);
+    StoreResponseCookies();
+  } while (response.StatusCode() == 100);
+}
+
+void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {
+  if (!cookieManager_)
+    return;
+  const QString value = cookieManager_->CookieHeaderFor(address, false);
+  if (!value.isEmpty())
+    Request().HeaderLines().WriteHeader(QStringLiteral("Cookie"), value);
+}
+
+void TIdCustomHTTP::StoreResponseCookies() {
+  if (!cookieManager_ && allowCookies_) {
+    cookieManager_ = new TIdCookieManager(this);
+    ownsCookieManager_ = true;
+  }
+  if (!cookieManager_)
+    return;
+  const TIdHeaderList& lines = CurrentResponse().HeaderLines();
+  const QString& host = currentURI_.HostPart();
+  TIdHeaderList values;
+  lines.CollectHeaderValues(u"Set-cookie", &values);
+  for (const QString& value : values)
+    cookieManager_->AcceptSetCookie(value, host);
+  values.Clear();
+  lines.CollectHeaderValues(u"Set-cookie2", &values);
+  for (const QString& value : values)
+    cookieManager_->AcceptSetCookie2(value, host);
+}
+
+void TIdCustomHTTP::FinishConnection() noexcept {
+  try {
+    if (!CurrentResponse().KeepConnection())
+      Disconnect();
+  } catch (...) {
+    // Closing is best effort here: the call's own outcome is what the caller needs to hear.
+  }
+}
+
+void TIdCustomHTTP::AbandonConnection() noexcept {
+  try {
+    DropConnection();
+  } catch (...) {
+    // The failure that cut the exchange short is the one the caller needs to hear.
+  }
+}
+
+void TIdCustomHTTP::DropConnection() {
+  Disconnect();
+  if (TIdIOHandler* io = IOHandler())
+    io->PendingInput().Clear();
+}
+
+// --- Hooks --------------------------------------------------------------------------------------
+
+bool TIdCustomHTTP::ConsultRedirect(QString& target, QString& method, int32_t count) {
+  bool handled = handleRedirects_;
+  if (OnRedirect)
+    OnRedirect(this, target, count, handled, method);
+  return handled;
+}
+
+bool TIdCustomHTTP::DoOnAuthorization() {
+  ++authAttempts_;
+  return AnswerServerChallenge(this, Request(), CurrentResponse().WWWAuthenticate(),
+                               OnSelectAuthorization, OnAuthorization);
+}
+
+bool TIdCustomHTTP::DoOnProxyAuthorization() {
+  ++proxyAuthAttempts_;
+  return AnswerProxyChallenge(this, proxyParams_, CurrentResponse().ProxyAuthenticate(),
+                              OnSelectProxyAuthorization, OnProxyAuthorization);
+}

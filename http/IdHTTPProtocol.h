@@ -1,0 +1,210 @@
+#pragma once
+
+// One request/response exchange as the client drives it: the request and response records,
+// the request head on the wire, the response's header block, its body in whichever framing the
+// server chose, and the decision what to do once a response has been read (follow a redirect,
+// finish, raise the status as an error, or send again with credentials).
+
+#include "http/IdHTTPHeaderInfo.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
+
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <optional>
+
+class QIODevice;
+class TIdCustomHTTP;
+class TIdURI;
+
+// A reply that is not what the exchange needed.
+MARQUELO_DECLARE_EXCEPTION(EIdReplyError, EIdException)
+
+// A request header line that would carry a CR or LF onto the wire, where it would end the line
+// early and let what follows pass for a header of its own.
+MARQUELO_DECLARE_EXCEPTION(EIdHTTPHeaderLineBreak, EIdException)
+
+// A reply carrying a numeric code.
+class EIdReplyRFCError : public EIdReplyError {
+public:
+  EIdReplyRFCError(int32_t replyCode, QString message)
+      : EIdReplyError(std::move(message)), replyCode_(replyCode) {}
+  // The status code of the reply; -1 when its status line held no number.
+  int32_t ReplyCode() const noexcept { return replyCode_; }
+  QString ClassName() const override { return QStringLiteral("EIdReplyRFCError"); }
+
+private:
+  int32_t replyCode_;
+};
+
+// An HTTP status the call could not deal with. The message is the response's status line as it
+// was read, ReplyCode its code and ReplyBody the error page decoded by its character set.
+class EIdHTTPProtocolException : public EIdReplyRFCError {
+public:
+  EIdHTTPProtocolException(int32_t replyCode, QString statusLine, QString replyBody)
+      : EIdReplyRFCError(replyCode, std::move(statusLine)), replyBody_(std::move(replyBody)) {}
+  const QString& ReplyBody() const noexcept { return replyBody_; }
+  QString ClassName() const override { return QStringLiteral("EIdHTTPProtocolException"); }
+
+private:
+  QString replyBody_;
+};
+
+enum TIdHTTPProtocolVersion : uint8_t { pv1_0, pv1_1 };
+
+// How the request reaches the server: straight, straight with TLS, through a proxy, or through
+// a tunnel a proxy opens.
+enum TIdHTTPConnectionType : uint8_t { ckDirect, ckDirectTLS, ckProxy, ckProxyTunnel };
+
+// What the client does once a response has been dealt with.
+enum TIdHTTPNextStep : uint8_t {
+  nsFollow,   // the redirect target (and perhaps a new method) is in the request; send again
+  nsFinished, // the response is complete
+  nsRetryAuth // credentials are prepared; send the request again
+};
+
+// Status codes a call treats as "no error, no body" instead of raising.
+using TIdHTTPIgnoredCodes = QList<int16_t>;
+
+// The request-line form of a target: every control character (below 0x21, and 0x7F), space,
+// '"', '<', '>', '\', '^', '`', '{', '|', '}' and every character above 0x7F is written as
+// percent-encoded UTF-8 (upper-case hex; a lone surrogate as U+FFFD); everything else, "%"
+// included, stands as it is. A target that is already encoded therefore stays unchanged.
+// Never fails.
+QString EncodeRequestTarget(QStringView target);
+
+// The code in a status line: the word after the first space, read as a decimal; -1 when there
+// is no such word or it is not a number. Never fails.
+int32_t StatusCodeOf(QStringView statusLine);
+
+// The size of a chunk from its size line: the trimmed line up to its first ";" or space, as a
+// hexadecimal number of at most 32 bits. Nothing when it is not one. Never fails.
+std::optional<int64_t> ChunkSizeOf(QStringView sizeLine);
+
+// A request record with what one call adds to the header fields.
+class TIdHTTPRequest : public TIdRequestHeaderInfo {
+public:
+  // The address the caller gave; once resolved, the target written in the request line (before
+  // its request-line encoding).
+  const QString& RequestTarget() const { return requestTarget_; }
+  void SetRequestTarget(const QString& target) { requestTarget_ = target; }
+  // The method, "GET" for Get.
+  const QString& Verb() const { return verb_; }
+  void SetVerb(const QString& verb) { verb_ = verb; }
+  // Sent whole after the head when set; not owned, must outlive the call.
+  QIODevice* BodySource() const { return bodySource_; }
+  void SetBodySource(QIODevice* source) { bodySource_ = source; }
+  TIdHTTPConnectionType ConnectionKind() const { return connectionKind_; }
+  void SetConnectionKind(TIdHTTPConnectionType kind) { connectionKind_ = kind; }
+  TIdIPVersion IPVersion() const { return ipVersion_; }
+  void SetIPVersion(TIdIPVersion version) { ipVersion_ = version; }
+
+private:
+  QString requestTarget_;
+  QString verb_;
+  QIODevice* bodySource_ = nullptr;
+  TIdHTTPConnectionType connectionKind_ = ckDirect;
+  TIdIPVersion ipVersion_ = Id_IPv4;
+};
+
+// A response record: the status line, the verdicts drawn from it, and where its body goes.
+class TIdHTTPResponse : public TIdResponseHeaderInfo {
+public:
+  // client answers KeepConnection's questions about the connection; it must outlive the record.
+  explicit TIdHTTPResponse(TIdCustomHTTP& client) : client_(client) {}
+
+  // The first line of the response as read.
+  const QString& StatusLine() const { return statusLine_; }
+  void SetStatusLine(const QString& line) { statusLine_ = line; }
+  // StatusCodeOf(StatusLine()), evaluated on every call.
+  int32_t StatusCode() const { return StatusCodeOf(statusLine_); }
+  // Whether the connection may serve another request, evaluated on every call: the client must
+  // be connected (a close by the peer is looked for first, without waiting), and the header
+  // must allow it by the client's ProtocolVersion: for pv1_0 "Connection" or
+  // "Proxy-Connection" is exactly "keep-alive", for pv1_1 neither is exactly "close" (trimmed,
+  // any case). Also records ReplyVersion from the status line. Raises nothing of its own; a
+  // failure of the socket while looking for the close counts as the connection's end.
+  bool KeepConnection();
+  // The version in the status line ("HTTP/1.0" or "HTTP/1.1"), as last seen by KeepConnection;
+  // recorded only.
+  TIdHTTPProtocolVersion ReplyVersion() const { return replyVersion_; }
+  // Where the body goes; not owned; null reads no body at all.
+  QIODevice* BodyStream() const { return bodyStream_; }
+  void SetBodyStream(QIODevice* stream) { bodyStream_ = stream; }
+
+private:
+  TIdCustomHTTP& client_;
+  QString statusLine_;
+  QIODevice* bodyStream_ = nullptr;
+  TIdHTTPProtocolVersion replyVersion_ = pv1_1;
+};
+
+// The records of the exchange and the steps on the wire. Reads and writes go through the
+// client's I/O handler and block as its reads and writes do (up to the client's read time limit
+// per wait, or without limit); their failures (socket errors, read time-outs, a line longer than
+// the handler's limit, the peer's close where it is not a normal end) pass out unchanged.
+class TIdHTTPProtocol {
+public:
+  // client must outlive the protocol object; the records live as long as it.
+  explicit TIdHTTPProtocol(TIdCustomHTTP& client);
+  TIdHTTPProtocol(const TIdHTTPProtocol&) = delete;
+  TIdHTTPProtocol& operator=(const TIdHTTPProtocol&) = delete;
+
+  TIdHTTPRequest& Request() { return request_; }
+  TIdHTTPResponse& Response() { return response_; }
+
+  // Composes the request's lines (the proxy's authorization after them, then "Cookie" for
+  // address when one is given and the store has one) and sends the request line and the head
+  // as one piece. Nothing is sent when composing or writing fails. Raises
+  // EIdHTTPHeaderLineBreak for a header line holding CR or LF (a host or port taken from a
+  // redirect target, a value set by the caller).
+  void SendRequestHead(const TIdURI* address);
+
+  // The status line of the next response. Raises EIdConnClosedGracefully when the peer has
+  // closed before it, EIdReadTimeout when it does not come within the read time limit.
+  QString ReadStatusLine();
+
+  // Reads the header block after the status line into the response's HeaderLines and parses
+  // it. At most limit lines are kept (limit 0 or less: all); the rest of the block is read up
+  // to its empty line and dropped. A close by the peer after the first line ends the block
+  // (and disconnects); before it, EIdConnClosedGracefully passes out.
+  void ReadResponseHeaders(int32_t limit);
+
+  // Decides the next step for the response whose status line and headers have been read, and
+  // reads or discards its body. Raises EIdHTTPProtocolException for a status it cannot deal
+  // with unless the code is in ignored; raises what the authorization answer raises
+  // (EIdInvalidAlgorithm).
+  TIdHTTPNextStep DecideNextStep(const TIdHTTPIgnoredCodes& ignored);
+
+  // Reads the error page and raises EIdHTTPProtocolException with code, the status line and
+  // the page as text; returns, with the page read and dropped, when code is in ignored. wait as
+  // for ReadBody. The caller's body stream receives nothing either way.
+  void RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& ignored, int32_t wait);
+
+  // Reads the body as the headers frame it into the response's BodyStream (nothing without
+  // one): chunked when "Transfer-Encoding" names it, else "Content-Length" bytes, else
+  // everything until the peer closes. A wait above 0 means content is not expected: a body by
+  // length or until the close is read only when data comes within wait ms. A close by the peer
+  // ends a body by length early without error. A chunk size line that is not a number ends the
+  // body and disconnects, as the framing is lost.
+  void ReadBody(int32_t wait);
+
+  // ReadBody into a stream that keeps nothing; the response's BodyStream is restored after.
+  void DiscardBody(int32_t wait);
+
+private:
+  void ReadChunkedBody(QIODevice& stream);
+  // Drops whatever the server sends after the last chunk, up to the empty line.
+  void ReadTrailer();
+  // The redirect branch of DecideNextStep.
+  TIdHTTPNextStep DecideRedirect(int32_t code, const TIdHTTPIgnoredCodes& ignored);
+  // The 401 (or, with proxy, 407) answer within the retry limit: true when credentials are
+  // prepared; otherwise the record's scheme object is reset and false returned.
+  bool PrepareCredentials(bool proxy);
+
+  TIdCustomHTTP& client_;
+  TIdHTTPRequest request_;
+  TIdHTTPResponse response_;
+};

@@ -1,0 +1,331 @@
+// Response reading against scripted loopback peers: status codes, header blocks, every body
+// framing and the status errors; and the small text rules the exchange writes and reads by.
+
+#include "http/IdHTTP.h"
+
+#include "tests/http/QtPrinters.h"
+#include "tests/http/ScriptedHTTPServer.h"
+#include "tests/support/ExpectRaises.h"
+
+#include <QBuffer>
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::Reply;
+using testsupport::Response;
+using testsupport::ScriptedHTTPServer;
+
+// --- Text rules -----------------------------------------------------------------------------
+
+struct TargetCase {
+  const char16_t* target;
+  const char16_t* encoded;
+};
+
+class RequestTargetEncoding : public testing::TestWithParam<TargetCase> {};
+
+TEST_P(RequestTargetEncoding, EncodesWhatWouldBreakTheRequestLine) {
+  EXPECT_EQ(EncodeRequestTarget(GetParam().target), QString::fromUtf16(GetParam().encoded));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, RequestTargetEncoding,
+    testing::Values(TargetCase{u"/photos/set?id=72&x=a+b", u"/photos/set?id=72&x=a+b"},
+                    TargetCase{u"/a b", u"/a%20b"},
+                    TargetCase{u"/already%20encoded%zz", u"/already%20encoded%zz"},
+                    TargetCase{u"/caf\u00e9", u"/caf%C3%A9"},
+                    TargetCase{u"/\U0001F600", u"/%F0%9F%98%80"},
+                    TargetCase{u"/a\rb\nc\td\x7f", u"/a%0Db%0Ac%09d%7F"},
+                    TargetCase{u"/\"<>\\^`{|}", u"/%22%3C%3E%5C%5E%60%7B%7C%7D"},
+                    TargetCase{u"/~!$&'()*+,;=:@[]#", u"/~!$&'()*+,;=:@[]#"},
+                    TargetCase{u"/lone\xd800", u"/lone%EF%BF%BD"}, TargetCase{u"", u""}));
+
+struct CodeCase {
+  const char* statusLine;
+  int32_t code;
+};
+
+class StatusCodes : public testing::TestWithParam<CodeCase> {};
+
+TEST_P(StatusCodes, AreTheWordAfterTheVersion) {
+  EXPECT_EQ(StatusCodeOf(QString::fromLatin1(GetParam().statusLine)), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, StatusCodes,
+    testing::Values(CodeCase{"HTTP/1.1 200 OK", 200}, CodeCase{"HTTP/1.1 404", 404},
+                    CodeCase{"HTTP/1.0   302   Found", 302}, CodeCase{"HTTP/1.1", -1},
+                    CodeCase{"", -1}, CodeCase{"HTTP/1.1 OK 200", -1},
+                    CodeCase{"HTTP/1.1 2x0 OK", -1}, CodeCase{"HTTP/1.1 0x1F4 Error", -1}));
+
+struct ChunkCase {
+  const char* line;
+  std::optional<int64_t> size;
+};
+
+class ChunkSizes : public testing::TestWithParam<ChunkCase> {};
+
+TEST_P(ChunkSizes, AreHexadecimalUpToTheExtension) {
+  EXPECT_EQ(ChunkSizeOf(QString::fromLatin1(GetParam().line)), GetParam().size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ChunkSizes,
+    testing::Values(ChunkCase{"1a", 26}, ChunkCase{"1A", 26}, ChunkCase{" 1a ", 26},
+                    ChunkCase{"1a ext=1", 26}, ChunkCase{"1a;ext=1", 26},
+                    ChunkCase{"1a ; a=b;c", 26}, ChunkCase{"0", 0}, ChunkCase{"00000001a", 26},
+                    ChunkCase{"ffffffff", 0xffffffffLL}, ChunkCase{"100000000", std::nullopt},
+                    ChunkCase{"", std::nullopt}, ChunkCase{";ext", std::nullopt},
+                    ChunkCase{"1g", std::nullopt}, ChunkCase{"0x1a", std::nullopt},
+                    ChunkCase{"-1", std::nullopt}));
+
+// --- Body framing ---------------------------------------------------------------------------
+
+const QByteArray kAlphabet = "abcdefghijklmnopqrstuvwxyz";
+
+struct FramingCase {
+  const char* name;
+  QByteArray reply;
+  bool closeAfter;
+  QByteArray body;
+  int connections = 1; // for this reply and the next
+};
+
+void PrintTo(const FramingCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BodyFraming : public testing::TestWithParam<FramingCase> {};
+
+// Each reply is followed, on a connection left open, by a second request whose answer must
+// come out whole: a framing that reads too little or too much spoils it.
+TEST_P(BodyFraming, DeliversTheBodyAndLeavesTheConnectionInStep) {
+  const FramingCase& c = GetParam();
+  ScriptedHTTPServer server(
+      {Reply{c.reply, c.closeAfter}, Reply{Response("HTTP/1.1 200 OK", "next")}});
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(server.Url("/a")).toLatin1(), c.body);
+  EXPECT_EQ(client.Get(server.Url("/b")), QStringLiteral("next"));
+  EXPECT_EQ(server.Connections(), c.connections);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Framings, BodyFraming,
+    testing::Values(
+        FramingCase{"ContentLength", Response("HTTP/1.1 200 OK", "hello"), false, "hello"},
+        FramingCase{"ContentLengthZero", Response("HTTP/1.1 200 OK"), false, ""},
+        FramingCase{"Chunked",
+                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a\r\n" + kAlphabet +
+                        "\r\n0\r\n\r\n",
+                    false, kAlphabet},
+        FramingCase{"ChunkExtensionAfterSpace",
+                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a ext\r\n" + kAlphabet +
+                        "\r\n0\r\n\r\n",
+                    false, kAlphabet},
+        FramingCase{"ChunkExtensionAfterSemicolon",
+                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a;name=value\r\n" +
+                        kAlphabet + "\r\n0;last\r\n\r\n",
+                    false, kAlphabet},
+        FramingCase{"SeveralChunksInAnyCase",
+                    "HTTP/1.1 200 OK\r\ntransfer-encoding: Chunked\r\n\r\n3\r\nabc\r\nA\r\n"
+                    "0123456789\r\n0\r\n\r\n",
+                    false, "abc0123456789"},
+        FramingCase{"ZeroChunkAlone",
+                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", false, ""},
+        FramingCase{"TrailerLines",
+                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n"
+                    "X-Checksum: 1\r\nX-More: 2\r\n\r\n",
+                    false, "ok"},
+        FramingCase{"ChunkedWinsOverLength",
+                    "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    "2\r\nok\r\n0\r\n\r\n",
+                    false, "ok"},
+        FramingCase{"UntilClose", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nto the end",
+                    true, "to the end", 2},
+        FramingCase{"LengthNotANumberReadsUntilClose",
+                    "HTTP/1.1 200 OK\r\nContent-Length: many\r\n\r\nall of it", true, "all of it",
+                    2},
+        FramingCase{"ShortLengthKeepsWhatCame", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nfour",
+                    true, "four", 2},
+        FramingCase{"LeftoverBytesAreDropped", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokXY",
+                    false, "ok", 2}),
+    [](const testing::TestParamInfo<FramingCase>& info) { return info.param.name; });
+
+TEST(BodyFraming, AChunkSizeThatIsNoNumberEndsTheBodyAndTheConnection) {
+  ScriptedHTTPServer server(
+      {Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\nzz\r\nrest\r\n"},
+       Reply{Response("HTTP/1.1 200 OK", "fresh")}});
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("ok"));
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("fresh"));
+  EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST(BodyFraming, AnnouncedSizesReserveNothing) {
+  ScriptedHTTPServer server(
+      {Reply{"HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\nsmall", true},
+       Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffff\r\ntiny", true}});
+  TIdHTTP client;
+  QBuffer body;
+  body.open(QIODevice::ReadWrite);
+  client.GetToStream(server.Url(), body);
+  EXPECT_EQ(body.data(), QByteArray("small"));
+  EXPECT_LT(body.buffer().capacity(), 1 << 20);
+  EXPECT_THROW(client.Get(server.Url()), EIdConnClosedGracefully);
+}
+
+// --- Header blocks --------------------------------------------------------------------------
+
+TEST(HeaderBlock, KeepsTheLimitAndDropsTheRestUpToTheEmptyLine) {
+  QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n";
+  for (int i = 2; i <= 300; ++i)
+    head += "X-Line-" + QByteArray::number(i) + ": " + QByteArray::number(i) + "\r\n";
+  head += "\r\nbody";
+  ScriptedHTTPServer server({Reply{head}, Reply{Response("HTTP/1.1 200 OK", "next")}});
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("body"));
+  const TIdHeaderList& lines = client.CurrentResponse().HeaderLines();
+  ASSERT_EQ(lines.Count(), 255);
+  EXPECT_EQ(lines[254], QStringLiteral("X-Line-255: 255"));
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("next"));
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(HeaderBlock, ACloseAfterTheFirstLineEndsTheBlock) {
+  // A line the close cuts off is neither a header nor the start of the body.
+  for (const QByteArray& tail : {QByteArray(), QByteArray("Content-Le")}) {
+    SCOPED_TRACE(tail.constData());
+    ScriptedHTTPServer server({Reply{"HTTP/1.1 200 OK\r\nX-Only: 1\r\n" + tail, true}});
+    TIdHTTP client;
+    EXPECT_EQ(client.Get(server.Url()), QString());
+    EXPECT_EQ(client.CurrentResponse().HeaderLines().Lines(), QStringList{"X-Only: 1"});
+    EXPECT_FALSE(client.Connected());
+  }
+}
+
+TEST(HeaderBlock, ACloseBeforeTheStatusLineIsRaised) {
+  ScriptedHTTPServer server({Reply{{}, true}});
+  TIdHTTP client;
+  testsupport::ExpectRaises<EIdConnClosedGracefully>([&] { client.Get(server.Url()); },
+                                                     "Connection Closed Gracefully.");
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(HeaderBlock, AReadTimeOutInTheBlockIsRaisedNotTakenAsItsEnd) {
+  testsupport::LoopbackServer server([](testsupport::LoopbackPeer& peer) {
+    peer.ReadRequestHead();
+    peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n");
+    peer.WaitForRelease();
+  });
+  TIdHTTP client;
+  client.SetReadTimeout(100);
+  testsupport::ExpectRaises<EIdReadTimeout>(
+      [&] { client.Get(QStringLiteral("http://127.0.0.1:%1/").arg(server.Port())); },
+      "Read timed out.");
+  server.Release();
+}
+
+TEST(HeaderBlock, InterimContinueResponsesAreDroppedButTheirCookiesKept) {
+  ScriptedHTTPServer server({Reply{"HTTP/1.1 100 Continue\r\nSet-Cookie: early=1\r\n\r\n" +
+                                   Response("HTTP/1.1 200 OK", "final", "X-Final: yes\r\n")},
+                             Reply{Response("HTTP/1.1 200 OK", "again")}});
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("final"));
+  EXPECT_EQ(client.CurrentResponse().StatusLine(), QStringLiteral("HTTP/1.1 200 OK"));
+  EXPECT_EQ(client.CurrentResponse().HeaderLines().ReadHeader(u"X-Final"), QStringLiteral("yes"));
+  client.Get(server.Url());
+  EXPECT_EQ(server.Header(1, "Cookie"), QByteArray("early=1"));
+}
+
+// --- Status errors --------------------------------------------------------------------------
+
+struct StatusCase {
+  const char* name;
+  QByteArray reply;
+  int32_t code; // 0: the call succeeds
+  const char16_t* text;
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StatusHandling : public testing::TestWithParam<StatusCase> {};
+
+TEST_P(StatusHandling, RaisesWithTheErrorPageOrDeliversTheBody) {
+  const StatusCase& c = GetParam();
+  ScriptedHTTPServer server({Reply{c.reply}, Reply{Response("HTTP/1.1 200 OK", "next")}});
+  TIdHTTP client;
+  QBuffer stream;
+  stream.open(QIODevice::ReadWrite);
+  const QString statusLine = QString::fromLatin1(c.reply.left(c.reply.indexOf("\r\n")));
+  try {
+    client.GetToStream(server.Url(), stream);
+    EXPECT_EQ(c.code, 0) << "no exception";
+    EXPECT_EQ(QString::fromUtf8(stream.data()), QString::fromUtf16(c.text));
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), c.code);
+    EXPECT_EQ(e.Message(), statusLine);
+    EXPECT_EQ(e.ReplyBody(), QString::fromUtf16(c.text));
+    EXPECT_EQ(e.ClassName(), QStringLiteral("EIdHTTPProtocolException"));
+    EXPECT_TRUE(stream.data().isEmpty());
+  }
+  EXPECT_EQ(client.ResponseText(), statusLine);
+  // The error page was read in full, so the kept connection serves the next call.
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("next"));
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, StatusHandling,
+    testing::Values(
+        StatusCase{"NotFoundInUtf8",
+                   Response("HTTP/1.1 404 Not Found", "Seite \xc3\xbc \xe2\x82\xac",
+                            "Content-Type: text/html; charset=utf-8\r\n"),
+                   404, u"Seite \u00fc \u20ac"},
+        StatusCase{"ServerErrorIn8Bit",
+                   Response("HTTP/1.1 503 Busy", "caf\xe9", "Content-Type: text/plain\r\n"), 503,
+                   u"caf\u00e9"},
+        StatusCase{"VersionAlone", Response("HTTP/1.1", "?"), -1, u"?"},
+        StatusCase{"NotModified", "HTTP/1.1 304 Not Modified\r\nETag: \"x\"\r\n\r\n", 304, u""},
+        StatusCase{"SwitchingProtocols", "HTTP/1.1 101 Switching Protocols\r\n\r\n", 101, u""},
+        StatusCase{"NoContent", "HTTP/1.1 204 No Content\r\n\r\n", 0, u""},
+        StatusCase{"CodeWithoutReason", Response("HTTP/1.1 200", "plain"), 0, u"plain"},
+        StatusCase{"OtherSuccess", Response("HTTP/1.1 206 Partial Content", "part"), 0, u"part"}),
+    [](const testing::TestParamInfo<StatusCase>& info) { return info.param.name; });
+
+TEST(StatusHandling, IgnoredCodesEndTheCallWithoutBodyOrError) {
+  ScriptedHTTPServer server({Reply{Response("HTTP/1.1 404 Not Found", "missing")},
+                             Reply{Response("HTTP/1.1 410 Gone", "gone")},
+                             Reply{Response("HTTP/1.1 200 OK", "ok")}});
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(server.Url(), {404, 500}), QString());
+  EXPECT_THROW(client.Get(server.Url(), {404, 500}), EIdHTTPProtocolException);
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("ok"));
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(StatusHandling, AHeadResponseWaitsBrieflyForNoBody) {
+  ScriptedHTTPServer server({Reply{"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"},
+                             Reply{Response("HTTP/1.1 200 OK", "after")}});
+  TIdHTTP client;
+  QBuffer stream;
+  stream.open(QIODevice::ReadWrite);
+  client.PerformRequest(QStringLiteral("HEAD"), server.Url(), nullptr, &stream, {});
+  EXPECT_TRUE(stream.data().isEmpty());
+  EXPECT_EQ(client.CurrentResponse().ContentLength(), 1000);
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("after"));
+  EXPECT_EQ(server.RequestLine(0), QByteArray("HEAD / HTTP/1.1"));
+}
+
+TEST(StatusHandling, ABodyThatComesAnywayWithNoContentIsDropped) {
+  ScriptedHTTPServer server({Reply{"HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\nstray"},
+                             Reply{Response("HTTP/1.1 200 OK", "clean")}});
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(server.Url()), QString());
+  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("clean"));
+}
+
+} // namespace

@@ -1,0 +1,280 @@
+// marquelo-get: fetches addresses with Marquelo's HTTP client, set up exactly as the window sets
+// up its own, for diagnostics and benchmarks. One client serves every address given, so later
+// ones reuse the connection, the current address and the cookies of earlier ones.
+//
+// Exit status: 0 when every address was fetched, 1 for an HTTP status error, 2 for any other
+// failure, 64 for a command line that cannot be understood.
+
+#include "app/BuildConfig.h"
+#include "app/PageClient.h"
+#include "http/IdHTTP.h"
+#include "net/IdIntercept.h"
+#include "net/IdResourceStrings.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitStatusError = 1;
+constexpr int kExitFailure = 2;
+constexpr int kExitUsage = 64;
+
+constexpr const char* kUsage = R"(Usage: marquelo-get [options] URL [URL ...]
+
+Fetches each URL in order with one client: later URLs reuse the connection, the cookies and
+the current address of earlier ones (a relative URL applies to the previous one). Without -o,
+each body is written to standard output as text, decoded by its character set, in UTF-8.
+
+Options:
+  -o FILE               write each body's bytes to FILE ("/dev/null" discards them)
+  -i                    before each body, write the final response's status line and header
+                        lines and an empty line to standard output
+  --max-redirects N     the redirect limit (default 15: the 15th redirect is not followed)
+  --no-follow           do not follow redirects (a redirect is then an error)
+  --http1.0             send HTTP/1.0 requests
+  --connect-timeout MS  give up connecting after MS milliseconds (default 15000, as in the
+                        window; 0 waits as long as the system's connect does)
+  --read-timeout MS     give up waiting for data after MS milliseconds (default 30000, as in
+                        the window; 0 waits without limit)
+  -H "Name: value"      add a request header (repeatable); a header the client writes
+                        itself keeps the client's value
+  -u USER:PASSWORD      credentials for servers that ask (Basic or Digest)
+  -v                    report connection status, redirects and each request head on
+                        standard error
+  --cookies             after the last URL, write each stored cookie on standard error
+  --version             print the version and exit
+  --help                print this help and exit
+
+Exit status: 0 all fetched, 1 HTTP status error, 2 other failure, 64 bad usage.
+)";
+
+struct Options {
+  QString outputFile;
+  bool includeHeaders = false;
+  std::optional<int32_t> maxRedirects;
+  bool noFollow = false;
+  bool http10 = false;
+  std::optional<int32_t> connectTimeout;
+  std::optional<int32_t> readTimeout;
+  QStringList headers;
+  std::optional<QString> credentials;
+  bool verbose = false;
+  bool listCookies = false;
+  bool help = false;
+  bool version = false;
+  QStringList urls;
+};
+
+struct UsageError {
+  QString problem;
+};
+
+void WriteOut(FILE* file, const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
+}
+
+int32_t NumberArgument(const QString& option, const QString& text) {
+  bool ok = false;
+  const int32_t value = text.toInt(&ok, 10);
+  if (!ok || value < 0)
+    throw UsageError{
+        QStringLiteral("%1 needs a number of 0 or more, not \"%2\"").arg(option, text)};
+  return value;
+}
+
+Options ParseArguments(const QStringList& arguments) {
+  Options options;
+  bool optionsEnd = false;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (optionsEnd || !argument.startsWith(u'-') || argument == u"-") {
+      options.urls << argument;
+      continue;
+    }
+    const auto value = [&]() -> QString {
+      if (i + 1 >= arguments.size())
+        throw UsageError{QStringLiteral("%1 needs a value").arg(argument)};
+      return arguments[++i];
+    };
+    if (argument == u"--")
+      optionsEnd = true;
+    else if (argument == u"-o")
+      options.outputFile = value();
+    else if (argument == u"-i")
+      options.includeHeaders = true;
+    else if (argument == u"--max-redirects")
+      options.maxRedirects = NumberArgument(argument, value());
+    else if (argument == u"--no-follow")
+      options.noFollow = true;
+    else if (argument == u"--http1.0")
+      options.http10 = true;
+    else if (argument == u"--connect-timeout")
+      options.connectTimeout = NumberArgument(argument, value());
+    else if (argument == u"--read-timeout")
+      options.readTimeout = NumberArgument(argument, value());
+    else if (argument == u"-H") {
+      const QString header = value();
+      if (header.indexOf(u':') < 1)
+        throw UsageError{QStringLiteral("-H needs \"Name: value\", not \"%1\"").arg(header)};
+      options.headers << header;
+    } else if (argument == u"-u")
+      options.credentials = value();
+    else if (argument == u"-v")
+      options.verbose = true;
+    else if (argument == u"--cookies")
+      options.listCookies = true;
+    else if (argument == u"--help")
+      options.help = true;
+    else if (argument == u"--version")
+      options.version = true;
+    else
+      throw UsageError{QStringLiteral("unknown option %1").arg(argument)};
+  }
+  if (!options.help && !options.version && options.urls.isEmpty())
+    throw UsageError{QStringLiteral("no URL given")};
+  return options;
+}
+
+void Configure(TIdHTTP& client, const Options& options) {
+  ConfigurePageClient(client);
+  if (options.maxRedirects)
+    client.SetRedirectMaximum(*options.maxRedirects);
+  if (options.noFollow)
+    client.SetHandleRedirects(false);
+  if (options.http10)
+    client.SetProtocolVersion(pv1_0);
+  if (options.connectTimeout)
+    client.SetConnectTimeout(*options.connectTimeout);
+  if (options.readTimeout)
+    client.SetReadTimeout(*options.readTimeout);
+  for (const QString& header : options.headers)
+    client.Request().CustomHeaders().Add(header);
+  if (options.credentials) {
+    const qsizetype colon = options.credentials->indexOf(u':');
+    client.Request().SetUsername(options.credentials->left(colon));
+    client.Request().SetPassword(colon < 0 ? QString() : options.credentials->mid(colon + 1));
+    // Answer the challenge within the call; otherwise the first fetch would end with the
+    // server's 401 page as its body.
+    client.SetHTTPOptions(client.HTTPOptions() | hoInProcessAuth);
+  }
+}
+
+// Each line of text on standard error behind prefix.
+void ReportLines(const QString& prefix, const QString& text) {
+  for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
+    WriteOut(stderr, prefix + (line.endsWith(u'\r') ? line.chopped(1) : line) + u'\n');
+}
+
+void WatchVerbosely(TIdHTTP& client, TIdConnectionIntercept& intercept) {
+  client.OnStatus = [](TIdComponent*, TIdStatus, const QString& text) {
+    ReportLines(QStringLiteral("* "), text);
+  };
+  client.OnRedirect = [](TIdCustomHTTP* sender, QString& dest, int32_t& count, bool& handled,
+                         QString&) {
+    if (handled && sender->RedirectCounter() < sender->RedirectMaximum())
+      ReportLines(QStringLiteral("* "), QStringLiteral("Redirect %1 to %2").arg(count).arg(dest));
+  };
+  intercept.OnSend = [](TIdConnectionIntercept*, QByteArray& bytes) {
+    ReportLines(QStringLiteral("> "), QString::fromLatin1(bytes));
+  };
+  client.SetIntercept(&intercept);
+}
+
+void WriteResponseHead(TIdHTTP& client) {
+  QString head = client.CurrentResponse().StatusLine() + u'\n';
+  for (const QString& line : client.CurrentResponse().HeaderLines())
+    head += line + u'\n';
+  WriteOut(stdout, head + u'\n');
+}
+
+void ListCookies(TIdHTTP& client) {
+  TIdCookieManager* manager = client.CookieManager();
+  if (!manager)
+    return;
+  TIdCookies& cookies = manager->CookieCollection();
+  TIdCookieListLock lock(cookies, ReadAccess);
+  for (qsizetype i = 0; i < cookies.Count(); ++i)
+    WriteOut(stderr, cookies.Items(i)->CookieTextForm() + u'\n');
+}
+
+QString OneLine(const QString& message) {
+  QString line = message;
+  line.replace(u'\r', QStringLiteral("\\r"));
+  line.replace(u'\n', QStringLiteral("\\n"));
+  return line;
+}
+
+int Fetch(const Options& options) {
+  TIdHTTP client;
+  TIdConnectionIntercept intercept;
+  Configure(client, options);
+  if (options.verbose)
+    WatchVerbosely(client, intercept);
+
+  QFile output(options.outputFile);
+  if (!options.outputFile.isEmpty() &&
+      !output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    throw EIdFileOpenFailed(RSFileOpenFailed().arg(options.outputFile));
+  for (const QString& url : options.urls) {
+    if (output.isOpen()) {
+      client.GetToStream(url, output);
+      if (options.includeHeaders)
+        WriteResponseHead(client);
+    } else {
+      const QString text = client.Get(url);
+      if (options.includeHeaders)
+        WriteResponseHead(client);
+      WriteOut(stdout, text);
+    }
+  }
+  if (options.listCookies)
+    ListCookies(client);
+  return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i)
+    arguments << QString::fromLocal8Bit(argv[i]);
+
+  Options options;
+  try {
+    options = ParseArguments(arguments);
+  } catch (const UsageError& error) {
+    WriteOut(stderr,
+             QStringLiteral("marquelo-get: %1\nTry \"marquelo-get --help\".\n").arg(error.problem));
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (options.version) {
+    std::printf("marquelo-get %s\n", MARQUELO_VERSION);
+    return kExitOk;
+  }
+
+  try {
+    return Fetch(options);
+  } catch (const EIdHTTPProtocolException& e) {
+    WriteOut(stderr, QStringLiteral("%1: %2 [%3]\n")
+                         .arg(e.ClassName(), OneLine(e.Message()))
+                         .arg(e.ReplyCode()));
+    return kExitStatusError;
+  } catch (const Exception& e) {
+    WriteOut(stderr, QStringLiteral("%1: %2\n").arg(e.ClassName(), OneLine(e.Message())));
+    return kExitFailure;
+  } catch (const std::exception& e) {
+    WriteOut(stderr, QStringLiteral("Exception: %1\n").arg(OneLine(QString::fromUtf8(e.what()))));
+    return kExitFailure;
+  }
+}

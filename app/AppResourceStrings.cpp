@@ -27,3 +27,6 @@ QString RSJpegTooLarge() {
 QString RSUnknownFailure() {
   return QStringLiteral("An unknown failure occurred.");
 }
+QString RSPageRedirectLimit() {
+  return QStringLiteral("The page redirected too many times.");
+}

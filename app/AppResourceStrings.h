@@ -23,3 +23,5 @@ QString RSJpegUnsupportedComponents();
 QString RSJpegTooLarge();
 // A failure that carries no message of its own.
 QString RSUnknownFailure();
+// The page's redirects reached the client's limit.
+QString RSPageRedirectLimit();

@@ -10,4 +10,6 @@ void ConfigurePageClient(TIdHTTP& client) {
   request.SetPragma(QStringLiteral("no-cache"));
   request.SetCacheControl(QStringLiteral("no-cache"));
   client.SetHandleRedirects(true);
+  client.SetConnectTimeout(PageConnectTimeoutMs);
+  client.SetReadTimeout(PageReadTimeoutMs);
 }

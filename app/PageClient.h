@@ -3,9 +3,17 @@
 // The one configuration of the HTTP client that reads photo pages, shared by the window and
 // the command-line fetcher so that both send exactly the same requests.
 
+#include <cstdint>
+
 class TIdHTTP;
 
+// A server that accepts and never answers would otherwise hold the caller (the window's GUI
+// thread) for ever; these bound how long one fetch can stay without progress.
+inline constexpr int32_t PageConnectTimeoutMs = 15000;
+inline constexpr int32_t PageReadTimeoutMs = 30000;
+
 // Sets the request fields the page fetch sends (Accept "*/*", the browser-like User-Agent,
-// the form Content-Type, Pragma and Cache-Control "no-cache") and turns HandleRedirects on.
-// Every other setting keeps the component's default. Sends nothing; never raises.
+// the form Content-Type, Pragma and Cache-Control "no-cache"), turns HandleRedirects on, and
+// bounds every fetch: PageConnectTimeoutMs to connect, PageReadTimeoutMs for each wait for
+// data. Every other setting keeps the component's default. Sends nothing; never raises.
 void ConfigurePageClient(TIdHTTP& client);

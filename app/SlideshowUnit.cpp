@@ -2,10 +2,13 @@
 
 #include "app/Anchors.h"
 #include "app/AppResourceStrings.h"
+#include "app/BusyCursor.h"
 #include "app/FailureDisplay.h"
 #include "app/HostNames.h"
 #include "app/JpegImage.h"
+#include "app/PageClient.h"
 #include "app/Preview.h"
+#include "http/IdHTTP.h"
 #include "net/IdGlobal.h"
 #include "ui_SlideshowForm.h"
 
@@ -28,10 +31,16 @@ void TrimField(QLineEdit* field) {
   field->setText(Trim(field->text()));
 }
 
+// Get returns normally, with nothing read, when the chain of redirects reaches the client's
+// limit; the response it stopped at is still the redirect.
+bool IsRedirect(const TIdHTTPResponse& response) {
+  return response.StatusCode() / 100 == 3 || !response.Location().isEmpty();
+}
+
 } // namespace
 
 TSlideshowForm::TSlideshowForm(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::SlideshowForm>()) {
+    : QWidget(parent), ui_(std::make_unique<Ui::SlideshowForm>()), idHTTP_(new TIdHTTP(this)) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -98,12 +107,7 @@ bool TSlideshowForm::event(QEvent* event) {
 }
 
 void TSlideshowForm::FormCreate(QObject* /*sender*/) {
-  // Everything the window itself needs comes from its description; how pages are read is
-  // given through SetPageReader.
-}
-
-void TSlideshowForm::SetPageReader(PageReader reader) {
-  pageReader_ = std::move(reader);
+  ConfigurePageClient(*idHTTP_);
 }
 
 void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
@@ -135,18 +139,26 @@ void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
 }
 
 std::optional<SlideshowIds> TSlideshowForm::ReadPageIdentifiers(const QString& address) {
-  if (!pageReader_) {
-    return SlideshowIds{};
-  }
   QStringList lines;
   try {
-    lines = SplitLines(pageReader_(address));
+    lines = SplitLines(FetchPageText(address));
   } catch (...) {
     // Whatever went wrong, the user learns only that the page could not be read.
     ShowNotice(RSCantReadServicePage());
     return std::nullopt;
   }
   return ScanPageLines(lines);
+}
+
+QString TSlideshowForm::FetchPageText(const QString& address) {
+  // The window cannot repaint while it waits; the cursor is what tells the user why. It is
+  // gone before any message about the fetch appears.
+  const BusyCursor busy;
+  QString text = idHTTP_->Get(address);
+  if (IsRedirect(idHTTP_->CurrentResponse())) {
+    throw EPageRedirectLimit(RSPageRedirectLimit());
+  }
+  return text;
 }
 
 void TSlideshowForm::NormaliseDimensionField(QLineEdit* field, int32_t fallback) {

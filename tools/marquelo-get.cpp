@@ -38,8 +38,10 @@ Options:
   --max-redirects N     the redirect limit (default 15: the 15th redirect is not followed)
   --no-follow           do not follow redirects (a redirect is then an error)
   --http1.0             send HTTP/1.0 requests
-  --connect-timeout MS  give up connecting after MS milliseconds
-  --read-timeout MS     give up waiting for data after MS milliseconds
+  --connect-timeout MS  give up connecting after MS milliseconds (default 15000, as in the
+                        window; 0 waits as long as the system's connect does)
+  --read-timeout MS     give up waiting for data after MS milliseconds (default 30000, as in
+                        the window; 0 waits without limit)
   -H "Name: value"      add a request header (repeatable); a header the client writes
                         itself keeps the client's value
   -u USER:PASSWORD      credentials for servers that ask (Basic or Digest)

@@ -4,9 +4,16 @@
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_dir=${MARQUELO_BUILD_DIR:-$repo_root/build}
 
+# Configures build_dir with the given cmake arguments and builds it: everything, or only the
+# targets named in build_targets (a space-separated list) when it is set.
 configure_and_build() {
+  local targets=()
+  if [[ -n "${build_targets:-}" ]]; then
+    read -r -a targets <<<"$build_targets"
+    targets=(--target "${targets[@]}")
+  fi
   cmake -S "$repo_root" -B "$build_dir" -G Ninja "$@" >/dev/null
-  cmake --build "$build_dir"
+  cmake --build "$build_dir" "${targets[@]}"
 }
 
 # The embedded browser engine cannot use its sandbox as root, and has no GPU here.
@@ -17,17 +24,32 @@ browser_engine_env() {
   export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 }
 
-# Starts Xvfb on a free display number and exports DISPLAY once the server answers; stops it
-# when the script exits.
+# Commands run when the script exits, last added first, so that what started last stops first.
+exit_steps=()
+on_exit() {
+  local i
+  for ((i = ${#exit_steps[@]} - 1; i >= 0; i--)); do
+    eval "${exit_steps[i]}" || true
+  done
+}
+at_exit() {
+  exit_steps+=("$1")
+  trap on_exit EXIT
+}
+
+# Starts Xvfb and exports DISPLAY once the server answers; stops it when the script exits. The
+# display number is MARQUELO_XVFB_DISPLAY when set (for machines where several people share
+# the numbers), else the first free one.
 start_xvfb() {
   local fifo display
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  Xvfb ${MARQUELO_XVFB_DISPLAY:+":$MARQUELO_XVFB_DISPLAY"} -displayfd 3 -screen 0 1280x1024x24 \
+    -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   xvfb_pid=$!
   read -r display <"$fifo" || true
   rm -f "$fifo"
-  trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+  at_exit 'kill "$xvfb_pid" 2>/dev/null'
   if [[ -z "$display" ]]; then
     echo "Xvfb did not start" >&2
     return 1
@@ -40,6 +62,15 @@ start_xvfb() {
   done
   echo "Xvfb on $DISPLAY does not answer" >&2
   return 1
+}
+
+# Configures build_dir from the named preset of CMakePresets.json and builds; further
+# arguments go to the build (for instance --target NAME).
+configure_preset_and_build() {
+  local preset=$1
+  shift
+  (cd "$repo_root" && cmake --preset "$preset" >/dev/null)
+  cmake --build "$build_dir" "$@"
 }
 
 have_display() {

@@ -4,7 +4,7 @@
 #include "app/EmbedCode.h"
 #include "app/HostNames.h"
 #include "app/SlideshowUnit.h"
-#include "tests/app/AppTestSupport.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -22,32 +22,11 @@
 
 #include <ostream>
 
-#include <stdexcept>
-
 namespace {
 
-class SlideshowFormTest : public testing::Test {
+class SlideshowFormTest : public WindowFixture {
 protected:
-  template <typename Widget> Widget* Control(const char* name) {
-    auto* widget = form_.findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
   QLineEdit* Edit(const char* name) { return Control<QLineEdit>(name); }
-  QPlainTextEdit* Memo() { return Control<QPlainTextEdit>("HTMLMemo"); }
-  QString Code() { return Memo()->toPlainText(); }
-
-  void Press(const char* button) {
-    QTest::mouseClick(Control<QPushButton>(button), Qt::LeftButton);
-  }
-
-  // Shown and holding the keyboard focus, so that keys reach it as they reach a user's window.
-  void ShowActive() {
-    form_.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
-    form_.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
-  }
 
   // Names in the private temporary directory, links included, in name order.
   QStringList EntriesOfTempDir() const {
@@ -62,10 +41,6 @@ protected:
     return EmbedCode(SlideshowBaseAddress + query, QString::fromLatin1(width),
                      QString::fromLatin1(height));
   }
-
-  PrivateTempDir temp_;
-  RecordedMessages messages_;
-  TSlideshowForm form_;
 };
 
 TEST_F(SlideshowFormTest, AFreshStartShowsTheDescribedState) {
@@ -382,58 +357,6 @@ TEST_F(SlideshowFormTest, APreviewThatCannotBeWrittenIsReportedAndTheCodeStays) 
   qputenv("TMPDIR", QFile::encodeName(temp_.Path()));
   Press("GenerateButton");
   EXPECT_NE(form_.WebBrowser(), nullptr);
-}
-
-// A page reader standing in for the photo page's fetch.
-struct PageVisits {
-  QStringList addresses;
-};
-
-TEST_F(SlideshowFormTest, IdentifiersFromThePageEnterTheAddress) {
-  PageVisits visits;
-  form_.SetPageReader([&visits](const QString& address) {
-    visits.addresses << address;
-    return QStringLiteral("<script>\r\nphotostream_owner_nsid = \"12@N01\";\r\n"
-                          "page_set = \"7215\";\r\n</script>\r\n");
-  });
-  Fill("URLEdit", QStringLiteral("  http://www.vantrel.com/photos/someone/sets/7215/ "));
-  Press("GenerateButton");
-  EXPECT_EQ(visits.addresses, QStringList{"http://www.vantrel.com/photos/someone/sets/7215/"});
-  EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("user_id=12@N01&set_id=7215")));
-}
-
-TEST_F(SlideshowFormTest, ThePlaceholderAndAnEmptyAddressAreNotRead) {
-  PageVisits visits;
-  form_.SetPageReader([&visits](const QString& address) {
-    visits.addresses << address;
-    return QString();
-  });
-  const QString upper = PlaceholderAddress.toUpper();
-  for (const QString& address : {PlaceholderAddress, QString(), upper, PlaceholderAddress + "x"}) {
-    Fill("URLEdit", address);
-    Press("GenerateButton");
-  }
-  EXPECT_EQ(visits.addresses, (QStringList{upper, PlaceholderAddress + "x"}));
-}
-
-TEST_F(SlideshowFormTest, AnUnreadablePageIsReportedOnceAndTheCodeStays) {
-  Fill("TagsEdit", QStringLiteral("red"));
-  Press("GenerateButton");
-  const QString before = Code();
-
-  form_.SetPageReader(
-      [](const QString&) -> QString { throw std::runtime_error("Socket Error # 10061"); });
-  Fill("URLEdit", QStringLiteral(" http://host.invalid/photos/x/ "));
-  Fill("TagsEdit", QStringLiteral(" blue "));
-  Press("GenerateButton");
-
-  ASSERT_EQ(messages_.Shown().size(), 1U);
-  EXPECT_EQ(messages_.Shown()[0].text, QStringLiteral("Can't read this vantrel web page."));
-  EXPECT_EQ(messages_.Shown()[0].title, QStringLiteral("Marquelo"));
-  EXPECT_EQ(Code(), before);
-  EXPECT_EQ(Edit("URLEdit")->text(), QStringLiteral("http://host.invalid/photos/x/"));
-  EXPECT_EQ(Edit("TagsEdit")->text(), QStringLiteral("blue"));
-  EXPECT_EQ(EntriesOfTempDir(), QStringList{"mqtemp.html"});
 }
 
 TEST_F(SlideshowFormTest, CopyPutsExactlyTheCodeOnTheClipboard) {

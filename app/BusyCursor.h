@@ -1,0 +1,15 @@
+#pragma once
+
+// The wait cursor over the program's windows while the GUI thread is busy with something the
+// user has to wait for (the page fetch blocks the window).
+
+// Shows the wait cursor from construction to destruction, on every way out of the scope,
+// exceptions included. Guards nest: the cursor the user had comes back when the outermost one
+// ends. Construct and destroy on the GUI thread, with a QGuiApplication in place.
+class BusyCursor {
+public:
+  BusyCursor();
+  ~BusyCursor();
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+// The real window driven end to end: addresses typed into the address field as a user types
+// them, and the embed code a page should lead to, spelled out.
+
+#include "app/HostNames.h"
+#include "tests/app/WindowFixture.h"
+#include "tests/http/QtPrinters.h"
+
+#include <QLineEdit>
+
+namespace testsupport {
+
+class EndToEndFixture : public WindowFixture {
+protected:
+  QLineEdit* AddressField() { return Control<QLineEdit>("URLEdit"); }
+
+  // Replaces the address field's text with address, typed key by key as a user would.
+  void TypeAddress(const QString& address) {
+    AddressField()->selectAll();
+    QTest::keyClick(AddressField(), Qt::Key_Delete);
+    QTest::keyClicks(AddressField(), address);
+  }
+  void PressCreate() { Press("GenerateButton"); }
+
+  // The embed code for the player's query (what follows SlideshowBaseAddress), with the
+  // default width and height, spelled out as the user gets it.
+  static QString ExpectedCode(const QString& query) {
+    return QStringLiteral("<iframe align=\"center\" src=\"%1\" frameBorder=\"0\" width=\"500\" "
+                          "height=\"500\" scrolling=\"no\"></iframe><br /><center><small>Created "
+                          "with <a href=\"http://%2\" title=\"marquelo\">marquelo</a> from <a "
+                          "href=\"http://%3\">Tarnwick</a>.</small></center>")
+        .arg(SlideshowBaseAddress + query, CreditLinkHost, MakerSiteHost);
+  }
+
+  // The texts of the message boxes shown so far.
+  QStringList ShownTexts() const {
+    QStringList texts;
+    for (const ShownMessage& message : messages_.Shown()) {
+      texts << message.text;
+    }
+    return texts;
+  }
+
+  static inline const QString CantRead = QStringLiteral("Can't read this vantrel web page.");
+};
+
+} // namespace testsupport

@@ -19,6 +19,9 @@
 
 namespace {
 
+// The largest receive the handler is set to ask for.
+constexpr int32_t kMaxReceiveSize = 64;
+
 // A peer that sends its bytes in runs of the given sizes (at least one), then closes. Every wait
 // ends at once.
 class ScriptedPeer : public TIdIOHandler {
@@ -79,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     terminator += char(input.ConsumeIntegral<uint8_t>());
   const auto maxLength = input.ConsumeIntegralInRange<int32_t>(0, 80);
   const bool split = input.ConsumeBool();
-  const auto receiveSize = input.ConsumeIntegralInRange<int32_t>(1, 64);
+  const auto receiveSize = input.ConsumeIntegralInRange<int32_t>(1, kMaxReceiveSize);
   std::vector<int32_t> runs(input.ConsumeIntegralInRange(1, 8));
   for (int32_t& run : runs)
     run = input.ConsumeIntegralInRange(1, 300);
@@ -114,8 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What is queued is what arrived and was not taken yet; room beyond it stays bounded.
     FUZZ_CHECK(handler.PendingInput().Peek() ==
                QByteArrayView(bytes).sliced(at).first(handler.PendingInput().Size()));
-    FUZZ_CHECK(handler.PendingInput().Capacity() <=
-               handler.PendingInput().Size() + 2 * handler.PendingInput().GrowthStep() + 300);
+    FUZZ_CHECK(handler.PendingInput().Capacity() <= handler.PendingInput().Size() +
+                                                        2 * handler.PendingInput().GrowthStep() +
+                                                        kMaxReceiveSize);
   }
   return 0;
 }

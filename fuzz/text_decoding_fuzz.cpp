@@ -5,7 +5,8 @@
 // always a piece of the header value. The 32-bit number rule agrees with the 64-bit one.
 //
 // Input: the body bytes, also read as an 8-bit "Content-Type" value and a number text. The
-// last bytes choose a count and a stream position.
+// last bytes choose the encoding, count and start of the stream reads and how much a pipe hands
+// out per read.
 
 #include "fuzz/FuzzSupport.h"
 #include "http/IdTextDecoding.h"

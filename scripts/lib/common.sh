@@ -64,6 +64,15 @@ start_xvfb() {
   return 1
 }
 
+# Configures build_dir from the named preset of CMakePresets.json and builds; further
+# arguments go to the build (for instance --target NAME).
+configure_preset_and_build() {
+  local preset=$1
+  shift
+  (cd "$repo_root" && cmake --preset "$preset" >/dev/null)
+  cmake --build "$build_dir" "$@"
+}
+
 have_display() {
   [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]
 }

@@ -45,7 +45,8 @@ TEST_P(SocketHandleBindFailure, NamesTheCause) {
   handle.SetClientPortMin(c.rangeOnIt ? occupied.Port() : c.min);
   handle.SetClientPortMax(c.rangeOnIt ? occupied.Port() : c.max);
   testsupport::ExpectRaises<EIdSocketHandleError>(
-      [&] { handle.Bind(); }, QString::fromUtf8(c.message).arg(occupied.Port()));
+      [&] { handle.Bind(); },
+      QString::fromUtf8(c.message).replace(QStringLiteral("%1"), QString::number(occupied.Port())));
 }
 
 INSTANTIATE_TEST_SUITE_P(

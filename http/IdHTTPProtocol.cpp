@@ -8,6 +8,7 @@
 #include "net/IdGlobal.h"
 #include "net/IdIOHandler.h"
 #include "net/IdResourceStrings.h"
+#include "net/IdStreamWriter.h"
 
 #include <QBuffer>
 #include <algorithm>
@@ -43,6 +44,16 @@ QString ReadResponseLine(TIdIOHandler& io) {
   if (io.LastLineTimedOut())
     throw EIdReadTimeout(RSReadTimeout());
   return line;
+}
+
+// The next line of the response handed to `use` as bytes, then taken off the queue: the lines
+// of a chunked body need no text. A time-out raises, as for ReadResponseLine.
+template <typename Use> void TakeResponseLine(TIdIOHandler& io, Use&& use) {
+  const TIdQueuedLine line = io.PeekLine();
+  if (line.queued == 0)
+    throw EIdReadTimeout(RSReadTimeout());
+  use(line.bytes);
+  io.PendingInput().Discard(line.queued);
 }
 
 // Whether a body that is not expected has begun to arrive within wait ms; with no wait the body
@@ -120,29 +131,39 @@ int32_t StatusCodeOf(QStringView statusLine) {
   return ok ? code : -1;
 }
 
-std::optional<int64_t> ChunkSizeOf(QStringView sizeLine) {
-  const QString line = Trim(sizeLine);
-  qsizetype end = line.size();
-  for (const QChar stop : {u';', u' '}) {
-    if (const qsizetype at = line.indexOf(stop); at >= 0)
-      end = std::min(end, at);
-  }
-  const QString digits = Trim(QStringView(line).left(end));
-  if (digits.isEmpty())
-    return std::nullopt;
+std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
+  // One pass over the bytes, as the line is read once per chunk. Bytes of 32 and below are
+  // what trimming the line as text removes, and a byte above 127 is no digit in either reading.
+  const auto blank = [](char c) {
+    return uint8_t(c) <= 32;
+  };
+  const qsizetype n = sizeLine.size();
+  qsizetype i = 0;
+  while (i < n && blank(sizeLine[i]))
+    ++i;
+  const qsizetype first = i;
   int64_t size = 0;
-  for (const QChar c : digits) {
-    const char16_t u = c.unicode();
-    const char16_t lower = u | 0x20;
+  for (; i < n; ++i) {
+    const char c = sizeLine[i];
+    const char lower = char(c | 0x20);
     int digit = -1;
-    if (u >= u'0' && u <= u'9')
-      digit = u - u'0';
-    else if (lower >= u'a' && lower <= u'f')
-      digit = lower - u'a' + 10;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (lower >= 'a' && lower <= 'f')
+      digit = lower - 'a' + 10;
     if (digit < 0)
-      return std::nullopt;
+      break;
     size = size * 16 + digit;
     if (size > 0xFFFFFFFFLL)
+      return std::nullopt;
+  }
+  if (i == first)
+    return std::nullopt;
+  // The size ends at a ";" or a space; only blanks may stand between it and that, or the end.
+  for (; i < n && sizeLine[i] != ' '; ++i) {
+    if (sizeLine[i] == ';')
+      break;
+    if (!blank(sizeLine[i]))
       return std::nullopt;
   }
   return size;
@@ -344,19 +365,36 @@ void TIdHTTPProtocol::ReadBody(int32_t wait) {
 void TIdHTTPProtocol::ReadChunkedBody(QIODevice& stream) {
   TIdIOHandler& io = *client_.IOHandler();
   client_.ReportStatus(hsStatusText, {RSHTTPChunkStarted()});
-  for (;;) {
-    const std::optional<int64_t> size = ChunkSizeOf(ReadResponseLine(io));
-    if (!size) {
+  // One writer for the whole body: chunks of a few bytes reach the stream in runs, and the
+  // stream is cut once, at the end.
+  TIdStreamWriter writer(stream);
+  try {
+    if (!ReadChunks(io, writer)) {
+      writer.Finish();
       // Without a size nothing tells where the body ends and the next response begins.
       client_.DropConnection();
       return;
     }
-    if (*size == 0)
-      break;
-    io.ReadStream(stream, *size);
-    ReadResponseLine(io);
+  } catch (...) {
+    writer.Finish();
+    throw;
   }
+  writer.Finish();
   ReadTrailer();
+}
+
+bool TIdHTTPProtocol::ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer) {
+  for (;;) {
+    std::optional<int64_t> size;
+    TakeResponseLine(io, [&](QByteArrayView line) { size = ChunkSizeOf(line); });
+    if (!size)
+      return false;
+    if (*size == 0)
+      return true;
+    io.ReadStream(writer, *size);
+    // The line end after the data; whatever stands before it is no part of the body.
+    TakeResponseLine(io, [](QByteArrayView) {});
+  }
 }
 
 void TIdHTTPProtocol::ReadTrailer() {

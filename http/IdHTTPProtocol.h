@@ -9,6 +9,7 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -17,6 +18,8 @@
 
 class QIODevice;
 class TIdCustomHTTP;
+class TIdIOHandler;
+class TIdStreamWriter;
 class TIdURI;
 
 // A reply that is not what the exchange needed.
@@ -81,7 +84,7 @@ int32_t StatusCodeOf(QStringView statusLine);
 
 // The size of a chunk from its size line: the trimmed line up to its first ";" or space, as a
 // hexadecimal number of at most 32 bits. Nothing when it is not one. Never fails.
-std::optional<int64_t> ChunkSizeOf(QStringView sizeLine);
+std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine);
 
 // A request record with what one call adds to the header fields.
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
@@ -196,6 +199,8 @@ public:
 
 private:
   void ReadChunkedBody(QIODevice& stream);
+  // The chunks up to the last one into the writer; false when a size line holds no size.
+  bool ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer);
   // Drops whatever the server sends after the last chunk, up to the empty line.
   void ReadTrailer();
   // The redirect branch of DecideNextStep.

@@ -107,7 +107,10 @@ void TIdBuffer::Discard(int32_t count) {
   if (count < size_) {
     head_ += count;
     size_ -= count;
-    if (head_ > growthStep_)
+    // Moving the queued bytes costs as much as there are of them: waiting until few are left
+    // keeps every move below GrowthStep bytes, however small the pieces taken off a large
+    // buffer. The storage is no larger than what arrived in the meantime.
+    if (head_ > growthStep_ && size_ <= growthStep_)
       Compact(true);
   } else {
     count = size_;

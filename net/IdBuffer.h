@@ -3,9 +3,12 @@
 // TIdBuffer: the growable byte queue between a connection and the protocol code above it.
 //
 // Bytes are taken from a moving head index. The queued bytes are moved back to the front of
-// the storage only when the head has passed GrowthStep bytes, or just before the storage would
-// have to grow, so taking a short line off the front never moves the bytes behind it. Growth
-// adds GrowthStep spare bytes; shrinking keeps GrowthStep spare bytes.
+// the storage (and spare room beyond GrowthStep given back) only when the head has passed
+// GrowthStep bytes and no more than GrowthStep bytes are still queued, or just before the
+// storage would have to grow. So taking a short line off the front never moves the bytes
+// behind it, and however small the pieces taken off a large buffer, a move never shifts more
+// than GrowthStep bytes. Growth adds GrowthStep spare bytes; shrinking keeps GrowthStep spare
+// bytes.
 //
 // A buffer is used by one thread at a time. Every buffer holds the socket stack while it lives.
 

@@ -1,30 +1,23 @@
 #include "net/IdIOHandler.h"
 
 #include "net/IdResourceStrings.h"
+#include "net/IdStreamWriter.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QFileDevice>
 #include <QStringDecoder>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 
 namespace {
 
-// A stream read into from its position must end there: what lay beyond belongs to no one.
-void CutStreamAtPosition(QIODevice& stream) {
-  if (stream.isSequential())
-    return;
-  const qint64 position = stream.pos();
-  if (stream.size() <= position)
-    return;
-  if (auto* buffer = qobject_cast<QBuffer*>(&stream))
-    buffer->buffer().truncate(position);
-  else if (auto* file = qobject_cast<QFileDevice*>(&stream))
-    file->resize(position);
+// Where `byte` first occurs in `bytes` at or after `from`, or -1.
+int32_t ByteIndex(QByteArrayView bytes, char byte, int32_t from) {
+  const void* at = std::memchr(bytes.data() + from, byte, size_t(bytes.size() - from));
+  return at ? static_cast<int32_t>(static_cast<const char*>(at) - bytes.data()) : -1;
 }
 
 template <typename Int> QByteArray IntegerBytes(Int value, bool networkOrder) {
@@ -156,6 +149,10 @@ void TIdIOHandler::Close() {
 // --- Reading ------------------------------------------------------------------------------------
 
 int32_t TIdIOHandler::FillPendingInput(bool raise, int32_t timeout, bool raiseOnTimeout) {
+  return Fill(raise, timeout, raiseOnTimeout, recvBufferSize_);
+}
+
+int32_t TIdIOHandler::Fill(bool raise, int32_t timeout, bool raiseOnTimeout, int32_t receiveSize) {
   const int32_t wait = ResolveTimeout(timeout);
   CheckDisconnected(raise, false);
   if (!SourceAvailable()) {
@@ -174,7 +171,7 @@ int32_t TIdIOHandler::FillPendingInput(bool raise, int32_t timeout, bool raiseOn
     if (isOpen_) {
       if (!SourceAvailable())
         throw EIdClosedSocket(RSStatusDisconnected());
-      QByteArray chunk(recvBufferSize_, Qt::Uninitialized);
+      QByteArray chunk(receiveSize, Qt::Uninitialized);
       received = ReceiveChunk(chunk);
       if (received > 0) {
         chunk.truncate(received);
@@ -199,11 +196,24 @@ int32_t TIdIOHandler::FillPendingInput(bool raise, int32_t timeout, bool raiseOn
 
 QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32_t maxLength,
                                TextEncodingKind encoding) {
-  lastLineSplit_ = false;
-  lastLineTimedOut_ = false;
   encoding = EncodingOr(encoding);
   static const QByteArray lineFeed(1, '\n');
   const QByteArray term = terminator.isEmpty() ? lineFeed : EncodeText(terminator, encoding);
+  const TIdQueuedLine line = WaitForLine(term, timeout, maxLength);
+  if (line.queued == 0)
+    return {};
+  QString text = DecodeBytes(line.bytes, line.bytes.size(), encoding);
+  pendingInput_->Discard(line.queued);
+  return text;
+}
+
+TIdQueuedLine TIdIOHandler::PeekLine(int32_t timeout, int32_t maxLength) {
+  return WaitForLine("\n", timeout, maxLength);
+}
+
+TIdQueuedLine TIdIOHandler::WaitForLine(QByteArrayView term, int32_t timeout, int32_t maxLength) {
+  lastLineSplit_ = false;
+  lastLineTimedOut_ = false;
   const bool lineFeedOnly = term.size() == 1 && term[0] == '\n';
   if (maxLength < 0)
     maxLength = maxLineLength_;
@@ -211,7 +221,7 @@ QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32
     if (maxLineAction_ == maException)
       throw EIdReadLnMaxLineLengthExceeded(RSReadLnMaxLineLengthExceeded());
     lastLineSplit_ = true;
-    return pendingInput_->ExtractText(maxLength, encoding);
+    return TIdQueuedLine{pendingInput_->Peek().first(maxLength), maxLength};
   };
 
   // Taken at the first wait only: a line found among the queued bytes needs no clock.
@@ -221,8 +231,11 @@ QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32
     int32_t found = -1;
     const int32_t size = pendingInput_->Size();
     if (size > 0) {
+      // A line end of one byte, the common case, is searched for as a byte, which skips the
+      // general search's setting up for every line.
       if (searchStart < size)
-        found = pendingInput_->FindBytes(term, searchStart);
+        found = term.size() == 1 ? ByteIndex(pendingInput_->Peek(), term[0], searchStart)
+                                 : pendingInput_->FindBytes(term, searchStart);
       // Only the last bytes could begin a terminator that the next receive completes.
       searchStart = std::max(size - static_cast<int32_t>(term.size()) + 1, 0);
     }
@@ -232,9 +245,8 @@ QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32
       int32_t lineLength = found;
       if (lineFeedOnly && found > 0 && pendingInput_->Peek()[found - 1] == '\r')
         --lineLength;
-      QString line = pendingInput_->ExtractText(lineLength, encoding);
-      pendingInput_->Discard(found + static_cast<int32_t>(term.size()) - lineLength);
-      return line;
+      return TIdQueuedLine{pendingInput_->Peek().first(lineLength),
+                           found + static_cast<int32_t>(term.size())};
     }
     if (maxLength > 0 && searchStart > maxLength)
       return tooLong();
@@ -270,17 +282,19 @@ QString TIdIOHandler::ReadLineWait(int32_t attempts, TextEncodingKind encoding) 
   throw EIdReadLnWaitMaxAttemptsExceeded(RSReadLnWaitMaxAttemptsExceeded());
 }
 
-void TIdIOHandler::WaitForInput(int32_t count) {
+int32_t TIdIOHandler::WaitForInput(int32_t count, int32_t receiveSize) {
+  int32_t last = 0;
   while (pendingInput_->Size() < count) {
-    const int32_t received = FillPendingInput(false, IdTimeoutDefault, true);
-    if (received <= 0 || pendingInput_->Size() < count)
+    last = Fill(false, IdTimeoutDefault, true, receiveSize);
+    if (last <= 0 || pendingInput_->Size() < count)
       CheckDisconnected(true, true);
   }
+  return last;
 }
 
 void TIdIOHandler::ReadBytes(QByteArray& bytes, int32_t count, bool append) {
   if (count > 0) {
-    WaitForInput(count);
+    WaitForInput(count, recvBufferSize_);
     pendingInput_->ExtractBytes(bytes, count, append);
   } else if (count < 0) {
     FillPendingInput(false, IdTimeoutDefault, false);
@@ -290,36 +304,53 @@ void TIdIOHandler::ReadBytes(QByteArray& bytes, int32_t count, bool append) {
 }
 
 void TIdIOHandler::ReadStream(QIODevice& stream, int64_t count, bool untilClose) {
+  TIdStreamWriter writer(stream);
+  try {
+    ReadStream(writer, count, untilClose);
+  } catch (...) {
+    writer.Finish();
+    throw;
+  }
+  writer.Finish();
+}
+
+void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool untilClose) {
   if (count == -1 && !untilClose)
     count = use64BitCounts_ ? ReadInt64() : ReadInt32();
   // The stream grows only by what arrives: an announced count reserves nothing, so a peer that
   // announces gigabytes and sends a few bytes costs a few bytes.
   int64_t remaining = untilClose ? std::numeric_limits<int64_t>::max() : count;
   StartWork(wmRead, untilClose ? 0 : std::max<int64_t>(count, 0));
-  const auto finish = [&] {
-    FinishWork(wmRead);
-    CutStreamAtPosition(stream);
-  };
+  // A long run is received in steps that double while the receives come back full, up to
+  // BulkReceiveLimit: the system calls per megabyte fall, and the array asked for is never more
+  // than twice what the previous receive brought.
+  int32_t bulk = recvBufferSize_;
   try {
     while (remaining > 0) {
       if (PendingInputEmpty()) {
+        const auto asked =
+            static_cast<int32_t>(std::clamp<int64_t>(remaining, recvBufferSize_, bulk));
+        int32_t received = 0;
         try {
-          WaitForInput(1);
+          received = WaitForInput(1, asked);
         } catch (const EIdConnClosedGracefully&) {
           if (untilClose)
             break;
           throw;
         }
+        if (received >= asked && asked == bulk && bulk < BulkReceiveLimit)
+          bulk = std::min(bulk * 2, BulkReceiveLimit);
       }
       const auto take = static_cast<int32_t>(std::min<int64_t>(pendingInput_->Size(), remaining));
-      pendingInput_->ExtractIntoStream(stream, take);
+      writer.Write(pendingInput_->Peek().first(take));
+      pendingInput_->Discard(take);
       remaining -= take;
     }
   } catch (...) {
-    finish();
+    FinishWork(wmRead);
     throw;
   }
-  finish();
+  FinishWork(wmRead);
 }
 
 QString TIdIOHandler::ReadChar(TextEncodingKind encoding) {

@@ -23,6 +23,7 @@
 #include "net/IdIntercept.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,7 @@
 #include <memory>
 
 class QIODevice;
+class TIdStreamWriter;
 
 // A line grew past the line length limit under maException: "Max line length exceeded.".
 MARQUELO_DECLARE_EXCEPTION(EIdReadLnMaxLineLengthExceeded, EIdException)
@@ -55,6 +57,15 @@ enum TIdMaxLineAction : uint8_t { maException, maSplit };
 // Time-limit arguments of the reads (see above).
 constexpr int32_t IdTimeoutDefault = -1;
 constexpr int32_t IdTimeoutInfinite = -2;
+
+// A line found in the input queue and left there (PeekLine).
+struct TIdQueuedLine {
+  // The line without its line end; valid until the input queue next changes.
+  QByteArrayView bytes;
+  // What taking the line off the queue discards, line end included; 0 when the wait for the
+  // line timed out.
+  int32_t queued = 0;
+};
 
 class TIdIOHandler : public TIdComponent {
 public:
@@ -187,6 +198,11 @@ public:
   // already searched are never searched again while the line grows.
   QString ReadLine(const QString& terminator = {}, int32_t timeout = IdTimeoutDefault,
                    int32_t maxLength = -1, TextEncodingKind encoding = ekNone);
+  // The next line ended by LF, found and waited for exactly as ReadLine finds it (the CR before
+  // the LF is not part of it; the same limits, time-outs and failures), but left queued as bytes,
+  // for readers that need no text: PendingInput().Discard(line.queued) takes it off. A time-out
+  // gives queued 0 with LastLineTimedOut() set.
+  TIdQueuedLine PeekLine(int32_t timeout = IdTimeoutDefault, int32_t maxLength = -1);
   // The first line that is not blank, trimmed, within `attempts` lines. Raises EIdReadTimeout
   // when a line times out, EIdReadLnWaitMaxAttemptsExceeded after `attempts` blank lines.
   QString ReadLineWait(int32_t attempts, TextEncodingKind encoding = ekNone);
@@ -200,6 +216,13 @@ public:
   // bytes that arrived; at the end it is cut at its position. A short read raises after
   // writing what came (EIdConnClosedGracefully, EIdReadTimeout). Reports wmRead work.
   void ReadStream(QIODevice& stream, int64_t count = -1, bool untilClose = false);
+  // The same into a writer, which the caller finishes (TIdStreamWriter::Finish) once every read
+  // for its stream is done, also when one raises: several reads then cost one cut of the stream
+  // and their small runs are written together.
+  void ReadStream(TIdStreamWriter& writer, int64_t count = -1, bool untilClose = false);
+  // The largest receive a long stream read grows to. Its receives start at RecvBufferSize and
+  // double while they come back full.
+  static constexpr int32_t BulkReceiveLimit = 262144;
   // One character: a single byte for ekASCII and ek8Bit; for ekUTF8 bytes until they decode to
   // a character (a surrogate pair for one above U+FFFF; a malformed sequence gives U+FFFD
   // followed by whatever the byte that ended it decodes to). Blocks and raises as ReadBytes.
@@ -277,7 +300,11 @@ protected:
 private:
   TextEncodingKind EncodingOr(TextEncodingKind encoding) const;
   int32_t ResolveTimeout(int32_t timeout) const;
-  void WaitForInput(int32_t count);
+  // FillPendingInput asking the source for up to receiveSize bytes.
+  int32_t Fill(bool raise, int32_t timeout, bool raiseOnTimeout, int32_t receiveSize);
+  // Fills until `count` bytes are queued; returns what the last receive brought.
+  int32_t WaitForInput(int32_t count, int32_t receiveSize);
+  TIdQueuedLine WaitForLine(QByteArrayView terminator, int32_t timeout, int32_t maxLength);
   void SendDirect(const QByteArray& bytes, int32_t length = -1, int32_t offset = 0);
   template <typename Store>
   int32_t CaptureLinesInto(Store&& store, const QString& endMarker, bool dotUnescape,

@@ -2,6 +2,7 @@
 // framing and the status errors; and the small text rules the exchange writes and reads by.
 
 #include "http/IdHTTP.h"
+#include "net/IdIOHandlerStack.h"
 
 #include "tests/http/QtPrinters.h"
 #include "tests/http/ScriptedHTTPServer.h"
@@ -67,7 +68,7 @@ struct ChunkCase {
 class ChunkSizes : public testing::TestWithParam<ChunkCase> {};
 
 TEST_P(ChunkSizes, AreHexadecimalUpToTheExtension) {
-  EXPECT_EQ(ChunkSizeOf(QString::fromLatin1(GetParam().line)), GetParam().size);
+  EXPECT_EQ(ChunkSizeOf(GetParam().line), GetParam().size);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,6 +175,86 @@ TEST(BodyFraming, AnnouncedSizesReserveNothing) {
   EXPECT_EQ(body.data(), QByteArray("small"));
   EXPECT_LT(body.buffer().capacity(), 1 << 20);
   EXPECT_THROW(client.Get(server.Url()), EIdConnClosedGracefully);
+}
+
+// --- Chunked bodies across receives ---------------------------------------------------------
+
+// A pattern that shows a byte out of place: every position holds a different run of letters.
+QByteArray Pattern(int size, int seed) {
+  QByteArray bytes(size, Qt::Uninitialized);
+  for (int i = 0; i < size; ++i)
+    bytes[i] = char('a' + (i * 7 + seed) % 26);
+  return bytes;
+}
+
+struct ChunkedCase {
+  const char* name;
+  std::vector<int> sizes; // the chunks, in order
+  QByteArray trailer;     // between the last chunk and the empty line
+};
+
+void PrintTo(const ChunkedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Chunks small and large, received a byte, three bytes or 32 KiB at a time, so that size lines,
+// data and line ends are split in every place and the pieces written land on both sides of the
+// sizes at which they are collected or written as they are.
+class ChunkedAcrossReceives : public testing::TestWithParam<std::tuple<ChunkedCase, int32_t>> {};
+
+TEST_P(ChunkedAcrossReceives, ArriveWholeInOrderAndLeaveTheConnectionInStep) {
+  const auto& [c, receiveSize] = GetParam();
+  QByteArray reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  QByteArray body;
+  for (size_t i = 0; i < c.sizes.size(); ++i) {
+    const QByteArray data = Pattern(c.sizes[i], int(i));
+    reply += QByteArray::number(c.sizes[i], 16) + (i % 2 ? ";ext=1\r\n" : "\r\n") + data + "\r\n";
+    body += data;
+  }
+  reply += "0\r\n" + c.trailer + "\r\n";
+  ScriptedHTTPServer server({Reply{reply}, Reply{Response("HTTP/1.1 200 OK", "next")}});
+  TIdHTTP client;
+  auto* handler = new TIdIOHandlerStack(&client);
+  handler->SetRecvBufferSize(receiveSize);
+  client.SetIOHandler(handler);
+  // What the stream held beyond the body must not survive it.
+  QByteArray target = "KEEP" + QByteArray(body.size() + 5000, '-');
+  QBuffer stream(&target);
+  stream.open(QIODevice::ReadWrite);
+  stream.seek(4);
+  client.GetToStream(server.Url("/a"), stream);
+  EXPECT_TRUE(target == "KEEP" + body) << c.name << ": " << target.size() << " bytes";
+  EXPECT_EQ(client.Get(server.Url("/b")), QStringLiteral("next"));
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChunkedAcrossReceives,
+    testing::Combine(
+        testing::Values(
+            ChunkedCase{"tiny chunks", std::vector<int>(600, 7), {}},
+            ChunkedCase{"around the write sizes", {4095, 4096, 4097, 16383, 16384, 16385, 1}, {}},
+            ChunkedCase{
+                "small runs past a collected run", {3000, 3000, 3000, 3000, 3000, 3000, 9000}, {}},
+            ChunkedCase{"larger than a receive", {70000, 5, 40000}, {}},
+            ChunkedCase{"trailer lines", {10, 20}, "X-Sum: 1\r\nX-More: 2\r\n"}),
+        testing::Values(1, 3, 32768)),
+    [](const auto& info) {
+      QString name = QString::fromLatin1(std::get<0>(info.param).name);
+      name.replace(u' ', u'_');
+      return name.toStdString() + "_" + std::to_string(std::get<1>(info.param));
+    });
+
+TEST(ChunkedBody, ACloseInsideAChunkKeepsTheBytesThatCame) {
+  ScriptedHTTPServer server(
+      {Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n10\r\nonly", true}});
+  TIdHTTP client;
+  QByteArray target = "KEEP" + QByteArray(100, '-');
+  QBuffer stream(&target);
+  stream.open(QIODevice::ReadWrite);
+  stream.seek(4);
+  EXPECT_THROW(client.GetToStream(server.Url(), stream), EIdConnClosedGracefully);
+  EXPECT_EQ(target, QByteArray("KEEPabconly"));
 }
 
 // --- Header blocks --------------------------------------------------------------------------

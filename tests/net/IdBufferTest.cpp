@@ -88,24 +88,32 @@ TEST(TIdBuffer, GrowthAddsTheGrowthStepAfterTheNeededRoom) {
   EXPECT_EQ(buffer.Size(), 2198);
 }
 
-TEST(TIdBuffer, HeadMovesWithoutMovingBytesUntilItPassesTheGrowthStep) {
+TEST(TIdBuffer, HeadMovesWithoutMovingBytesUntilItPassesTheGrowthStepAndLittleIsLeft) {
   TIdBuffer buffer;
   buffer.AppendBytes(Letters(10000));
   const char* storage = buffer.Peek().data() - buffer.HeadIndex();
   QByteArray out;
   int taken = 0;
-  while (taken + 100 <= 2048) {
+  // Past 2048 the head goes on moving while more than 2048 bytes are queued: a move now would
+  // shift all of them.
+  while (taken + 100 < 8000) {
     buffer.ExtractBytes(out, 100);
     taken += 100;
     EXPECT_EQ(buffer.HeadIndex(), taken);
     EXPECT_EQ(buffer.Peek().data() - buffer.HeadIndex(), storage) << "storage was replaced";
   }
   EXPECT_EQ(buffer.Capacity(), 10000);
-  buffer.ExtractBytes(out, 100); // head 2100 passes 2048: compaction with shrink
+  buffer.ExtractBytes(out, 100); // head 8000, 2000 queued: compaction with shrink
   EXPECT_EQ(buffer.HeadIndex(), 0);
-  EXPECT_EQ(buffer.Size(), 10000 - 2100);
-  EXPECT_EQ(buffer.Capacity(), 10000 - 2100 + 2048);
-  EXPECT_EQ(buffer.Peek(), Letters(10000).mid(2100));
+  EXPECT_EQ(buffer.Size(), 2000);
+  EXPECT_EQ(buffer.Capacity(), 2000 + 2048);
+  EXPECT_EQ(buffer.Peek(), Letters(10000).mid(8000));
+
+  TIdBuffer small;
+  small.AppendBytes(Letters(3000));
+  small.Discard(2100); // head 2100, 900 queued: past both at once
+  EXPECT_EQ(small.HeadIndex(), 0);
+  EXPECT_EQ(small.Peek(), Letters(3000).mid(2100));
 }
 
 TEST(TIdBuffer, AppendCompactsBeforeGrowingOnly) {
@@ -275,7 +283,7 @@ TEST(TIdBuffer, KeepsTheByteOrderThroughRandomTraffic) {
     }
     ASSERT_EQ(buffer.Size(), int(model.size()));
     ASSERT_LE(buffer.HeadIndex() + buffer.Size(), buffer.Capacity());
-    ASSERT_LE(buffer.HeadIndex(), 2048);
+    ASSERT_TRUE(buffer.HeadIndex() <= 2048 || buffer.Size() > 2048) << "step " << step;
   }
   const QByteArrayView rest = buffer.Peek();
   EXPECT_TRUE(std::equal(rest.begin(), rest.end(), model.begin(), model.end()));

@@ -20,9 +20,12 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QShortcut>
+#include <QTimer>
 #include <QUrl>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+
+#include <algorithm>
 
 namespace {
 
@@ -30,6 +33,27 @@ namespace {
 constexpr int DesignFontPixels = 11;
 // Where the preview's browser sits in its group box.
 constexpr QRect WebBrowserGeometry(17, 21, 424, 278);
+// A read that ends sooner than this never shows "Cancel" and the greyed controls: repainting
+// the window costs more than such a read, and the change would only flicker.
+constexpr int ReadingLookDelayMs = 100;
+
+// What a control that takes no input while a page is read must not be given.
+bool IsInput(QEvent::Type type) {
+  switch (type) {
+  case QEvent::KeyPress:
+  case QEvent::KeyRelease:
+  case QEvent::MouseButtonPress:
+  case QEvent::MouseButtonRelease:
+  case QEvent::MouseButtonDblClick:
+  case QEvent::InputMethod:
+  case QEvent::ContextMenu:
+  case QEvent::DragEnter:
+  case QEvent::Drop:
+    return true;
+  default:
+    return false;
+  }
+}
 
 void TrimField(QLineEdit* field) {
   field->setText(Trim(field->text()));
@@ -113,11 +137,21 @@ void TSlideshowForm::ConnectHandlers() {
   cancelShortcut_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   cancelShortcut_->setEnabled(false);
   connect(cancelShortcut_, &QShortcut::activated, this, [this] { CancelRead(); });
+  readingLook_ = new QTimer(this);
+  readingLook_->setSingleShot(true);
+  readingLook_->setInterval(ReadingLookDelayMs);
+  connect(readingLook_, &QTimer::timeout, this, [this] { ShowReadingLook(true); });
+  for (QWidget* control : InputControls()) {
+    control->installEventFilter(this);
+  }
   connect(ui_->CopyButton, &QPushButton::clicked, this,
           [this] { RunGuarded([this] { CopyButtonClick(ui_->CopyButton); }); });
 }
 
 bool TSlideshowForm::eventFilter(QObject* watched, QEvent* event) {
+  if (PageReading() && IsInput(event->type()) && std::ranges::count(InputControls(), watched)) {
+    return true;
+  }
   if (watched == ui_->WebLabel && event->type() == QEvent::MouseButtonRelease) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton &&
@@ -149,7 +183,10 @@ void TSlideshowForm::closeEvent(QCloseEvent* event) {
 
 void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
   if (PageReading()) {
-    CancelRead();
+    // Only the button that reads "Cancel" cancels: a double click on Create starts one read.
+    if (ui_->GenerateButton->text() == RSCancelButton()) {
+      CancelRead();
+    }
     return;
   }
   TrimField(ui_->URLEdit);
@@ -187,7 +224,29 @@ bool TSlideshowForm::ReaderRunning() const {
   return reader_->WorkerRunning();
 }
 
+std::array<QWidget*, 7> TSlideshowForm::InputControls() const {
+  return {ui_->URLEdit,    ui_->TagsEdit,         ui_->TextEdit,  ui_->WidthEdit,
+          ui_->HeightEdit, ui_->FavoriteCheckBox, ui_->CopyButton};
+}
+
 void TSlideshowForm::SetReading(bool reading) {
+  // The wait cursor and the refusal of input (eventFilter) start at once; the look follows
+  // for a read that takes longer than a moment.
+  cancelShortcut_->setEnabled(reading);
+  if (reading) {
+    busyCursor_ = std::make_unique<BusyCursor>();
+    readingLook_->start();
+  } else {
+    readingLook_->stop();
+    ShowReadingLook(false);
+    busyCursor_.reset();
+  }
+}
+
+void TSlideshowForm::ShowReadingLook(bool reading) {
+  if ((ui_->GenerateButton->text() == RSCancelButton()) == reading) {
+    return;
+  }
   // The fields keep the values Create trimmed and goes on with; they only stop taking input.
   for (QLineEdit* field :
        {ui_->URLEdit, ui_->TagsEdit, ui_->TextEdit, ui_->WidthEdit, ui_->HeightEdit}) {
@@ -196,13 +255,6 @@ void TSlideshowForm::SetReading(bool reading) {
   ui_->FavoriteCheckBox->setEnabled(!reading);
   ui_->CopyButton->setEnabled(!reading);
   ui_->GenerateButton->setText(reading ? RSCancelButton() : RSCreateButton());
-  cancelShortcut_->setEnabled(reading);
-  // The cursor is gone before any message about the read appears.
-  if (reading) {
-    busyCursor_ = std::make_unique<BusyCursor>();
-  } else {
-    busyCursor_.reset();
-  }
 }
 
 void TSlideshowForm::PageRead(const QString& text, std::exception_ptr failure,

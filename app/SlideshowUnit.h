@@ -9,12 +9,14 @@
 
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <exception>
 #include <memory>
 
 class BusyCursor;
 class QLineEdit;
 class QShortcut;
+class QTimer;
 class QWebEngineView;
 class TIdHTTP;
 class TIdIOHandlerStack;
@@ -52,8 +54,9 @@ public:
   // and the preview as they were, the connection closed, the window ready for the next Create.
   // Nothing when no page is being read.
   void CancelRead();
-  // A page is being read for Create: the wait cursor shows, the button reads "Cancel", and the
-  // fields, the check box and Copy take no input.
+  // A page is being read for Create: the wait cursor shows, the fields, the check box and Copy
+  // take no input, and after a tenth of a second the button reads "Cancel" and those
+  // controls look it.
   bool PageReading() const;
   // The reading thread has not ended yet: a read under way, or one just cancelled that has not
   // come back from its abort (or from a name lookup, which no abort can cut short).
@@ -89,7 +92,11 @@ private:
   // Where a read ends: the window goes back to work, then the page's identifiers or the one
   // notice of a page that could not be read.
   void PageRead(const QString& text, std::exception_ptr failure, const SlideshowFilters& filters);
+  // The controls that take no input while a page is read (Create's button stays live).
+  std::array<QWidget*, 7> InputControls() const;
   void SetReading(bool reading);
+  // "Cancel" on the button, the fields read-only, the check box and Copy greyed; or back.
+  void ShowReadingLook(bool reading);
   // The page's text; raises what Get raises, and EPageRedirectLimit. Runs on the worker.
   QString FetchPageText(const QString& address);
   void NormaliseDimensionField(QLineEdit* field, int32_t fallback);
@@ -103,6 +110,7 @@ private:
   TIdIOHandlerStack* pageHandler_{};
   TPageReader* reader_{};
   QShortcut* cancelShortcut_{};
+  QTimer* readingLook_{};
   std::unique_ptr<BusyCursor> busyCursor_;
   bool reactivateAfterRebuild_{};
 };

@@ -66,8 +66,12 @@ int MeasureEsc(int rounds) {
     std::fprintf(stderr, "cancel_and_close: the window was not shown\n");
     return 1;
   }
+  // Keys reach the window, and Esc its shortcut, only while it is the active one.
   form.activateWindow();
-  QTest::qWaitForWindowActive(&form);
+  if (!QTest::qWaitForWindowActive(&form)) {
+    std::fprintf(stderr, "cancel_and_close: the window did not become active\n");
+    return 1;
+  }
   auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
   form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(AddressOf(server));
   std::vector<double> toIdle;

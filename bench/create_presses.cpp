@@ -160,6 +160,12 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "create_presses: the window was not shown\n");
     return 1;
   }
+  // Keys reach the window, and Esc its shortcut, only while it is the active one.
+  form.activateWindow();
+  if (!QTest::qWaitForWindowActive(&form)) {
+    std::fprintf(stderr, "create_presses: the window did not become active\n");
+    return 1;
+  }
   auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
   auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("HTMLMemo"));
   form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(address);

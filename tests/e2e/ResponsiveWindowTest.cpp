@@ -7,6 +7,7 @@
 #include "tests/support/LoopbackServer.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QProcess>
@@ -21,19 +22,24 @@ using namespace std::chrono_literals;
 using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
 
-// Counts the paints a widget gets.
-class PaintCounter : public QObject {
+// Counts the events of one type an object gets.
+class EventCounter : public QObject {
 public:
-  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-  int paints = 0;
+  EventCounter(QObject* object, QEvent::Type type) : type_(type) {
+    object->installEventFilter(this);
+  }
+  int count = 0;
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Paint) {
-      ++paints;
+    if (event->type() == type_) {
+      ++count;
     }
     return QObject::eventFilter(watched, event);
   }
+
+private:
+  QEvent::Type type_;
 };
 
 const QByteArray OwnerPage = "<script>photostream_owner_nsid = \"A1\";</script>\n";
@@ -74,7 +80,20 @@ void PrintTo(const StallCase& c, std::ostream* out) {
 }
 
 class StalledRead : public testsupport::EndToEndFixture,
-                    public testing::WithParamInterface<StallCase> {};
+                    public testing::WithParamInterface<StallCase> {
+protected:
+  // Typing into a field, a click on the check box, a paste: none changes anything.
+  void ExpectNoInputTaken() {
+    QGuiApplication::clipboard()->setText(QStringLiteral("pasted"));
+    auto* tags = Control<QLineEdit>("TagsEdit");
+    QTest::keyClicks(tags, QStringLiteral("sea"));
+    QTest::keyClick(tags, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(tags->text(), QString());
+    auto* favourites = Control<QCheckBox>("FavoriteCheckBox");
+    QTest::mouseClick(favourites, Qt::LeftButton);
+    EXPECT_FALSE(favourites->isChecked());
+  }
+};
 
 TEST_P(StalledRead, KeepsTheWindowAliveAndCancelsAtOnce) {
   const StallCase& c = GetParam();
@@ -93,35 +112,35 @@ TEST_P(StalledRead, KeepsTheWindowAliveAndCancelsAtOnce) {
   TypeAddress(PageAddress(c.connectStalls ? silent->Port() : holding.Port()));
   auto* create = Control<QPushButton>("GenerateButton");
   Press("GenerateButton");
+  // From the press on, before the controls look it.
+  ExpectNoInputTaken();
   if (!c.connectStalls) {
     ASSERT_TRUE(holding.WaitForConnections(1));
   }
   ASSERT_TRUE(form_.PageReading());
-  EXPECT_EQ(create->text(), QStringLiteral("Cancel"));
   EXPECT_EQ(CurrentCursor(), Qt::WaitCursor);
+  EventCounter buttonPaints(create, QEvent::Paint);
+  EXPECT_TRUE(WaitUntil([&] { return create->text() == QStringLiteral("Cancel"); }, 10s));
 
-  // Covered by another window and uncovered again, the window paints while the read goes on.
-  PaintCounter counter(&form_);
+  // The button paints its new caption while the read goes on, and the window, covered by
+  // another and uncovered again, takes the expose (and redraws from its backing store).
+  EXPECT_TRUE(WaitUntil([&] { return buttonPaints.count > 0; }, 10s));
+  EventCounter exposes(form_.windowHandle(), QEvent::Expose);
   {
     QWidget cover;
     cover.setGeometry(form_.frameGeometry());
     cover.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
   }
-  EXPECT_TRUE(WaitUntil([&] { return counter.paints > 0; }, 10s));
+  EXPECT_TRUE(WaitUntil([&] { return exposes.count > 0; }, 10s));
   EXPECT_TRUE(form_.PageReading());
 
   ShowActive();
-  auto* tags = Control<QLineEdit>("TagsEdit");
-  QTest::keyClicks(tags, QStringLiteral("sea"));
-  EXPECT_EQ(tags->text(), QString());
-  auto* favourites = Control<QCheckBox>("FavoriteCheckBox");
-  QTest::mouseClick(favourites, Qt::LeftButton);
-  EXPECT_FALSE(favourites->isChecked());
+  ExpectNoInputTaken();
   EXPECT_FALSE(Control<QPushButton>("CopyButton")->isEnabled());
 
   if (c.cancelWithEsc) {
-    QTest::keyClick(tags, Qt::Key_Escape);
+    QTest::keyClick(Control<QLineEdit>("TagsEdit"), Qt::Key_Escape);
   } else {
     Press("GenerateButton");
   }
@@ -144,7 +163,7 @@ TEST_P(StalledRead, KeepsTheWindowAliveAndCancelsAtOnce) {
   EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("set_id=S1")));
   EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
   // Idle, Esc presses nothing.
-  QTest::keyClick(tags, Qt::Key_Escape);
+  QTest::keyClick(Control<QLineEdit>("TagsEdit"), Qt::Key_Escape);
   EXPECT_FALSE(form_.PageReading());
   EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("set_id=S1")));
 }

@@ -4,9 +4,11 @@
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
 #include "net/IdResourceStrings.h"
+#include "net/IdSSLIOHandlerSocketBase.h"
 
 #include <QBuffer>
 #include <QFileDevice>
+#include <QScopeGuard>
 #include <limits>
 
 namespace {
@@ -222,11 +224,15 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
 
 void TIdCustomHTTP::OpenAndSend() {
   TIdHTTPRequest& request = Request();
+  if (OnChooseProxy)
+    OnChooseProxy(this, currentURI_, proxyParams_);
   const TIdHTTPConnectionType kind = ChooseEndpoint();
   request.SetConnectionKind(kind);
   if (kind == ckProxy)
     request.SetRequestTarget(currentURI_.AddressText());
-  if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
+  if (kind == ckDirectTLS || kind == ckProxyTunnel)
+    request.SetConnection(QString());
+  else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
     if (kind == ckDirect)
       request.SetConnection(QStringLiteral("keep-alive"));
     else
@@ -237,10 +243,87 @@ void TIdCustomHTTP::OpenAndSend() {
                                   ? QStringLiteral("identity")
                                   : request.AcceptEncoding() + QStringLiteral(", identity"));
   }
-  EnsureConnected();
+  // A connection inside a tunnel reaches the tunnel's target and nobody else, though the
+  // proxy's host and port are the same for every request through it.
+  const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
+  if (!openTunnel_.isEmpty() && openTunnel_ != tunnelTarget && Connected())
+    Disconnect();
+  if (kind == ckProxyTunnel) {
+    if (openTunnel_ == tunnelTarget)
+      EnsureConnected();
+    if (openTunnel_ != tunnelTarget || !Connected())
+      OpenTunnel(tunnelTarget);
+  } else {
+    EnsureConnected();
+  }
   protocol_->SendRequestHead(&currentURI_);
   if (QIODevice* body = request.BodySource())
     IOHandler()->WriteStream(*body);
+}
+
+QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
+  const QString host = uri.IPVersion() == Id_IPv6 ? u'[' + uri.HostPart() + u']' : uri.HostPart();
+  return host + u':' + uri.PortPart();
+}
+
+void TIdCustomHTTP::OpenTunnel(const QString& target) {
+  // The last response may have ended the connection to the proxy.
+  if (!CurrentResponse().KeepConnection())
+    Disconnect();
+  auto tunnel = std::make_unique<TIdHTTPProtocol>(*this);
+  TIdHTTPRequest& request = tunnel->Request();
+  request.SetUserAgent(Request().UserAgent());
+  request.SetHost(Request().Host());
+  request.SetContentLength(Request().ContentLength());
+  request.SetPragma(QStringLiteral("no-cache"));
+  request.SetRequestTarget(target);
+  request.SetVerb(QStringLiteral("CONNECT"));
+  request.SetProxyConnection(QStringLiteral("keep-alive"));
+  QBuffer body;
+  body.open(QIODevice::ReadWrite);
+  tunnel->Response().SetBodyStream(&body);
+
+  // The exchange with the proxy runs on the client's own steps (keep-alive, the proxy's
+  // challenge, which reads CurrentResponse), so the tunnel's records stand in for the
+  // request's until it is open or has failed.
+  std::swap(protocol_, tunnel);
+  const auto restore = qScopeGuard([&] { std::swap(protocol_, tunnel); });
+  TIdHTTPResponse& response = CurrentResponse();
+  for (;;) {
+    EnsureConnected();
+    protocol_->SendRequestHead(nullptr);
+    const QString statusLine = protocol_->ReadStatusLine();
+    if (statusLine.isEmpty()) {
+      response.SetStatusLine(QStringLiteral("HTTP/1.0 200 OK"));
+      response.SetConnection(QStringLiteral("close"));
+    } else {
+      response.SetStatusLine(statusLine);
+      // Its cookies are not stored: a proxy speaks for none of the hosts behind it.
+      protocol_->ReadResponseHeaders(headerLineLimit_);
+    }
+    const int32_t code = response.StatusCode();
+    if (code == 200)
+      break;
+    body.buffer().clear();
+    body.seek(0);
+    protocol_->DecideNextStep({});
+    // Only a challenge answered with credentials comes back to be sent again; anything else
+    // would have the proxy answer the same for ever.
+    if (code != 407) {
+      body.seek(0);
+      throw EIdHTTPProtocolException(
+          code, statusLine,
+          ReadStreamText(body, -1, EncodingFromContentType(response.ContentType())));
+    }
+  }
+  // Bytes behind the proxy's answer came before the server could say anything, so they are
+  // the proxy's: read as the server's, they would pass for its response.
+  if (!IOHandler()->PendingInputEmpty()) {
+    DropConnection();
+    throw EIdReplyError(RSHTTPTunnelStrayBytes());
+  }
+  static_cast<TIdSSLIOHandlerSocketBase*>(IOHandler())->SetPassThrough(false);
+  openTunnel_ = target;
 }
 
 void TIdCustomHTTP::EnsureConnected() {
@@ -252,6 +335,7 @@ void TIdCustomHTTP::EnsureConnected() {
   if (IOHandler() && !IOHandler()->PendingInputEmpty())
     DropConnection();
   if (!Connected()) {
+    openTunnel_.clear();
     SetIPVersion(currentURI_.IPVersion());
     Connect();
   }

@@ -107,7 +107,7 @@ bool TSlideshowForm::event(QEvent* event) {
 }
 
 void TSlideshowForm::FormCreate(QObject* /*sender*/) {
-  ConfigurePageClient(*idHTTP_);
+  ConfigurePageClient(*idHTTP_, TIdProxySettings::FromEnvironment());
 }
 
 void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {

@@ -45,7 +45,8 @@ public:
   // Copy: puts the whole text of the code box on the clipboard; nothing when the box is empty.
   void CopyButtonClick(QObject* sender);
   // Runs once when every control exists and holds its described value: sets IdHTTP up for
-  // reading photo pages (ConfigurePageClient). Sends nothing.
+  // reading photo pages (ConfigurePageClient), with the proxy the environment names at this
+  // moment. Sends nothing.
   void FormCreate(QObject* sender);
   // Opens "http://" + ProductSiteHost in the default browser without waiting; a failure to do
   // so is not reported.

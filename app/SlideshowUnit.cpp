@@ -115,19 +115,19 @@ void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
   TrimField(ui_->TagsEdit);
   TrimField(ui_->TextEdit);
 
-  SlideshowIds ids;
+  PageReading page;
   const SlideshowFilters filters{ui_->TagsEdit->text(), ui_->TextEdit->text(),
                                  ui_->FavoriteCheckBox->isChecked()};
   const QString address = ui_->URLEdit->text();
   if (!address.isEmpty() && address != PlaceholderAddress) {
-    const std::optional<SlideshowIds> found = ReadPageIdentifiers(address);
+    const std::optional<PageReading> found = ReadPage(address);
     if (!found) {
       return;
     }
-    ids = *found;
+    page = *found;
   }
 
-  const QString slideshowAddress = SlideshowAddress(ids, filters);
+  const QString slideshowAddress = SlideshowAddress(page.ids, filters, page.scheme);
   NormaliseDimensionField(ui_->WidthEdit, DefaultSlideshowWidth);
   NormaliseDimensionField(ui_->HeightEdit, DefaultSlideshowHeight);
   const QString code = EmbedCode(slideshowAddress, ui_->WidthEdit->text(), ui_->HeightEdit->text());
@@ -138,7 +138,7 @@ void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
   ShowPreview(previewNames, previewFile, code);
 }
 
-std::optional<SlideshowIds> TSlideshowForm::ReadPageIdentifiers(const QString& address) {
+std::optional<TSlideshowForm::PageReading> TSlideshowForm::ReadPage(const QString& address) {
   QStringList lines;
   try {
     lines = SplitLines(FetchPageText(address));
@@ -147,7 +147,9 @@ std::optional<SlideshowIds> TSlideshowForm::ReadPageIdentifiers(const QString& a
     ShowNotice(RSCantReadServicePage());
     return std::nullopt;
   }
-  return ScanPageLines(lines);
+  // Where the redirects ended, not what was typed, tells how the service serves its pages: one
+  // that sends http readers on to https serves its player there too.
+  return PageReading{ScanPageLines(lines), PlayerSchemeOf(idHTTP_->CurrentURI().Scheme())};
 }
 
 QString TSlideshowForm::FetchPageText(const QString& address) {

@@ -65,9 +65,15 @@ protected:
 private:
   void ApplyDesignFont();
   void ConnectHandlers();
-  // The identifiers of the page at address, or nothing when it could not be read (the
-  // notice is shown then).
-  std::optional<SlideshowIds> ReadPageIdentifiers(const QString& address);
+  // What a page read gives the code: its identifiers, and the scheme of the address the
+  // page came from at last (after redirects).
+  struct PageReading {
+    SlideshowIds ids;
+    PlayerScheme scheme{PlayerScheme::Http};
+  };
+  // The reading of the page at address, or nothing when it could not be read (the notice is
+  // shown then).
+  std::optional<PageReading> ReadPage(const QString& address);
   // The page's text; raises what Get raises, and EPageRedirectLimit.
   QString FetchPageText(const QString& address);
   void NormaliseDimensionField(QLineEdit* field, int32_t fallback);

@@ -3,6 +3,7 @@
 #include "app/Anchors.h"
 #include "app/AppResourceStrings.h"
 #include "app/BusyCursor.h"
+#include "app/DemoCertificate.h"
 #include "app/FailureDisplay.h"
 #include "app/HostNames.h"
 #include "app/JpegImage.h"
@@ -17,6 +18,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QUrl>
+#include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -184,6 +186,8 @@ void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileN
     // without this the engine refuses to load a remote address into a local page.
     webBrowser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
                                           true);
+    connect(webBrowser_->page(), &QWebEnginePage::certificateError, webBrowser_,
+            &AnswerCertificateError);
     webBrowser_->setGeometry(WebBrowserGeometry);
     webBrowser_->setProperty("anchors", QStringLiteral("left,top,right,bottom"));
     KeepAnchors(ui_->PreviewGroupBox);

@@ -3,6 +3,7 @@
 #include "app/Anchors.h"
 #include "app/AppResourceStrings.h"
 #include "app/BusyCursor.h"
+#include "app/DemoCertificate.h"
 #include "app/FailureDisplay.h"
 #include "app/HostNames.h"
 #include "app/JpegImage.h"
@@ -22,6 +23,7 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QUrl>
+#include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -197,7 +199,7 @@ void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
                                  ui_->FavoriteCheckBox->isChecked()};
   const QString address = ui_->URLEdit->text();
   if (address.isEmpty() || address == PlaceholderAddress) {
-    FinishCreate(SlideshowIds(), filters);
+    FinishCreate(SlideshowIds(), filters, PlayerScheme::Http);
     return;
   }
   SetReading(true);
@@ -270,11 +272,15 @@ void TSlideshowForm::PageRead(const QString& text, std::exception_ptr failure,
     ShowNotice(RSCantReadServicePage());
     return;
   }
-  FinishCreate(ScanPageLines(lines), filters);
+  // Where the redirects ended, not what was typed, tells how the service serves its pages: one
+  // that sends http readers on to https serves its player there too. The worker has finished
+  // with the client by now.
+  FinishCreate(ScanPageLines(lines), filters, PlayerSchemeOf(idHTTP_->CurrentURI().Scheme()));
 }
 
-void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters) {
-  const QString slideshowAddress = SlideshowAddress(ids, filters);
+void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters,
+                                  PlayerScheme scheme) {
+  const QString slideshowAddress = SlideshowAddress(ids, filters, scheme);
   NormaliseDimensionField(ui_->WidthEdit, DefaultSlideshowWidth);
   NormaliseDimensionField(ui_->HeightEdit, DefaultSlideshowHeight);
   const QString code = EmbedCode(slideshowAddress, ui_->WidthEdit->text(), ui_->HeightEdit->text());
@@ -314,6 +320,8 @@ void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileN
     // without this the engine refuses to load a remote address into a local page.
     webBrowser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
                                           true);
+    connect(webBrowser_->page(), &QWebEnginePage::certificateError, webBrowser_,
+            &AnswerCertificateError);
     webBrowser_->setGeometry(WebBrowserGeometry);
     webBrowser_->setProperty("anchors", QStringLiteral("left,top,right,bottom"));
     KeepAnchors(ui_->PreviewGroupBox);

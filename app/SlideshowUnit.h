@@ -88,7 +88,8 @@ private:
   void ConnectHandlers();
   void NameFields();
   // Steps after the page read: the address, the fields' normalisation, the code and preview.
-  void FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters);
+  // scheme is that of the address the page came from at last (after redirects).
+  void FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters, PlayerScheme scheme);
   // Where a read ends: the window goes back to work, then the page's identifiers or the one
   // notice of a page that could not be read.
   void PageRead(const QString& text, std::exception_ptr failure, const SlideshowFilters& filters);

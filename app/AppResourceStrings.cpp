@@ -30,3 +30,9 @@ QString RSUnknownFailure() {
 QString RSPageRedirectLimit() {
   return QStringLiteral("The page redirected too many times.");
 }
+QString RSCreateButton() {
+  return QStringLiteral("Create");
+}
+QString RSCancelButton() {
+  return QStringLiteral("Cancel");
+}

@@ -25,3 +25,6 @@ QString RSJpegTooLarge();
 QString RSUnknownFailure();
 // The page's redirects reached the client's limit.
 QString RSPageRedirectLimit();
+// The Create button's caption, and its caption while a page is read.
+QString RSCreateButton();
+QString RSCancelButton();

@@ -20,6 +20,5 @@ int main(int argc, char* argv[]) {
     ShowFailure(failure);
     return 1;
   }
-  SlideshowForm->show();
-  return QApplication::exec();
+  return RunMainWindow(*SlideshowForm);
 }

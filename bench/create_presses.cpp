@@ -4,10 +4,12 @@
 //   create_presses ADDRESS [PRESSES] [CHECKPOINT]
 //
 // For each press it measures the time from the click to the code being in the code box (the
-// page read, the scan and the preview file all happen inside the click) and to the code box's
+// page read on the reading thread, then the scan and the preview file) and to the code box's
 // next paint; then it lets the preview load before the next press, as a user would. Every
-// CHECKPOINT presses (and after the first) it prints the resident memory and open file
-// descriptors of the program, and the resident memory of the browser engine's processes.
+// tenth press is cancelled with Esc right after the click instead, and must leave the code box
+// empty and show no message. Every CHECKPOINT presses (and after the first) it prints the
+// resident memory and open file descriptors of the program, and the resident memory of the
+// browser engine's processes.
 // Needs an X display; bench/create_presses.sh provides one and a server.
 
 #include "app/Application.h"
@@ -34,6 +36,8 @@
 namespace {
 
 constexpr int PaintLimitMs = 5000;
+constexpr int CodeLimitMs = 60000;
+constexpr int CancelEvery = 10;
 constexpr int LoadLimitMs = 30000;
 
 // Resident memory of a process in KiB, from /proc; 0 when it has gone.
@@ -156,6 +160,12 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "create_presses: the window was not shown\n");
     return 1;
   }
+  // Keys reach the window, and Esc its shortcut, only while it is the active one.
+  form.activateWindow();
+  if (!QTest::qWaitForWindowActive(&form)) {
+    std::fprintf(stderr, "create_presses: the window did not become active\n");
+    return 1;
+  }
   auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
   auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("HTMLMemo"));
   form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(address);
@@ -163,10 +173,29 @@ int main(int argc, char* argv[]) {
 
   std::vector<double> toCode;
   std::vector<double> toPaint;
+  int cancelled = 0;
   for (int press = 1; press <= presses; ++press) {
     memo->clear();
     QCoreApplication::processEvents();
     paints.painted = false;
+    if (press % CancelEvery == 0) {
+      QTest::mouseClick(create, Qt::LeftButton);
+      QTest::keyClick(&form, Qt::Key_Escape);
+      QElapsedTimer settle;
+      settle.start();
+      while (form.ReaderRunning() && settle.elapsed() < CodeLimitMs) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+      }
+      if (form.PageReading() || !memo->toPlainText().isEmpty()) {
+        std::fprintf(stderr, "create_presses: press %d was not cancelled\n", press);
+        return 1;
+      }
+      ++cancelled;
+      if (checkpoint > 0 && press % checkpoint == 0) {
+        PrintHoldings(press);
+      }
+      continue;
+    }
     // The browser exists from the first preview on; its load ends after the click returns.
     std::unique_ptr<QSignalSpy> loaded;
     if (form.WebBrowser() != nullptr) {
@@ -175,6 +204,9 @@ int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(create, Qt::LeftButton);
+    while (memo->toPlainText().isEmpty() && form.PageReading() && clock.elapsed() < CodeLimitMs) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
     const qint64 codeNs = clock.nsecsElapsed();
     if (!loaded) {
       loaded = std::make_unique<QSignalSpy>(form.WebBrowser(), &QWebEngineView::loadFinished);
@@ -199,6 +231,7 @@ int main(int argc, char* argv[]) {
   std::printf("code: %s\n", qPrintable(memo->toPlainText()));
   PrintSummary("click to code in the box", toCode);
   PrintSummary("click to code painted", toPaint);
+  std::printf("cancelled presses: %d\n", cancelled);
   std::printf("message boxes: %d\n", messages);
   return messages == 0 ? 0 : 1;
 }

@@ -45,6 +45,10 @@ QString HostHeaderValue(const TIdURI& uri) {
   return value;
 }
 
+TIdSSLIOHandlerSocketBase* TLSCapable(TIdIOHandler* io) {
+  return dynamic_cast<TIdSSLIOHandlerSocketBase*>(io);
+}
+
 bool RequiresVersion11(QStringView verb) {
   for (const QStringView method : {u"TRACE", u"PUT", u"OPTIONS", u"DELETE"}) {
     if (TextIsSame(verb, method))
@@ -114,6 +118,8 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   try {
     for (;;) {
       ResolveTarget();
+      if (TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler()))
+        tls->SetURIToCheck(currentURI_.AddressText());
       exchanging = true;
       OpenAndSend();
       ReadResponse();
@@ -194,9 +200,15 @@ void TIdCustomHTTP::ResolveTarget() {
 
 TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   const bool https = TextIsSame(currentURI_.Scheme(), u"https");
+  TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
+  // An https address never goes out in clear text: without a handler that can speak TLS,
+  // there is no way to reach it, directly or through a tunnel (none assigned included, as the
+  // one made at connect would be a plain one).
+  if (https && !tls)
+    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
   QString host;
   uint16_t port = 0;
-  TIdHTTPConnectionType kind = ckDirect;
+  TIdHTTPConnectionType kind = https ? ckDirectTLS : ckDirect;
   if (proxyParams_.ProxyServer().isEmpty()) {
     const TIdIOHandlerSocket* socket = SocketHandler();
     if (socket && socket->Binding() && socket->IPVersion() != currentURI_.IPVersion() &&
@@ -210,13 +222,22 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
         proxyParams_.ProxyPort() > std::numeric_limits<uint16_t>::max())
       throw ERangeError(RSRangeCheckError());
     port = uint16_t(proxyParams_.ProxyPort());
-    kind = ckProxy;
+    kind = https ? ckProxyTunnel : ckProxy;
   }
-  if ((!TextIsSame(Host(), host) || Port() != port) && Connected())
+  // A tunnel leads to one target only, so a kept one serves the same target alone.
+  const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
+  const bool wantEncrypted = kind == ckDirectTLS || kind == ckProxyTunnel;
+  // A kept connection serves only a request that wants it as encrypted as it is: TLS must
+  // never be taken away under a live connection, nor added to one by surprise.
+  const bool encrypted = tls && tls->Encrypted();
+  if ((!TextIsSame(Host(), host) || Port() != port || encrypted != wantEncrypted ||
+       tunnelTarget != tunnelTarget_) &&
+      Connected())
     Disconnect();
-  // No handler here speaks TLS, and a tunnel through a proxy would need one once it is open.
-  if (https)
-    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
+  tunnelTarget_ = tunnelTarget;
+  // A tunnel starts in clear text to the proxy; TLS is switched on once it is open.
+  if (tls)
+    tls->SetPassThrough(kind != ckDirectTLS);
   SetHost(host);
   SetPort(port);
   return kind;
@@ -230,9 +251,9 @@ void TIdCustomHTTP::OpenAndSend() {
   request.SetConnectionKind(kind);
   if (kind == ckProxy)
     request.SetRequestTarget(currentURI_.AddressText());
-  if (kind == ckDirectTLS || kind == ckProxyTunnel)
-    request.SetConnection(QString());
-  else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
+  if (kind == ckDirectTLS || kind == ckProxyTunnel) {
+    request.SetConnection({});
+  } else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
     if (kind == ckDirect)
       request.SetConnection(QStringLiteral("keep-alive"));
     else
@@ -243,19 +264,11 @@ void TIdCustomHTTP::OpenAndSend() {
                                   ? QStringLiteral("identity")
                                   : request.AcceptEncoding() + QStringLiteral(", identity"));
   }
-  // A connection inside a tunnel reaches the tunnel's target and nobody else, though the
-  // proxy's host and port are the same for every request through it.
-  const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
-  if (!openTunnel_.isEmpty() && openTunnel_ != tunnelTarget && Connected())
-    Disconnect();
-  if (kind == ckProxyTunnel) {
-    if (openTunnel_ == tunnelTarget)
-      EnsureConnected();
-    if (openTunnel_ != tunnelTarget || !Connected())
-      OpenTunnel(tunnelTarget);
-  } else {
-    EnsureConnected();
-  }
+  EnsureConnected();
+  // A kept tunnel is encrypted already (ChooseEndpoint has dropped one to another target); a
+  // connection to the proxy in clear text still has to ask for one.
+  if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted())
+    OpenTunnel(TunnelTarget(currentURI_));
   protocol_->SendRequestHead(&currentURI_);
   if (QIODevice* body = request.BodySource())
     IOHandler()->WriteStream(*body);
@@ -267,9 +280,6 @@ QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
 }
 
 void TIdCustomHTTP::OpenTunnel(const QString& target) {
-  // The last response may have ended the connection to the proxy.
-  if (!CurrentResponse().KeepConnection())
-    Disconnect();
   auto tunnel = std::make_unique<TIdHTTPProtocol>(*this);
   TIdHTTPRequest& request = tunnel->Request();
   request.SetUserAgent(Request().UserAgent());
@@ -322,8 +332,7 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
     DropConnection();
     throw EIdReplyError(RSHTTPTunnelStrayBytes());
   }
-  static_cast<TIdSSLIOHandlerSocketBase*>(IOHandler())->SetPassThrough(false);
-  openTunnel_ = target;
+  TLSCapable(IOHandler())->SetPassThrough(false);
 }
 
 void TIdCustomHTTP::EnsureConnected() {
@@ -335,9 +344,13 @@ void TIdCustomHTTP::EnsureConnected() {
   if (IOHandler() && !IOHandler()->PendingInputEmpty())
     DropConnection();
   if (!Connected()) {
-    openTunnel_.clear();
     SetIPVersion(currentURI_.IPVersion());
-    Connect();
+    try {
+      Connect();
+    } catch (const EIdSSLProtocolReplyError&) {
+      Disconnect();
+      throw;
+    }
   }
 }
 
@@ -354,7 +367,10 @@ void TIdCustomHTTP::ReadResponse() {
 void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {
   if (!cookieManager_)
     return;
-  const QString value = cookieManager_->CookieHeaderFor(address, false);
+  // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
+  // switched off for a plain address must not carry Secure cookies in clear text.
+  const TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
+  const QString value = cookieManager_->CookieHeaderFor(address, tls && tls->Encrypted());
   if (!value.isEmpty())
     Request().HeaderLines().WriteHeader(QStringLiteral("Cookie"), value);
 }

@@ -163,7 +163,10 @@ private:
 
   // Merges Request().RequestTarget into CurrentURI and fills the request from it.
   void ResolveTarget();
-  // Points the TCP client at the server or the proxy, dropping a connection to another peer.
+  // Points the TCP client at the server or the proxy, dropping a connection to another peer or
+  // one whose encryption (or tunnel target) differs from what this request needs, and switches
+  // a TLS-capable handler's TLS on for ckDirectTLS, off for the other kinds. Raises
+  // EIdIOHandlerPropInvalid for an https address without a TLS-capable handler.
   TIdHTTPConnectionType ChooseEndpoint();
   void OpenAndSend();
   // "host:port" of uri as a CONNECT names it, an IPv6 host in brackets.
@@ -190,9 +193,8 @@ private:
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   TIdURI currentURI_;
   TIdProxyConnectionInfo proxyParams_;
-  // The target of the tunnel the connection carries; empty when the last connect was not
-  // followed by one (a tunnel is opened only on a connection just made or kept plain).
-  QString openTunnel_;
+  // host:port of the target the kept connection tunnels to through the proxy; empty for none.
+  QString tunnelTarget_;
   QPointer<TIdCookieManager> cookieManager_;
   bool ownsCookieManager_ = false;
 

@@ -182,6 +182,22 @@ TEST_F(SlideshowFormTest, TabVisitsTheFieldsInTheirOrder) {
                                   "URLEdit"}));
 }
 
+// Screen readers announce each field by the label beside it.
+TEST_F(SlideshowFormTest, EveryFieldIsNamedByItsLabel) {
+  const std::pair<const char*, const char*> names[] = {
+      {"URLEdit", "URL of User, Set or Group"},
+      {"TagsEdit", "Tags (Optional, only for group/user)"},
+      {"TextEdit", "Full Text* (Optional, only for group/user)"},
+      {"WidthEdit", "Slideshow Width"},
+      {"HeightEdit", "Slideshow Height"},
+      {"FavoriteCheckBox", "Display User's Favorite Photos"},
+      {"HTMLMemo", "HTML Code"},
+  };
+  for (const auto& [field, name] : names) {
+    EXPECT_EQ(Control<QWidget>(field)->accessibleName(), QString::fromLatin1(name)) << field;
+  }
+}
+
 TEST_F(SlideshowFormTest, AfterTheFirstPreviewTabGoesFromCopyIntoTheBrowser) {
   ShowActive();
   Press("GenerateButton");

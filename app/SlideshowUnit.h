@@ -13,7 +13,6 @@
 #include <optional>
 
 class QLineEdit;
-class QWebEngineView;
 class TIdHTTP;
 class TempFileNameSeries;
 
@@ -40,7 +39,8 @@ public:
   // until the read ends or one of IdHTTP's time limits passes. A page that cannot be read,
   // including a chain of redirects that reaches the client's limit, shows "Can't read this
   // vantrel web page." once and ends Create there. Raises ETempFileNameExhausted before the
-  // code box changes and EFileCreateError after it.
+  // code box changes, EFileCreateError after it, and EPreviewModuleError when the first
+  // preview finds no usable preview module (the code box and the file are written then).
   void GenerateButtonClick(QObject* sender);
   // Copy: puts the whole text of the code box on the clipboard; nothing when the box is empty.
   void CopyButtonClick(QObject* sender);
@@ -55,8 +55,10 @@ public:
   // current address and its cookies from one Create to the next.
   TIdHTTP& IdHTTP() const { return *idHTTP_; }
 
-  // The preview's browser, made by the first preview; null until then. Owned by the window.
-  QWebEngineView* WebBrowser() const { return webBrowser_; }
+  // The preview's browser, made by the first preview from the preview module (which is loaded
+  // then, not before); null until then. Owned by the window. It has the signal
+  // loadFinished(bool) and the property url.
+  QWidget* WebBrowser() const { return webBrowser_; }
 
 protected:
   bool event(QEvent* event) override;
@@ -74,7 +76,7 @@ private:
   void ShowPreview(TempFileNameSeries& names, const QString& fileName, const QString& code);
 
   std::unique_ptr<Ui::SlideshowForm> ui_;
-  QWebEngineView* webBrowser_{};
+  QWidget* webBrowser_{};
   TIdHTTP* idHTTP_{};
   bool reactivateAfterRebuild_{};
 };

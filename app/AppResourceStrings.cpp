@@ -36,3 +36,9 @@ QString RSCantLoadPreviewModule() {
 QString RSPreviewModuleNotFound() {
   return QStringLiteral("it is in none of %1");
 }
+QString RSCreateButton() {
+  return QStringLiteral("Create");
+}
+QString RSCancelButton() {
+  return QStringLiteral("Cancel");
+}

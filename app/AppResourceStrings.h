@@ -29,3 +29,6 @@ QString RSPageRedirectLimit();
 QString RSCantLoadPreviewModule();
 // %1: the directories searched, comma-separated.
 QString RSPreviewModuleNotFound();
+// The Create button's caption, and its caption while a page is read.
+QString RSCreateButton();
+QString RSCancelButton();

@@ -1,9 +1,11 @@
 // The preview module: the one part of Marquelo that links the browser engine. The program
 // loads it on the first preview (app/PreviewModule.h).
 
+#include "app/DemoCertificate.h"
 #include "app/PreviewEngine.h"
 
 #include <QObject>
+#include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -20,6 +22,8 @@ public:
     // The preview is a local file whose whole point is the service's player in its frame;
     // without this the engine refuses to load a remote address into a local page.
     browser->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    QObject::connect(browser->page(), &QWebEnginePage::certificateError, browser,
+                     &AnswerCertificateError);
     return browser;
   }
 

@@ -22,9 +22,8 @@ int main(int argc, char* argv[]) {
     ShowFailure(failure);
     return 1;
   }
-  SlideshowForm->show();
   // Once the window is up, the browser engine's libraries load beside the user's typing, so
   // that the first preview need not wait for them.
   QTimer::singleShot(0, [] { PreloadPreviewModule(); });
-  return QApplication::exec();
+  return RunMainWindow(*SlideshowForm);
 }

@@ -4,6 +4,7 @@
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
 #include "net/IdResourceStrings.h"
+#include "net/IdSSLIOHandlerSocketBase.h"
 
 #include <QBuffer>
 #include <QFileDevice>
@@ -41,6 +42,10 @@ QString HostHeaderValue(const TIdURI& uri) {
   if (uri.PortPart() != u"80")
     value += u':' + uri.PortPart();
   return value;
+}
+
+TIdSSLIOHandlerSocketBase* TLSCapable(TIdIOHandler* io) {
+  return dynamic_cast<TIdSSLIOHandlerSocketBase*>(io);
 }
 
 bool RequiresVersion11(QStringView verb) {
@@ -112,6 +117,8 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   try {
     for (;;) {
       ResolveTarget();
+      if (TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler()))
+        tls->SetURIToCheck(currentURI_.AddressText());
       exchanging = true;
       OpenAndSend();
       ReadResponse();
@@ -192,9 +199,15 @@ void TIdCustomHTTP::ResolveTarget() {
 
 TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   const bool https = TextIsSame(currentURI_.Scheme(), u"https");
+  TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
+  // An https address never goes out in clear text: without a handler that can speak TLS,
+  // there is no way to reach it, directly or through a tunnel (none assigned included, as the
+  // one made at connect would be a plain one).
+  if (https && !tls)
+    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
   QString host;
   uint16_t port = 0;
-  TIdHTTPConnectionType kind = ckDirect;
+  TIdHTTPConnectionType kind = https ? ckDirectTLS : ckDirect;
   if (proxyParams_.ProxyServer().isEmpty()) {
     const TIdIOHandlerSocket* socket = SocketHandler();
     if (socket && socket->Binding() && socket->IPVersion() != currentURI_.IPVersion() &&
@@ -208,13 +221,23 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
         proxyParams_.ProxyPort() > std::numeric_limits<uint16_t>::max())
       throw ERangeError(RSRangeCheckError());
     port = uint16_t(proxyParams_.ProxyPort());
-    kind = ckProxy;
+    kind = https ? ckProxyTunnel : ckProxy;
   }
-  if ((!TextIsSame(Host(), host) || Port() != port) && Connected())
+  // A tunnel leads to one target only, so a kept one serves the same target alone.
+  const QString tunnelTarget =
+      kind == ckProxyTunnel ? currentURI_.HostPart() + u':' + currentURI_.PortPart() : QString();
+  const bool wantEncrypted = kind == ckDirectTLS || kind == ckProxyTunnel;
+  // A kept connection serves only a request that wants it as encrypted as it is: TLS must
+  // never be taken away under a live connection, nor added to one by surprise.
+  const bool encrypted = tls && tls->Encrypted();
+  if ((!TextIsSame(Host(), host) || Port() != port || encrypted != wantEncrypted ||
+       tunnelTarget != tunnelTarget_) &&
+      Connected())
     Disconnect();
-  // No handler here speaks TLS, and a tunnel through a proxy would need one once it is open.
-  if (https)
-    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
+  tunnelTarget_ = tunnelTarget;
+  // A tunnel starts in clear text to the proxy; TLS is switched on once it is open.
+  if (tls)
+    tls->SetPassThrough(kind != ckDirectTLS);
   SetHost(host);
   SetPort(port);
   return kind;
@@ -226,7 +249,9 @@ void TIdCustomHTTP::OpenAndSend() {
   request.SetConnectionKind(kind);
   if (kind == ckProxy)
     request.SetRequestTarget(currentURI_.AddressText());
-  if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
+  if (kind == ckDirectTLS || kind == ckProxyTunnel) {
+    request.SetConnection({});
+  } else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
     if (kind == ckDirect)
       request.SetConnection(QStringLiteral("keep-alive"));
     else
@@ -253,7 +278,12 @@ void TIdCustomHTTP::EnsureConnected() {
     DropConnection();
   if (!Connected()) {
     SetIPVersion(currentURI_.IPVersion());
-    Connect();
+    try {
+      Connect();
+    } catch (const EIdSSLProtocolReplyError&) {
+      Disconnect();
+      throw;
+    }
   }
 }
 
@@ -270,7 +300,10 @@ void TIdCustomHTTP::ReadResponse() {
 void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {
   if (!cookieManager_)
     return;
-  const QString value = cookieManager_->CookieHeaderFor(address, false);
+  // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
+  // switched off for a plain address must not carry Secure cookies in clear text.
+  const TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
+  const QString value = cookieManager_->CookieHeaderFor(address, tls && tls->Encrypted());
   if (!value.isEmpty())
     Request().HeaderLines().WriteHeader(QStringLiteral("Cookie"), value);
 }

@@ -157,7 +157,10 @@ private:
 
   // Merges Request().RequestTarget into CurrentURI and fills the request from it.
   void ResolveTarget();
-  // Points the TCP client at the server or the proxy, dropping a connection to another peer.
+  // Points the TCP client at the server or the proxy, dropping a connection to another peer or
+  // one whose encryption (or tunnel target) differs from what this request needs, and switches
+  // a TLS-capable handler's TLS on for ckDirectTLS, off for the other kinds. Raises
+  // EIdIOHandlerPropInvalid for an https address without a TLS-capable handler.
   TIdHTTPConnectionType ChooseEndpoint();
   void OpenAndSend();
   void EnsureConnected();
@@ -176,6 +179,8 @@ private:
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   TIdURI currentURI_;
   TIdProxyConnectionInfo proxyParams_;
+  // host:port of the target the kept connection tunnels to through the proxy; empty for none.
+  QString tunnelTarget_;
   QPointer<TIdCookieManager> cookieManager_;
   bool ownsCookieManager_ = false;
 

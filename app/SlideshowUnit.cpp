@@ -3,13 +3,13 @@
 #include "app/Anchors.h"
 #include "app/AppResourceStrings.h"
 #include "app/BusyCursor.h"
-#include "app/DemoCertificate.h"
 #include "app/FailureDisplay.h"
 #include "app/HostNames.h"
 #include "app/JpegImage.h"
 #include "app/PageClient.h"
 #include "app/PageReader.h"
 #include "app/Preview.h"
+#include "app/PreviewModule.h"
 #include "http/IdHTTP.h"
 #include "net/IdGlobal.h"
 #include "net/IdIOHandlerStack.h"
@@ -23,9 +23,6 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QUrl>
-#include <QWebEnginePage>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
 
 #include <algorithm>
 
@@ -309,26 +306,24 @@ void TSlideshowForm::NormaliseDimensionField(QLineEdit* field, int32_t fallback)
 void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileName,
                                  const QString& code) {
   const QString written = WritePreviewFile(names, fileName, PreviewPageText(code));
+  const TPreviewEngine& engine = LoadPreviewEngine();
   if (webBrowser_ == nullptr) {
     // Made on first use: the browser engine costs more to start than the rest of the window.
-    // Its arrival makes Qt rebuild the window's native surface soon after, which loses the
-    // activation; the user was just working in this window, so it gets it back (see event()).
+    // Its arrival makes Qt rebuild the window's native surface for the engine's compositing,
+    // which loses the activation; the user was just working in this window, so it gets it
+    // back (see event()). Creating the window with that surface from the start would keep it,
+    // but starts the graphics stack before the window can show, which costs more than the
+    // whole rest of the start.
     reactivateAfterRebuild_ = isActiveWindow();
-    webBrowser_ = new QWebEngineView(ui_->PreviewGroupBox);
+    webBrowser_ = engine.CreateBrowser(ui_->PreviewGroupBox);
     webBrowser_->setObjectName(QStringLiteral("WebBrowser"));
-    // The preview is a local file whose whole point is the service's player in its frame;
-    // without this the engine refuses to load a remote address into a local page.
-    webBrowser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
-                                          true);
-    connect(webBrowser_->page(), &QWebEnginePage::certificateError, webBrowser_,
-            &AnswerCertificateError);
     webBrowser_->setGeometry(WebBrowserGeometry);
     webBrowser_->setProperty("anchors", QStringLiteral("left,top,right,bottom"));
     KeepAnchors(ui_->PreviewGroupBox);
     setTabOrder(ui_->CopyButton, webBrowser_);
     webBrowser_->show();
   }
-  webBrowser_->load(QUrl::fromLocalFile(written));
+  engine.Navigate(webBrowser_, QUrl::fromLocalFile(written));
 }
 
 void TSlideshowForm::CopyButtonClick(QObject* /*sender*/) {

@@ -17,7 +17,6 @@ class BusyCursor;
 class QLineEdit;
 class QShortcut;
 class QTimer;
-class QWebEngineView;
 class TIdHTTP;
 class TIdIOHandlerStack;
 class TPageReader;
@@ -47,8 +46,10 @@ public:
   // page that cannot be read, including a chain of redirects that reaches the client's limit,
   // shows "Can't read this vantrel web page." once and ends Create there. Without a page to
   // read, Create runs whole before this returns, raising ETempFileNameExhausted before the code
-  // box changes and EFileCreateError after it; after a read, those reach ShowFailure. While a
-  // page is read the button reads "Cancel", and pressing it cancels the read (CancelRead).
+  // box changes, EFileCreateError after it and EPreviewModuleError when the first preview
+  // finds no usable preview module (the code box and the file are written then); after a
+  // read, those reach ShowFailure. While a page is read the button reads "Cancel", and
+  // pressing it cancels the read (CancelRead).
   void GenerateButtonClick(QObject* sender);
   // Ends the page read under way at once (also Esc while it runs): no message, the code box
   // and the preview as they were, the connection closed, the window ready for the next Create.
@@ -75,8 +76,10 @@ public:
   // current address and its cookies from one Create to the next.
   TIdHTTP& IdHTTP() const { return *idHTTP_; }
 
-  // The preview's browser, made by the first preview; null until then. Owned by the window.
-  QWebEngineView* WebBrowser() const { return webBrowser_; }
+  // The preview's browser, made by the first preview from the preview module (which is loaded
+  // then, not before); null until then. Owned by the window. It has the signal
+  // loadFinished(bool) and the property url.
+  QWidget* WebBrowser() const { return webBrowser_; }
 
 protected:
   bool event(QEvent* event) override;
@@ -105,7 +108,7 @@ private:
   void ShowPreview(TempFileNameSeries& names, const QString& fileName, const QString& code);
 
   std::unique_ptr<Ui::SlideshowForm> ui_;
-  QWebEngineView* webBrowser_{};
+  QWidget* webBrowser_{};
   TIdHTTP* idHTTP_{};
   // IdHTTP's own I/O handler and cookie store, made here on the GUI thread: the client makes
   // neither on the worker, and the reader can abort the handler while a read runs.

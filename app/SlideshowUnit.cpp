@@ -9,6 +9,7 @@
 #include "app/PageClient.h"
 #include "app/PageReader.h"
 #include "app/Preview.h"
+#include "app/PreviewModule.h"
 #include "http/IdHTTP.h"
 #include "net/IdGlobal.h"
 #include "net/IdIOHandlerStack.h"
@@ -22,8 +23,6 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QUrl>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
 
 #include <algorithm>
 
@@ -173,7 +172,7 @@ bool TSlideshowForm::event(QEvent* event) {
 }
 
 void TSlideshowForm::FormCreate(QObject* /*sender*/) {
-  ConfigurePageClient(*idHTTP_);
+  ConfigurePageClient(*idHTTP_, TIdProxySettings::FromEnvironment());
 }
 
 void TSlideshowForm::closeEvent(QCloseEvent* event) {
@@ -197,7 +196,7 @@ void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
                                  ui_->FavoriteCheckBox->isChecked()};
   const QString address = ui_->URLEdit->text();
   if (address.isEmpty() || address == PlaceholderAddress) {
-    FinishCreate(SlideshowIds(), filters);
+    FinishCreate(SlideshowIds(), filters, PlayerScheme::Http);
     return;
   }
   SetReading(true);
@@ -270,11 +269,15 @@ void TSlideshowForm::PageRead(const QString& text, std::exception_ptr failure,
     ShowNotice(RSCantReadServicePage());
     return;
   }
-  FinishCreate(ScanPageLines(lines), filters);
+  // Where the redirects ended, not what was typed, tells how the service serves its pages: one
+  // that sends http readers on to https serves its player there too. The worker has finished
+  // with the client by now.
+  FinishCreate(ScanPageLines(lines), filters, PlayerSchemeOf(idHTTP_->CurrentURI().Scheme()));
 }
 
-void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters) {
-  const QString slideshowAddress = SlideshowAddress(ids, filters);
+void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters,
+                                  PlayerScheme scheme) {
+  const QString slideshowAddress = SlideshowAddress(ids, filters, scheme);
   NormaliseDimensionField(ui_->WidthEdit, DefaultSlideshowWidth);
   NormaliseDimensionField(ui_->HeightEdit, DefaultSlideshowHeight);
   const QString code = EmbedCode(slideshowAddress, ui_->WidthEdit->text(), ui_->HeightEdit->text());
@@ -303,24 +306,24 @@ void TSlideshowForm::NormaliseDimensionField(QLineEdit* field, int32_t fallback)
 void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileName,
                                  const QString& code) {
   const QString written = WritePreviewFile(names, fileName, PreviewPageText(code));
+  const TPreviewEngine& engine = LoadPreviewEngine();
   if (webBrowser_ == nullptr) {
     // Made on first use: the browser engine costs more to start than the rest of the window.
-    // Its arrival makes Qt rebuild the window's native surface soon after, which loses the
-    // activation; the user was just working in this window, so it gets it back (see event()).
+    // Its arrival makes Qt rebuild the window's native surface for the engine's compositing,
+    // which loses the activation; the user was just working in this window, so it gets it
+    // back (see event()). Creating the window with that surface from the start would keep it,
+    // but starts the graphics stack before the window can show, which costs more than the
+    // whole rest of the start.
     reactivateAfterRebuild_ = isActiveWindow();
-    webBrowser_ = new QWebEngineView(ui_->PreviewGroupBox);
+    webBrowser_ = engine.CreateBrowser(ui_->PreviewGroupBox);
     webBrowser_->setObjectName(QStringLiteral("WebBrowser"));
-    // The preview is a local file whose whole point is the service's player in its frame;
-    // without this the engine refuses to load a remote address into a local page.
-    webBrowser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
-                                          true);
     webBrowser_->setGeometry(WebBrowserGeometry);
     webBrowser_->setProperty("anchors", QStringLiteral("left,top,right,bottom"));
     KeepAnchors(ui_->PreviewGroupBox);
     setTabOrder(ui_->CopyButton, webBrowser_);
     webBrowser_->show();
   }
-  webBrowser_->load(QUrl::fromLocalFile(written));
+  engine.Navigate(webBrowser_, QUrl::fromLocalFile(written));
 }
 
 void TSlideshowForm::CopyButtonClick(QObject* /*sender*/) {

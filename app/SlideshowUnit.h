@@ -17,7 +17,6 @@ class BusyCursor;
 class QLineEdit;
 class QShortcut;
 class QTimer;
-class QWebEngineView;
 class TIdHTTP;
 class TIdIOHandlerStack;
 class TPageReader;
@@ -47,8 +46,10 @@ public:
   // page that cannot be read, including a chain of redirects that reaches the client's limit,
   // shows "Can't read this vantrel web page." once and ends Create there. Without a page to
   // read, Create runs whole before this returns, raising ETempFileNameExhausted before the code
-  // box changes and EFileCreateError after it; after a read, those reach ShowFailure. While a
-  // page is read the button reads "Cancel", and pressing it cancels the read (CancelRead).
+  // box changes, EFileCreateError after it and EPreviewModuleError when the first preview
+  // finds no usable preview module (the code box and the file are written then); after a
+  // read, those reach ShowFailure. While a page is read the button reads "Cancel", and
+  // pressing it cancels the read (CancelRead).
   void GenerateButtonClick(QObject* sender);
   // Ends the page read under way at once (also Esc while it runs): no message, the code box
   // and the preview as they were, the connection closed, the window ready for the next Create.
@@ -64,7 +65,8 @@ public:
   // Copy: puts the whole text of the code box on the clipboard; nothing when the box is empty.
   void CopyButtonClick(QObject* sender);
   // Runs once when every control exists and holds its described value: sets IdHTTP up for
-  // reading photo pages (ConfigurePageClient). Sends nothing.
+  // reading photo pages (ConfigurePageClient), with the proxy the environment names at this
+  // moment. Sends nothing.
   void FormCreate(QObject* sender);
   // Opens "http://" + ProductSiteHost in the default browser without waiting; a failure to do
   // so is not reported.
@@ -74,8 +76,10 @@ public:
   // current address and its cookies from one Create to the next.
   TIdHTTP& IdHTTP() const { return *idHTTP_; }
 
-  // The preview's browser, made by the first preview; null until then. Owned by the window.
-  QWebEngineView* WebBrowser() const { return webBrowser_; }
+  // The preview's browser, made by the first preview from the preview module (which is loaded
+  // then, not before); null until then. Owned by the window. It has the signal
+  // loadFinished(bool) and the property url.
+  QWidget* WebBrowser() const { return webBrowser_; }
 
 protected:
   bool event(QEvent* event) override;
@@ -88,7 +92,8 @@ private:
   void ConnectHandlers();
   void NameFields();
   // Steps after the page read: the address, the fields' normalisation, the code and preview.
-  void FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters);
+  // scheme is that of the address the page came from at last (after redirects).
+  void FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters, PlayerScheme scheme);
   // Where a read ends: the window goes back to work, then the page's identifiers or the one
   // notice of a page that could not be read.
   void PageRead(const QString& text, std::exception_ptr failure, const SlideshowFilters& filters);
@@ -103,7 +108,7 @@ private:
   void ShowPreview(TempFileNameSeries& names, const QString& fileName, const QString& code);
 
   std::unique_ptr<Ui::SlideshowForm> ui_;
-  QWebEngineView* webBrowser_{};
+  QWidget* webBrowser_{};
   TIdHTTP* idHTTP_{};
   // IdHTTP's own I/O handler and cookie store, made here on the GUI thread: the client makes
   // neither on the worker, and the reader can abort the handler while a read runs.

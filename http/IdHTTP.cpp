@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QFileDevice>
+#include <QScopeGuard>
 #include <limits>
 
 namespace {
@@ -224,8 +225,7 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
     kind = https ? ckProxyTunnel : ckProxy;
   }
   // A tunnel leads to one target only, so a kept one serves the same target alone.
-  const QString tunnelTarget =
-      kind == ckProxyTunnel ? currentURI_.HostPart() + u':' + currentURI_.PortPart() : QString();
+  const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
   const bool wantEncrypted = kind == ckDirectTLS || kind == ckProxyTunnel;
   // A kept connection serves only a request that wants it as encrypted as it is: TLS must
   // never be taken away under a live connection, nor added to one by surprise.
@@ -245,6 +245,8 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
 
 void TIdCustomHTTP::OpenAndSend() {
   TIdHTTPRequest& request = Request();
+  if (OnChooseProxy)
+    OnChooseProxy(this, currentURI_, proxyParams_);
   const TIdHTTPConnectionType kind = ChooseEndpoint();
   request.SetConnectionKind(kind);
   if (kind == ckProxy)
@@ -263,9 +265,74 @@ void TIdCustomHTTP::OpenAndSend() {
                                   : request.AcceptEncoding() + QStringLiteral(", identity"));
   }
   EnsureConnected();
+  // A kept tunnel is encrypted already (ChooseEndpoint has dropped one to another target); a
+  // connection to the proxy in clear text still has to ask for one.
+  if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted())
+    OpenTunnel(TunnelTarget(currentURI_));
   protocol_->SendRequestHead(&currentURI_);
   if (QIODevice* body = request.BodySource())
     IOHandler()->WriteStream(*body);
+}
+
+QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
+  const QString host = uri.IPVersion() == Id_IPv6 ? u'[' + uri.HostPart() + u']' : uri.HostPart();
+  return host + u':' + uri.PortPart();
+}
+
+void TIdCustomHTTP::OpenTunnel(const QString& target) {
+  auto tunnel = std::make_unique<TIdHTTPProtocol>(*this);
+  TIdHTTPRequest& request = tunnel->Request();
+  request.SetUserAgent(Request().UserAgent());
+  request.SetHost(Request().Host());
+  request.SetContentLength(Request().ContentLength());
+  request.SetPragma(QStringLiteral("no-cache"));
+  request.SetRequestTarget(target);
+  request.SetVerb(QStringLiteral("CONNECT"));
+  request.SetProxyConnection(QStringLiteral("keep-alive"));
+  QBuffer body;
+  body.open(QIODevice::ReadWrite);
+  tunnel->Response().SetBodyStream(&body);
+
+  // The exchange with the proxy runs on the client's own steps (keep-alive, the proxy's
+  // challenge, which reads CurrentResponse), so the tunnel's records stand in for the
+  // request's until it is open or has failed.
+  std::swap(protocol_, tunnel);
+  const auto restore = qScopeGuard([&] { std::swap(protocol_, tunnel); });
+  TIdHTTPResponse& response = CurrentResponse();
+  for (;;) {
+    EnsureConnected();
+    protocol_->SendRequestHead(nullptr);
+    const QString statusLine = protocol_->ReadStatusLine();
+    if (statusLine.isEmpty()) {
+      response.SetStatusLine(QStringLiteral("HTTP/1.0 200 OK"));
+      response.SetConnection(QStringLiteral("close"));
+    } else {
+      response.SetStatusLine(statusLine);
+      // Its cookies are not stored: a proxy speaks for none of the hosts behind it.
+      protocol_->ReadResponseHeaders(headerLineLimit_);
+    }
+    const int32_t code = response.StatusCode();
+    if (code == 200)
+      break;
+    body.buffer().clear();
+    body.seek(0);
+    protocol_->DecideNextStep({});
+    // Only a challenge answered with credentials comes back to be sent again; anything else
+    // would have the proxy answer the same for ever.
+    if (code != 407) {
+      body.seek(0);
+      throw EIdHTTPProtocolException(
+          code, statusLine,
+          ReadStreamText(body, -1, EncodingFromContentType(response.ContentType())));
+    }
+  }
+  // Bytes behind the proxy's answer came before the server could say anything, so they are
+  // the proxy's: read as the server's, they would pass for its response.
+  if (!IOHandler()->PendingInputEmpty()) {
+    DropConnection();
+    throw EIdReplyError(RSHTTPTunnelStrayBytes());
+  }
+  TLSCapable(IOHandler())->SetPassThrough(false);
 }
 
 void TIdCustomHTTP::EnsureConnected() {

@@ -22,3 +22,13 @@ QString RSIOHandlerPropInvalid();
 QString RSHTTPChunkStarted();
 // %1: the header line, cut at its first line break.
 QString RSHTTPHeaderLineBreak();
+// The proxy choice. %1: where the address came from (a variable, an option); %2: one of the
+// reasons below.
+QString RSProxyAddressInvalid();
+QString RSProxyAddressBadCharacter();
+QString RSProxyAddressNotHttp();
+QString RSProxyAddressHasPath();
+QString RSProxyAddressNoHost();
+QString RSProxyAddressBadHost();
+QString RSProxyAddressBadPort();
+QString RSHTTPTunnelStrayBytes();

@@ -41,14 +41,14 @@ protected:
     return done();
   }
 
-  // The embed code for the player's query (what follows SlideshowBaseAddress), with the
-  // default width and height, spelled out as the user gets it.
-  static QString ExpectedCode(const QString& query) {
+  // The embed code for the player's query (what follows base, the http or https player's
+  // address), with the default width and height, spelled out as the user gets it.
+  static QString ExpectedCode(const QString& query, const QString& base = SlideshowBaseAddress) {
     return QStringLiteral("<iframe align=\"center\" src=\"%1\" frameBorder=\"0\" width=\"500\" "
                           "height=\"500\" scrolling=\"no\"></iframe><br /><center><small>Created "
                           "with <a href=\"http://%2\" title=\"marquelo\">marquelo</a> from <a "
                           "href=\"http://%3\">Tarnwick</a>.</small></center>")
-        .arg(SlideshowBaseAddress + query, CreditLinkHost, MakerSiteHost);
+        .arg(base + query, CreditLinkHost, MakerSiteHost);
   }
 
   // The texts of the message boxes shown so far.

@@ -104,16 +104,19 @@ const QString& TIdHeaderList::operator[](qsizetype index) const {
 void TIdHeaderList::Put(qsizetype index, QString line) {
   CheckIndex(index, lines_.size());
   lines_[index] = std::move(line);
+  LinesChanged();
 }
 
 void TIdHeaderList::Insert(qsizetype index, QString line) {
   CheckIndex(index, lines_.size() + 1);
   lines_.insert(index, std::move(line));
+  LinesChanged();
 }
 
 void TIdHeaderList::Delete(qsizetype index) {
   CheckIndex(index, lines_.size());
   lines_.removeAt(index);
+  LinesChanged();
 }
 
 QString TIdHeaderList::Text() const {
@@ -131,6 +134,7 @@ QString TIdHeaderList::Text() const {
 
 void TIdHeaderList::SetText(QStringView text) {
   lines_.clear();
+  LinesChanged();
   const qsizetype n = text.size();
   qsizetype start = 0;
   for (qsizetype i = 0; i < n; ++i) {
@@ -147,8 +151,10 @@ void TIdHeaderList::SetText(QStringView text) {
 }
 
 void TIdHeaderList::Assign(const TIdHeaderList& source) {
-  if (&source != this)
+  if (&source != this) {
     lines_ = source.lines_;
+    LinesChanged();
+  }
 }
 
 void TIdHeaderList::SetHeaderSeparator(const QString& separator) {
@@ -205,18 +211,52 @@ QString TIdHeaderList::HeaderValueOfLine(qsizetype index) const {
   QString value = Trim(ValueOf(lines_[index]));
   if (!unfold_)
     return value;
-  // Kept trimmed after each step, which is what trimming once at the end would give.
-  for (qsizetype i = index + 1; i < lines_.size() && IsHeaderContinuationLine(lines_[i]); ++i)
-    value = Trim(QString(value + u' ' + Trim(lines_[i])));
+  // Joined in place: building the value anew for every continuation line costs the square of
+  // a long block. A piece is trimmed and a space goes only between two pieces that hold
+  // something, which is what trimming the joined value after each step would give.
+  for (qsizetype i = index + 1; i < lines_.size() && IsHeaderContinuationLine(lines_[i]); ++i) {
+    const QStringView piece = TrimView(lines_[i]);
+    if (piece.isEmpty())
+      continue;
+    if (!value.isEmpty())
+      value += u' ';
+    value += piece;
+  }
   return value;
 }
 
-qsizetype TIdHeaderList::FindHeader(QStringView name) const {
-  for (qsizetype i = 0; i < lines_.size(); ++i) {
-    if (HasName(lines_[i], name))
-      return i;
+template <typename Match>
+void TIdHeaderList::ForEachCandidate(QStringView name, Match match) const {
+  if (name.isEmpty() || IsHeaderContinuationLine(name)) {
+    for (qsizetype i = 0; i < lines_.size(); ++i) {
+      if (match(i))
+        return;
+    }
+    return;
   }
-  return -1;
+  if (!startsKnown_) {
+    starts_.clear();
+    for (qsizetype i = 0; i < lines_.size(); ++i) {
+      if (!IsHeaderContinuationLine(lines_[i]))
+        starts_.push_back(i);
+    }
+    startsKnown_ = true;
+  }
+  for (const qsizetype i : starts_) {
+    if (match(i))
+      return;
+  }
+}
+
+qsizetype TIdHeaderList::FindHeader(QStringView name) const {
+  qsizetype found = -1;
+  ForEachCandidate(name, [&](qsizetype i) {
+    if (!HasName(lines_[i], name))
+      return false;
+    found = i;
+    return true;
+  });
+  return found;
 }
 
 void TIdHeaderList::WriteHeader(const QString& name, const QString& value) {
@@ -227,6 +267,7 @@ void TIdHeaderList::WriteHeader(const QString& name, const QString& value) {
     if (fold_)
       RemoveContinuationLines(index);
     lines_.removeAt(index);
+    LinesChanged();
     return;
   }
 
@@ -234,6 +275,7 @@ void TIdHeaderList::WriteHeader(const QString& name, const QString& value) {
     lines_.append(QString());
     index = lines_.size() - 1;
   }
+  LinesChanged();
   QString line = name + separator_ + value;
   if (!fold_) {
     lines_[index] = std::move(line);
@@ -249,12 +291,15 @@ void TIdHeaderList::WriteHeader(const QString& name, const QString& value) {
 void TIdHeaderList::CollectHeaderValues(QStringView name, TIdHeaderList* destination) const {
   if (destination == nullptr)
     return;
-  // Fixed before the loop: the destination may be this very list.
-  const qsizetype count = lines_.size();
-  for (qsizetype i = 0; i < count; ++i) {
+  // Collected first: the destination may be this very list.
+  QStringList values;
+  ForEachCandidate(name, [&](qsizetype i) {
     if (HasName(lines_[i], name))
-      destination->Add(HeaderValueOfLine(i));
-  }
+      values.append(HeaderValueOfLine(i));
+    return false;
+  });
+  for (QString& value : values)
+    destination->Add(std::move(value));
 }
 
 void TIdHeaderList::RemoveContinuationLines(qsizetype index) {
@@ -263,6 +308,7 @@ void TIdHeaderList::RemoveContinuationLines(qsizetype index) {
   while (end < lines_.size() && IsHeaderContinuationLine(lines_[end]))
     ++end;
   lines_.remove(first, end - first);
+  LinesChanged();
 }
 
 QStringList TIdHeaderList::WrapHeaderLine(const QString& line) const {

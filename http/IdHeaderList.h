@@ -3,12 +3,15 @@
 // An ordered list of header lines ("name: value"), looked up by name without regard to case,
 // with continuation lines (a line starting with a space or a tab belongs to the line above) and
 // wrapping of long lines. Lines are stored exactly as given; nothing is normalised on insertion.
+// A list is used by one thread at a time, lookups included.
 
 #include "net/IdException.h"
 
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+
+#include <vector>
 
 // An index outside the list was given to an operation that needs an existing line.
 MARQUELO_DECLARE_EXCEPTION(EListError, Exception)
@@ -26,12 +29,18 @@ public:
   // Replaces the line at index. Raises EListError when index is outside 0..Count()-1.
   void Put(qsizetype index, QString line);
   // Appends a line as it stands.
-  void Add(QString line) { lines_.append(std::move(line)); }
+  void Add(QString line) {
+    lines_.append(std::move(line));
+    LinesChanged();
+  }
   // Inserts a line before index; index Count() appends. Raises EListError outside 0..Count().
   void Insert(qsizetype index, QString line);
   // Removes the line at index. Raises EListError when index is outside 0..Count()-1.
   void Delete(qsizetype index);
-  void Clear() { lines_.clear(); }
+  void Clear() {
+    lines_.clear();
+    LinesChanged();
+  }
   // Every line followed by CR LF, as one text.
   QString Text() const;
   // Replaces the lines by the lines of text, split at CR LF, CR or LF. A break at the very end
@@ -92,8 +101,18 @@ private:
   QStringView NameOf(const QString& line) const;
   QStringView ValueOf(const QString& line) const;
   void CheckIndex(qsizetype index, qsizetype limit) const;
+  // Calls match(index) in list order for every line a lookup of name has to look at, until it
+  // returns true: the lines that start a header, or every line when name could be the name of
+  // a continuation line (it is empty or begins with a space or a tab).
+  template <typename Match> void ForEachCandidate(QStringView name, Match match) const;
+  // Marks the index of header starts out of date; every change of the lines calls it.
+  void LinesChanged() noexcept { startsKnown_ = false; }
 
   QStringList lines_;
+  // Which lines start a header, made by the first lookup after a change: a long run of
+  // continuation lines then costs the lookups that follow nothing.
+  mutable std::vector<qsizetype> starts_;
+  mutable bool startsKnown_ = false;
   QString separator_;
   QString searchSeparator_; // separator_ without trailing blanks
   bool unfold_ = true;

@@ -66,7 +66,17 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text, Intege
 } // namespace
 
 QString Trim(QStringView text) {
-  return TrimRight(TrimLeft(text));
+  return TrimView(text).toString();
+}
+
+QStringView TrimView(QStringView text) noexcept {
+  qsizetype start = 0;
+  qsizetype end = text.size();
+  while (start < end && IsTrimmed(text[start]))
+    ++start;
+  while (end > start && IsTrimmed(text[end - 1]))
+    --end;
+  return text.sliced(start, end - start);
 }
 
 QString TrimLeft(QStringView text) {

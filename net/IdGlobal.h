@@ -17,6 +17,8 @@
 QString Trim(QStringView text);
 QString TrimLeft(QStringView text);
 QString TrimRight(QStringView text);
+// The same trimming as a view into text, for readers that need no copy.
+QStringView TrimView(QStringView text) noexcept;
 
 // --- Text to integer ------------------------------------------------------------------------
 // Which numbers a conversion takes. Protocol fields (lengths, status codes, ages, dates) are

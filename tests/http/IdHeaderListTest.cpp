@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 // --- Reading --------------------------------------------------------------------------------
@@ -42,6 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"ContinuationsJoinedBySingleSpaces", {"X: a", " b", "\tc"}, "x", "a b c", 0},
         ReadCase{"ContinuationStopsAtNextHeader", {"X: a", "  b  ", "Y: c", " d"}, "X", "a b", 0},
         ReadCase{"BlankContinuationAddsNothing", {"X: a", "   ", " b"}, "X", "a b", 0},
+        ReadCase{"EmptyValueTakesItsContinuation", {"X:", "\t", " b ", " c"}, "X", "b c", 0},
         ReadCase{"FirstOfRepeatedHeader", {"A: 1", "X: first", "X: second"}, "X", "first", 1},
         ReadCase{"LaterColonsStayInValue",
                  {"Location: http://h:8080/p"},
@@ -54,6 +57,49 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"NameHoldingTheSeparatorNeverMatches", {"A:B: 1"}, "A:B", "", -1},
         ReadCase{"NameEndsAtTheFirstSeparator", {"A:B: 1"}, "a", "B: 1", 0},
         ReadCase{"EmptyList", {}, "X", "", -1}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// A lookup after a change sees the lines as they are now, however the list was changed since
+// the last lookup.
+struct ChangeCase {
+  const char* label;
+  std::function<void(TIdHeaderList&)> change;
+  qsizetype indexOfC;
+  QString valueOfC;
+};
+
+class LookupAfterChangeTest : public testing::TestWithParam<ChangeCase> {};
+
+TEST_P(LookupAfterChangeTest, SeesTheChangedLines) {
+  const ChangeCase& c = GetParam();
+  TIdHeaderList list = ListOf({"A: 1", " B: 2", "C: 3"});
+  ASSERT_EQ(list.FindHeader(u"C"), 2);
+  c.change(list);
+  EXPECT_EQ(list.FindHeader(u"C"), c.indexOfC);
+  EXPECT_EQ(list.ReadHeader(u"c"), c.valueOfC);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LookupAfterChangeTest,
+    testing::Values(
+        ChangeCase{"Add", [](TIdHeaderList& l) { l.Add(" more"); }, 2, "3 more"},
+        ChangeCase{"InsertBefore", [](TIdHeaderList& l) { l.Insert(0, "C: 0"); }, 0, "0"},
+        ChangeCase{"DeleteAbove", [](TIdHeaderList& l) { l.Delete(0); }, 1, "3"},
+        ChangeCase{"PutTurnsLineIntoContinuation", [](TIdHeaderList& l) { l.Put(2, " C: 3"); }, -1,
+                   ""},
+        ChangeCase{"PutTurnsContinuationIntoHeader", [](TIdHeaderList& l) { l.Put(1, "C: 2"); }, 1,
+                   "2"},
+        ChangeCase{"RemoveContinuations", [](TIdHeaderList& l) { l.RemoveContinuationLines(0); }, 1,
+                   "3"},
+        ChangeCase{"WriteHeaderAppends",
+                   [](TIdHeaderList& l) {
+                     l.WriteHeader("A", "");
+                     l.WriteHeader("Z", "9");
+                   },
+                   0, "3"},
+        ChangeCase{"SetText", [](TIdHeaderList& l) { l.SetText(u"X: 1\r\nC: 5\r\n"); }, 1, "5"},
+        ChangeCase{"AssignFromOther", [](TIdHeaderList& l) { l.Assign(ListOf({"C: 7"})); }, 0, "7"},
+        ChangeCase{"Clear", [](TIdHeaderList& l) { l.Clear(); }, -1, ""}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(HeaderList, ReadsOnlyItsOwnLineWhenUnfoldingIsOff) {

@@ -58,7 +58,10 @@ void AppendAttribute(QString& text, QStringView name, QStringView value) {
 } // namespace
 
 TDateTime UtcNow() {
-  return Now() - LocalZoneOffset();
+  // Straight from the clock: the local time less the zone's offset is the same moment, but
+  // asking for the local time makes the system look at its zone files on every call, and the
+  // store asks once per request.
+  return DateTimeFromQDateTime(QDateTime::currentDateTimeUtc());
 }
 
 // --- TIdNetscapeCookie ------------------------------------------------------------------------

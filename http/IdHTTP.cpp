@@ -336,14 +336,20 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
 }
 
 void TIdCustomHTTP::EnsureConnected() {
-  if (!CurrentResponse().KeepConnection())
+  // KeepConnection looks at the connection (a receive that waits for nothing, which notices the
+  // peer's close); nothing is sent or received until the connect below, so its answer stands
+  // there and the connection is not looked at twice.
+  bool open = CurrentResponse().KeepConnection();
+  if (!open)
     Disconnect();
   CheckForGracefulDisconnect(false);
   // Bytes left over from the last response mean that the two sides are out of step: whatever
   // came would be taken for the start of the next response.
-  if (IOHandler() && !IOHandler()->PendingInputEmpty())
+  if (IOHandler() && !IOHandler()->PendingInputEmpty()) {
     DropConnection();
-  if (!Connected()) {
+    open = false;
+  }
+  if (!open) {
     SetIPVersion(currentURI_.IPVersion());
     try {
       Connect();

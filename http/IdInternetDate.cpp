@@ -249,7 +249,26 @@ TDateTime ParseInternetDate(QString& text) {
 TDateTime InternetDateToLocal(const QString& text) {
   if (text.isEmpty())
     return 0;
+  // A kept connection brings the same dates again and again (Last-Modified always, Date within
+  // the second): the moment a text names is kept for the last few texts, and only the local
+  // zone's offset, which may change, is asked for every time.
+  struct Parsed {
+    QString text;
+    TDateTime utc = 0;
+  };
+  thread_local std::array<Parsed, 4> recent;
+  thread_local size_t next = 0;
+  for (const Parsed& parsed : recent) {
+    if (!parsed.text.isNull() && parsed.text == text)
+      return parsed.utc + LocalZoneOffset();
+  }
   QString rest = text;
   const TDateTime written = ParseInternetDate(rest);
-  return written - WrittenZoneOffset(rest) + LocalZoneOffset();
+  const TDateTime utc = written - WrittenZoneOffset(rest);
+  // Only texts of a date's size are kept: a peer's long value is not held past its response.
+  if (text.size() <= 64) {
+    recent[next] = Parsed{text, utc};
+    next = (next + 1) % recent.size();
+  }
+  return utc + LocalZoneOffset();
 }

@@ -233,6 +233,28 @@ TEST(InternetDate, ToLocalSubtractsTheWrittenZoneAndAddsTheLocalOne) {
   }
 }
 
+TEST(InternetDate, ToLocalOfATextReadBeforeFollowsTheZoneOfNow) {
+  // More texts than are remembered, read twice over in two zones: every reading must give the
+  // written moment in the zone of the reading, whichever texts were read before.
+  const QStringList texts = {
+      "Sun, 06 Nov 1994 08:49:37 GMT",   "Sun, 06 Nov 1994 08:49:37 +0200",
+      "Mon, 07 Nov 1994 08:49:37 GMT",   "Sun, 06 Nov 1994 09:49:37 GMT",
+      "Sun, 06 Nov 1994 08:49:37 -0530", "Sun Nov  6 08:49:37 1994",
+  };
+  const double hoursAfterSample[] = {0, -2, 24, 1, 5.5, 0};
+  for (const char* name : {"Asia/Kolkata", "Europe/Berlin"}) {
+    const ScopedTimeZone zone(name);
+    const TDateTime local = LocalZoneOffset();
+    for (int round = 0; round < 2; ++round) {
+      for (qsizetype i = 0; i < texts.size(); ++i) {
+        EXPECT_NEAR(InternetDateToLocal(texts[i]), kSample + hoursAfterSample[i] * kHour + local,
+                    kOneMSec)
+            << name << " " << texts[i].toStdString() << " round " << round;
+      }
+    }
+  }
+}
+
 TEST(InternetDate, ToLocalOfEmptyTextIsZeroButOfGarbageIsTheZoneOffset) {
   const ScopedTimeZone zone("Asia/Kolkata");
   EXPECT_EQ(InternetDateToLocal(QString()), 0.0);

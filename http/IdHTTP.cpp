@@ -3,6 +3,7 @@
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
+#include "net/IdIPAddress.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocketBase.h"
 
@@ -10,6 +11,7 @@
 #include <QFileDevice>
 #include <QScopeGuard>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -208,6 +210,7 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
     throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
   QString host;
   uint16_t port = 0;
+  TIdIPVersion version = currentURI_.IPVersion();
   TIdHTTPConnectionType kind = https ? ckDirectTLS : ckDirect;
   if (proxyParams_.ProxyServer().isEmpty()) {
     const TIdIOHandlerSocket* socket = SocketHandler();
@@ -223,6 +226,9 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
       throw ERangeError(RSRangeCheckError());
     port = uint16_t(proxyParams_.ProxyPort());
     kind = https ? ckProxyTunnel : ckProxy;
+    // The proxy is reached by its own address, whatever the family of the server behind it.
+    const std::optional<TIdIPAddress> literal = TIdIPAddress::MakeAddressObject(host);
+    version = literal ? literal->AddrType() : Id_IPv4;
   }
   // A tunnel leads to one target only, so a kept one serves the same target alone.
   const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
@@ -240,6 +246,8 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
     tls->SetPassThrough(kind != ckDirectTLS);
   SetHost(host);
   SetPort(port);
+  // Used from the next connect on; a kept connection keeps its own.
+  SetIPVersion(version);
   return kind;
 }
 
@@ -350,7 +358,6 @@ void TIdCustomHTTP::EnsureConnected() {
     open = false;
   }
   if (!open) {
-    SetIPVersion(currentURI_.IPVersion());
     try {
       Connect();
     } catch (const EIdSSLProtocolReplyError&) {

@@ -60,6 +60,8 @@ bool IsIPLiteral(const QString& host) {
 
 // "http/1.1" in ALPN's wire form: a length byte, then the name.
 constexpr unsigned char kAlpnHttp11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
+// Bytes OpenSSL may take from the socket per read: eight records of the largest size.
+constexpr size_t kReadAheadBytes = 8 * (16384 + 256);
 
 } // namespace
 
@@ -201,6 +203,8 @@ ssl_ctx_st* TIdTLSIOHandler::Context() {
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
   // Whole records per receive instead of a header and a body apart: half the system calls.
   SSL_CTX_set_read_ahead(ctx, 1);
+  // Room for several records per receive from the socket: a bulk read takes them all at once.
+  SSL_CTX_set_default_read_buffer_len(ctx, kReadAheadBytes);
   const bool trusted = trustedFile_.isEmpty()
                            ? SSL_CTX_set_default_verify_paths(ctx) == 1
                            : SSL_CTX_load_verify_locations(
@@ -406,13 +410,30 @@ int32_t TIdTLSIOHandler::ReceiveChunk(QByteArray& buffer) {
     ERR_clear_error();
     size_t received = 0;
     if (SSL_read_ex(ssl_.get(), buffer.data(), size_t(buffer.size()), &received) == 1)
-      return int32_t(received);
+      return int32_t(received + TakeReadAhead(buffer, received));
     const int error = SSL_get_error(ssl_.get(), 0);
     if (error == SSL_ERROR_WANT_READ)
       AwaitSocket();
     else
       RecordEnding(error);
   }
+}
+
+size_t TIdTLSIOHandler::TakeReadAhead(QByteArray& buffer, size_t from) {
+  size_t taken = 0;
+  while (from + taken < size_t(buffer.size()) && SSL_has_pending(ssl_.get()) == 1) {
+    ERR_clear_error();
+    size_t more = 0;
+    if (SSL_read_ex(ssl_.get(), buffer.data() + from + taken, size_t(buffer.size()) - from - taken,
+                    &more) != 1) {
+      // A record not yet whole waits for the next receive; an ending is told by the next one.
+      if (const int error = SSL_get_error(ssl_.get(), 0); error != SSL_ERROR_WANT_READ)
+        RecordEnding(error);
+      break;
+    }
+    taken += more;
+  }
+  return taken;
 }
 
 int32_t TIdTLSIOHandler::SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) {

@@ -118,6 +118,10 @@ private:
   void RethrowSocketFailure();
   // Waits for the socket under ReadTimeout; raises EIdReadTimeout when it passes.
   void AwaitSocket();
+  // Decrypts records already read ahead into buffer from `from` on, while there is room and
+  // without waiting; returns the count added. An ending met here is recorded for the next
+  // receive.
+  size_t TakeReadAhead(QByteArray& buffer, size_t from);
 
   // The socket side of OpenSSL's connection (a BIO of our own).
   static bio_method_st* BioMethod();

@@ -11,6 +11,7 @@
 # Builds marquelo-get with release flags into the build directory first.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
+source "$(dirname "$0")/lib.sh"
 
 runs=${1:-5}
 big_size=$((256 * 1024 * 1024))
@@ -30,37 +31,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/www" "$work/temp"
+mkdir -p "$work/www"
 head -c "$big_size" /dev/zero >"$work/www/big.bin"
 head -c "$small_size" /dev/zero | tr '\0' 'x' >"$work/www/small.txt"
 chmod -R a+rX "$work"
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-user_line=""
-[[ $(id -u) -eq 0 ]] && user_line="user nobody nogroup;"
-cat >"$work/nginx.conf" <<EOF
-$user_line
-worker_processes 1;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/temp; proxy_temp_path $work/temp; fastcgi_temp_path $work/temp;
-  uwsgi_temp_path $work/temp; scgi_temp_path $work/temp;
-  default_type application/octet-stream;
-  sendfile on;
-  keepalive_requests 100000;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-EOF
-nginx -c "$work/nginx.conf" -p "$work" &
-nginx_pid=$!
-for _ in $(seq 1 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/small.txt" && break
-  sleep 0.05
-done
+port=$(free_port)
+start_nginx "$work" "$port"
 
 big_url="http://127.0.0.1:$port/big.bin"
 small_url="http://127.0.0.1:$port/small.txt"

@@ -37,7 +37,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/www" "$work/temp" "$work/pki"
+mkdir -p "$work/www" "$work/pki"
 head -c $((256 * 1024 * 1024)) /dev/zero >"$work/www/big.bin"
 head -c 2048 /dev/zero | tr '\0' 'x' >"$work/www/small.txt"
 
@@ -51,42 +51,14 @@ openssl x509 -req -in "$pki/server.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -
   -days 2 -extfile "$pki/ext.cnf" -out "$pki/server.pem" 2>/dev/null
 chmod -R a+rX "$work"
 
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 port=$(free_port)
 tls_port=$(free_port)
-user_line=""
-[[ $(id -u) -eq 0 ]] && user_line="user nobody nogroup;"
-cat >"$work/nginx.conf" <<EOF
-$user_line
-worker_processes 1;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/temp; proxy_temp_path $work/temp; fastcgi_temp_path $work/temp;
-  uwsgi_temp_path $work/temp; scgi_temp_path $work/temp;
-  default_type application/octet-stream;
-  sendfile on;
-  keepalive_requests 100000;
-  server { listen 127.0.0.1:$port; root $work/www; }
-  server {
+start_nginx "$work" "$port" "server {
     listen 127.0.0.1:$tls_port ssl;
     ssl_certificate $pki/server.pem;
     ssl_certificate_key $pki/server.key;
     root $work/www;
-  }
-}
-EOF
-nginx -c "$work/nginx.conf" -p "$work" &
-nginx_pid=$!
-for _ in $(seq 1 100); do
-  curl -s --cacert "$pki/ca.pem" -o /dev/null "https://127.0.0.1:$tls_port/small.txt" && break
-  sleep 0.05
-done
+  }"
 
 # One row for a URL list: marquelo-get, curl, and the older build when there is one.
 row() {

@@ -53,3 +53,46 @@ compare_row() {
     "$(awk -v a="${walls[0]}" -v b="${walls[1]}" 'BEGIN { print a / b }')" \
     "$(awk -v a="${cpus[0]}" -v b="${cpus[1]}" 'BEGIN { print a / b }')"
 }
+
+#   free_port
+# prints a TCP port on 127.0.0.1 that is free now.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+#   start_nginx WORK PORT [SERVER_BLOCKS]
+# starts nginx in the background serving WORK/www on 127.0.0.1:PORT, with SERVER_BLOCKS (nginx
+# text) besides, its files under WORK, and sets nginx_pid; the caller stops it. Returns once
+# WORK/www/small.txt can be fetched in clear text.
+start_nginx() {
+  local work=$1 port=$2 extra=${3:-} user_line=""
+  mkdir -p "$work/temp"
+  [[ $(id -u) -eq 0 ]] && user_line="user nobody nogroup;"
+  cat >"$work/nginx.conf" <<CONF
+$user_line
+worker_processes 1;
+daemon off;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/temp; proxy_temp_path $work/temp; fastcgi_temp_path $work/temp;
+  uwsgi_temp_path $work/temp; scgi_temp_path $work/temp;
+  default_type application/octet-stream;
+  sendfile on;
+  keepalive_requests 100000;
+  server { listen 127.0.0.1:$port; root $work/www; }
+  $extra
+}
+CONF
+  nginx -c "$work/nginx.conf" -p "$work" &
+  nginx_pid=$!
+  local _
+  for _ in $(seq 1 100); do
+    curl -s -o /dev/null "http://127.0.0.1:$port/small.txt" && return 0
+    sleep 0.05
+  done
+  echo "nginx did not answer on port $port" >&2
+  return 1
+}

@@ -43,6 +43,13 @@ QString HostHeaderValue(const TIdURI& uri) {
   return value;
 }
 
+// Scheme, host and port: what credentials are given for. Names are compared without regard to
+// case; the port is the text ResolveTarget settled on.
+QString OriginOf(const TIdURI& uri) {
+  return uri.Scheme().toLower() + QStringLiteral("://") + uri.HostPart().toLower() + u':' +
+         uri.PortPart();
+}
+
 bool RequiresVersion11(QStringView verb) {
   for (const QStringView method : {u"TRACE", u"PUT", u"OPTIONS", u"DELETE"}) {
     if (TextIsSame(verb, method))
@@ -110,8 +117,10 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   // in step with the peer only if the exchange runs to its end.
   bool exchanging = false;
   try {
-    for (;;) {
-      ResolveTarget();
+    for (bool fromCaller = true;; fromCaller = false) {
+      ResolveTarget(fromCaller);
+      if (fromCaller)
+        ScopeCredentials(!TIdURI(address).UserPart().isEmpty());
       exchanging = true;
       OpenAndSend();
       ReadResponse();
@@ -147,10 +156,11 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
 
 // --- Inner steps --------------------------------------------------------------------------------
 
-void TIdCustomHTTP::ResolveTarget() {
+void TIdCustomHTTP::ResolveTarget(bool fromCaller) {
   TIdHTTPRequest& request = Request();
   const TIdURI uri(request.RequestTarget());
-  if (!uri.UserPart().isEmpty()) {
+  // A redirect target's user part is the server's word, not the user's.
+  if (fromCaller && !uri.UserPart().isEmpty()) {
     request.SetUsername(uri.UserPart());
     request.SetPassword(uri.PasswordPart());
   }
@@ -188,6 +198,33 @@ void TIdCustomHTTP::ResolveTarget() {
     throw EIdException(RSHTTPMethodRequiresVersion());
   request.SetContentLength(request.BodySource() ? request.BodySource()->size() : -1);
   request.SetHost(HostHeaderValue(currentURI_));
+}
+
+void TIdCustomHTTP::ScopeCredentials(bool givenInAddress) {
+  TIdHTTPRequest& request = Request();
+  const bool changed = request.Username() != scope_.username ||
+                       request.Password() != scope_.password ||
+                       request.Authentication() != scope_.scheme;
+  const bool none = request.Username().isEmpty() && request.Password().isEmpty();
+  if (givenInAddress || changed || none) {
+    // An object answered the old credentials' origin; given new ones, it must not go on
+    // answering with what it holds of the old.
+    if (changed && request.Authentication() == scope_.scheme && !scope_.origin.isEmpty())
+      request.SetAuthentication(nullptr);
+    scope_.origin = OriginOf(currentURI_);
+  }
+  KeepCredentialScope();
+}
+
+void TIdCustomHTTP::KeepCredentialScope() {
+  const TIdHTTPRequest& request = Request();
+  scope_.username = request.Username();
+  scope_.password = request.Password();
+  scope_.scheme = request.Authentication();
+}
+
+bool TIdCustomHTTP::CredentialsApply() const {
+  return OriginOf(currentURI_) == scope_.origin;
 }
 
 TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
@@ -328,8 +365,14 @@ bool TIdCustomHTTP::ConsultRedirect(QString& target, QString& method, int32_t co
 
 bool TIdCustomHTTP::DoOnAuthorization() {
   ++authAttempts_;
-  return AnswerServerChallenge(this, Request(), CurrentResponse().WWWAuthenticate(),
-                               OnSelectAuthorization, OnAuthorization);
+  // Another origin's challenge is not answered with credentials given for this one.
+  if (!CredentialsApply())
+    return false;
+  const bool answered = AnswerServerChallenge(this, Request(), CurrentResponse().WWWAuthenticate(),
+                                              OnSelectAuthorization, OnAuthorization);
+  // What the challenge attached, or a handler supplied, belongs to the origin it answered.
+  KeepCredentialScope();
+  return answered;
 }
 
 bool TIdCustomHTTP::DoOnProxyAuthorization() {

@@ -95,6 +95,11 @@ public:
   const QString& ResponseText() { return protocol_->Response().StatusLine(); }
   // The address of the current request; a relative address is applied to it.
   const TIdURI& CurrentURI() const { return currentURI_; }
+  // Whether the request's credentials (Username, Password and the Authentication object) may
+  // go to CurrentURI: only to the origin (scheme, host, port) of the call that gave them, in
+  // the record or in the address's user part. Elsewhere no "Authorization" line is sent and
+  // no challenge is answered.
+  bool CredentialsApply() const;
   TIdProxyConnectionInfo& ProxyParams() { return proxyParams_; }
 
   // Counters of the current (or last) call.
@@ -155,8 +160,15 @@ protected:
 private:
   friend class TIdHTTPProtocol;
 
-  // Merges Request().RequestTarget into CurrentURI and fills the request from it.
-  void ResolveTarget();
+  // Merges Request().RequestTarget into CurrentURI and fills the request from it; the address's
+  // user part becomes the credentials only when fromCaller (a redirect's never does).
+  void ResolveTarget(bool fromCaller);
+  // At the start of a call, once CurrentURI holds its address: credentials given for this call
+  // (givenInAddress, or set in the record since the last call) belong to its origin from now
+  // on; credentials kept from before stay with theirs, and having none binds to nothing.
+  void ScopeCredentials(bool givenInAddress);
+  // Notes the record's credentials and scheme object as those of the scope's origin.
+  void KeepCredentialScope();
   // Points the TCP client at the server or the proxy, dropping a connection to another peer.
   TIdHTTPConnectionType ChooseEndpoint();
   void OpenAndSend();
@@ -173,7 +185,16 @@ private:
   // DropConnection for a call that is already failing. Never raises.
   void AbandonConnection() noexcept;
 
+  // Where the record's credentials may go, and what they were when that was decided.
+  struct CredentialScope {
+    QString origin;
+    QString username;
+    QString password;
+    const TIdAuthentication* scheme = nullptr;
+  };
+
   std::unique_ptr<TIdHTTPProtocol> protocol_;
+  CredentialScope scope_;
   TIdURI currentURI_;
   TIdProxyConnectionInfo proxyParams_;
   QPointer<TIdCookieManager> cookieManager_;

@@ -62,6 +62,11 @@ qsizetype BreakIn(QStringView line) {
   return at == line.end() ? -1 : at - line.begin();
 }
 
+void RemoveLines(TIdHeaderList& lines, QStringView name) {
+  for (qsizetype at = lines.FindHeader(name); at >= 0; at = lines.FindHeader(name))
+    lines.Delete(at);
+}
+
 bool IsIgnored(int32_t code, const TIdHTTPIgnoredCodes& ignored) {
   return std::any_of(ignored.begin(), ignored.end(),
                      [code](int16_t listed) { return listed == code; });
@@ -173,7 +178,12 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
   SetSchemeRequest(request_.Authentication(), request_.Verb(), target);
   SetSchemeRequest(client_.ProxyParams().Authentication(), request_.Verb(), target);
   request_.ComposeHeaderLines();
-  client_.ProxyParams().ComposeHeaderLines(request_.HeaderLines());
+  if (!client_.CredentialsApply())
+    RemoveLines(request_.HeaderLines(), u"Authorization");
+  // A proxy's credentials are for the proxy alone; a request that goes straight to the server
+  // carries none.
+  if (request_.ConnectionKind() == ckProxy)
+    client_.ProxyParams().ComposeHeaderLines(request_.HeaderLines());
   if (address)
     client_.AddCookieHeader(*address);
 
@@ -246,11 +256,13 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignor
       RaiseStatusError(code, ignored, (kind == 1 || code == 304) ? 100 : -1);
       return nsFinished;
     }
-    if (!PrepareCredentials(code == 407)) {
+    // Credentials prepared but not sent again within the call still leave the call refused:
+    // the challenge page is no answer to the request. They go with the caller's next request.
+    if (!PrepareCredentials(code == 407) || !client_.HTTPOptions().testFlag(hoInProcessAuth)) {
       RaiseStatusError(code, ignored, -1);
       return nsFinished;
     }
-    needAuth = client_.HTTPOptions().testFlag(hoInProcessAuth);
+    needAuth = true;
   }
 
   if (needAuth) {

@@ -155,9 +155,10 @@ public:
   TIdHTTPRequest& Request() { return request_; }
   TIdHTTPResponse& Response() { return response_; }
 
-  // Composes the request's lines (the proxy's authorization after them, then "Cookie" for
-  // address when one is given and the store has one) and sends the request line and the head
-  // as one piece. Nothing is sent when composing or writing fails. Raises
+  // Composes the request's lines (without "Authorization" where the client's CredentialsApply
+  // is false; the proxy's authorization after them when the request goes to a proxy; then
+  // "Cookie" for address when one is given and the store has one) and sends the request line and
+  // the head as one piece. Nothing is sent when composing or writing fails. Raises
   // EIdHTTPHeaderLineBreak for a header line holding CR or LF (a host or port taken from a
   // redirect target, a value set by the caller).
   void SendRequestHead(const TIdURI* address);
@@ -174,7 +175,8 @@ public:
 
   // Decides the next step for the response whose status line and headers have been read, and
   // reads or discards its body. Raises EIdHTTPProtocolException for a status it cannot deal
-  // with unless the code is in ignored; raises what the authorization answer raises
+  // with unless the code is in ignored (a 401 or 407 too when its answer is not sent within the
+  // call, without hoInProcessAuth); raises what the authorization answer raises
   // (EIdInvalidAlgorithm).
   TIdHTTPNextStep DecideNextStep(const TIdHTTPIgnoredCodes& ignored);
 

@@ -446,12 +446,12 @@ TEST(Challenges, CredentialsInTheAddressAreUsed) {
   EXPECT_EQ(server.Header(1, "Authorization"), QByteArray("Basic YW5uOnB3"));
 }
 
-TEST(Challenges, WithoutInProcessAnsweringThePageIsTheBodyAndTheNextCallAnswers) {
+TEST(Challenges, WithoutInProcessAnsweringTheStatusIsRaisedAndTheNextCallAnswers) {
   ScriptedHTTPServer server({Reply{kBasic401}, Ok("welcome")});
   TIdHTTP client;
   client.Request().SetUsername(QStringLiteral("user"));
   client.Request().SetPassword(QStringLiteral("secret"));
-  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("who are you"));
+  EXPECT_THROW(client.Get(server.Url()), EIdHTTPProtocolException);
   EXPECT_EQ(client.Get(server.Url()), QStringLiteral("welcome"));
   EXPECT_EQ(server.Header(1, "Authorization"), QByteArray("Basic dXNlcjpzZWNyZXQ="));
 }

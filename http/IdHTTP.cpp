@@ -296,12 +296,15 @@ void TIdCustomHTTP::EnsureConnected() {
 
 void TIdCustomHTTP::ReadResponse() {
   TIdHTTPResponse& response = CurrentResponse();
-  // Interim 100 responses are read and dropped; their cookies count.
+  // Interim responses (every 1xx but 101, which ends HTTP on the connection) are read and
+  // dropped; their cookies count.
+  int32_t code = 0;
   do {
     response.SetStatusLine(protocol_->ReadStatusLine());
     protocol_->ReadResponseHeaders(headerLineLimit_);
     StoreResponseCookies();
-  } while (response.StatusCode() == 100);
+    code = response.StatusCode();
+  } while (code / 100 == 1 && code != 101);
 }
 
 void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {

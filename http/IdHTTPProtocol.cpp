@@ -62,6 +62,25 @@ qsizetype BreakIn(QStringView line) {
   return at == line.end() ? -1 : at - line.begin();
 }
 
+constexpr QStringView kFramingNames[] = {u"Transfer-Encoding", u"Content-Length", u"Connection"};
+
+// Whether a header line sets the framing or the connection's fate.
+bool IsFramingLine(QStringView line) {
+  const qsizetype colon = line.indexOf(u':');
+  if (colon < 0)
+    return false;
+  const QString name = Trim(line.left(colon));
+  return std::any_of(std::begin(kFramingNames), std::end(kFramingNames),
+                     [&name](QStringView framing) { return TextIsSame(name, framing); });
+}
+
+QStringList ValuesOf(QStringView name, const TIdHeaderList& kept, const TIdHeaderList& beyond) {
+  TIdHeaderList values;
+  kept.CollectHeaderValues(name, &values);
+  beyond.CollectHeaderValues(name, &values);
+  return QStringList(values.begin(), values.end());
+}
+
 void RemoveLines(TIdHeaderList& lines, QStringView name) {
   for (qsizetype at = lines.FindHeader(name); at >= 0; at = lines.FindHeader(name))
     lines.Delete(at);
@@ -153,6 +172,28 @@ std::optional<int64_t> ChunkSizeOf(QStringView sizeLine) {
   return size;
 }
 
+bool ResponseHasNoBody(QStringView verb, int32_t code) {
+  return verb == u"HEAD" || code / 100 == 1 || code == 204 || code == 304;
+}
+
+bool EndsInChunked(QStringView transferEncoding) {
+  const qsizetype comma = transferEncoding.lastIndexOf(u',');
+  return TextIsSame(Trim(transferEncoding.sliced(comma + 1)), u"chunked");
+}
+
+std::optional<QString> SoleContentLength(const QStringList& values) {
+  std::optional<QString> length;
+  for (const QString& value : values) {
+    for (const QStringView item : QStringView(value).split(u',')) {
+      QString trimmed = Trim(item);
+      if (length && *length != trimmed)
+        throw EIdHTTPFramingError(RSHTTPContentLengthConflict());
+      length = std::move(trimmed);
+    }
+  }
+  return length;
+}
+
 // --- Response -----------------------------------------------------------------------------------
 
 bool TIdHTTPResponse::KeepConnection() {
@@ -218,21 +259,21 @@ void TIdHTTPProtocol::ReadResponseHeaders(int32_t limit) {
   TIdIOHandler& io = *client_.IOHandler();
   TIdHeaderList& lines = response_.HeaderLines();
   lines.Clear();
-  QString line = ReadResponseLine(io);
-  while (!line.isEmpty()) {
-    // Lines past the limit are still read: left in the input they would be taken for the body.
+  // Lines past the limit are still read: left in the input they would be taken for the body.
+  // Those that frame the body are kept apart, as the body ends where they say.
+  TIdHeaderList beyond;
+  for (QString line = ReadResponseLine(io); !line.isEmpty(); line = ReadResponseLine(io)) {
     if (limit <= 0 || lines.Count() < limit)
       lines.Add(std::move(line));
-    try {
-      line = ReadResponseLine(io);
-    } catch (const EIdConnClosedGracefully&) {
-      // The block ends at the close; a line the close cut off is no header, and left queued it
-      // would be read as the start of the body.
-      client_.DropConnection();
-      break;
-    }
+    else if (IsFramingLine(line))
+      beyond.Add(std::move(line));
   }
   response_.ParseHeaderLines();
+  response_.SetChunked(EndsInChunked(ValuesOf(u"Transfer-Encoding", lines, beyond).join(u',')));
+  if (const auto length = SoleContentLength(ValuesOf(u"Content-Length", lines, beyond)))
+    response_.SetContentLength(TextToInt32Def(*length, -1, IntegerSyntax::Decimal));
+  if (response_.Connection().isEmpty())
+    response_.SetConnection(beyond.ReadHeader(u"Connection"));
 }
 
 TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignored) {
@@ -330,12 +371,10 @@ void TIdHTTPProtocol::RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& 
 
 void TIdHTTPProtocol::ReadBody(int32_t wait) {
   QIODevice* stream = response_.BodyStream();
-  if (!stream)
+  if (!stream || ResponseHasNoBody(request_.Verb(), response_.StatusCode()))
     return;
   TIdIOHandler& io = *client_.IOHandler();
-  if (response_.HeaderLines()
-          .ReadHeader(u"Transfer-Encoding")
-          .contains(u"chunked", Qt::CaseInsensitive)) {
+  if (response_.Chunked()) {
     ReadChunkedBody(*stream);
     return;
   }
@@ -358,11 +397,9 @@ void TIdHTTPProtocol::ReadChunkedBody(QIODevice& stream) {
   client_.ReportStatus(hsStatusText, {RSHTTPChunkStarted()});
   for (;;) {
     const std::optional<int64_t> size = ChunkSizeOf(ReadResponseLine(io));
-    if (!size) {
-      // Without a size nothing tells where the body ends and the next response begins.
-      client_.DropConnection();
-      return;
-    }
+    // Without a size nothing tells where the body ends, and what came is not all of it.
+    if (!size)
+      throw EIdHTTPFramingError(RSHTTPChunkSizeInvalid());
     if (*size == 0)
       break;
     io.ReadStream(stream, *size);

@@ -22,3 +22,5 @@ QString RSIOHandlerPropInvalid();
 QString RSHTTPChunkStarted();
 // %1: the header line, cut at its first line break.
 QString RSHTTPHeaderLineBreak();
+QString RSHTTPContentLengthConflict();
+QString RSHTTPChunkSizeInvalid();

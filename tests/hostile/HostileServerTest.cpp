@@ -206,6 +206,15 @@ Outcome Returned(const QString& text) {
 const Outcome kClosed = Raised("EIdConnClosedGracefully", "Connection Closed Gracefully.");
 const Outcome kTimedOut = Raised("EIdReadTimeout", "Read timed out.");
 const Outcome kLineTooLong = Raised("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
+const Outcome kLengthsConflict =
+    Raised("EIdHTTPFramingError", "Response has conflicting Content-Length values.");
+
+// 300 header lines: more than the default HeaderLineLimit keeps.
+const QByteArray kFiller = ManyLines(300, "X-Filler-", ": value");
+
+void ExpectDisconnected(CaseRun& run) {
+  EXPECT_FALSE(run.client.Connected());
+}
 
 std::function<void(CaseRun&)> ExpectRequestLine(int index, QByteArray line) {
   return [index, line = std::move(line)](CaseRun& run) {
@@ -379,7 +388,21 @@ const HostileCase kCases[] = {
      .expected = kClosed},
     {.name = "CloseInTheMiddleOfALaterHeaderLine",
      .script = AnswerThenClose("HTTP/1.1 200 OK\r\nServer: x\r\nContent-Le"),
-     .expected = Returned({})},
+     .expected = kClosed},
+    {.name = "ChunkedAfterTheLineLimit",
+     .script = AnswerThenStall("HTTP/1.1 200 OK\r\n" + kFiller +
+                               "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"),
+     .expected = Returned("hello")},
+    {.name = "LengthAndCloseAfterTheLineLimit",
+     .script = AnswerThenStall("HTTP/1.1 200 OK\r\n" + kFiller +
+                               "Connection: close\r\nContent-Length: 2\r\n\r\nhi"),
+     .expected = Returned("hi"),
+     .check = ExpectDisconnected},
+    {.name = "InterimResponsesOtherThan100",
+     .script = AnswerThenStall("HTTP/1.1 102 Processing\r\n\r\n"
+                               "HTTP/1.1 103 Early Hints\r\nLink: </style.css>\r\n\r\n"
+                               "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi"),
+     .expected = Returned("hi")},
 
     // --- Body framing -------------------------------------------------------------------------
     {.name = "ContentLengthMinusOne",
@@ -389,6 +412,27 @@ const HostileCase kCases[] = {
      .script = AnswerThenClose("HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n0123456789"),
      .expected = Returned("0123456789"),
      .heapBound = 1 * MiB},
+    {.name = "TwoContentLengthsThatDiffer",
+     .script = AnswerThenStall("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nContent-Length: 7\r\n\r\n"
+                               "123456X"),
+     .expected = kLengthsConflict},
+    {.name = "ContentLengthListThatDiffers",
+     .script = AnswerThenStall("HTTP/1.1 200 OK\r\nContent-Length: 6,7\r\n\r\n123456X"),
+     .expected = kLengthsConflict},
+    {.name = "RepeatedContentLengthIsOneLength",
+     .script =
+         AnswerThenStall("HTTP/1.1 200 OK\r\nContent-Length: 2, 2\r\nContent-Length: 2\r\n\r\nhi"),
+     .expected = Returned("hi")},
+    {.name = "ChunkedOnlyAsTheLastCoding",
+     .script = AnswerThenClose(
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunkedchunked\r\n\r\n2\r\nhi\r\n0\r\n\r\n"),
+     .expected = Returned("2\r\nhi\r\n0\r\n\r\n")},
+    {.name = "NoContentIsNotWaitedForWhateverItsFraming",
+     .script = AnswerThenStall("HTTP/1.1 204 No Content\r\nTransfer-Encoding: chunked\r\n\r\n"),
+     .expected = Returned({})},
+    {.name = "NotModifiedIsNotWaitedForWhateverItsFraming",
+     .script = AnswerThenStall("HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n"),
+     .expected = Raised("EIdHTTPProtocolException", "HTTP/1.1 304 Not Modified")},
     {.name = "ContentLength12abc",
      .script = AnswerThenClose("HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\nhello world!+tail"),
      .expected = Returned("hello world!+tail")},
@@ -405,11 +449,7 @@ const HostileCase kCases[] = {
     {.name = "ChunkSizeNotANumber",
      .script = AnswerThenStall(
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nbody\r\n0\r\n\r\n"),
-     .expected = Returned({}),
-     .check =
-         [](CaseRun& run) {
-           EXPECT_FALSE(run.client.Connected());
-         }},
+     .expected = Raised("EIdHTTPFramingError", "Response has an invalid chunk size.")},
     {.name = "ChunksNeverEnd",
      .script = AnswerEndlessly("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
                                "1\r\na\r\n", 6 * MiB),

@@ -30,3 +30,15 @@ QString RSUnknownFailure() {
 QString RSPageRedirectLimit() {
   return QStringLiteral("The page redirected too many times.");
 }
+QString RSCantLoadPreviewModule() {
+  return QStringLiteral("Can't load the preview module \"%1\": %2");
+}
+QString RSPreviewModuleNotFound() {
+  return QStringLiteral("it is in none of %1");
+}
+QString RSCreateButton() {
+  return QStringLiteral("Create");
+}
+QString RSCancelButton() {
+  return QStringLiteral("Cancel");
+}

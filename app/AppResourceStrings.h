@@ -25,3 +25,10 @@ QString RSJpegTooLarge();
 QString RSUnknownFailure();
 // The page's redirects reached the client's limit.
 QString RSPageRedirectLimit();
+// %1: the preview module's file; %2: why it cannot be loaded.
+QString RSCantLoadPreviewModule();
+// %1: the directories searched, comma-separated.
+QString RSPreviewModuleNotFound();
+// The Create button's caption, and its caption while a page is read.
+QString RSCreateButton();
+QString RSCancelButton();

@@ -1,10 +1,14 @@
 #include "app/Application.h"
 
 #include "app/BuildConfig.h"
+#include "app/SlideshowUnit.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -29,4 +33,18 @@ void SetApplicationIdentity() {
   // within the width they were laid out for.
   QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans Condensed"),
                                                         QStringLiteral("Sans Serif")});
+}
+
+int RunMainWindow(TSlideshowForm& form) {
+  form.show();
+  const int status = QApplication::exec();
+  if (form.ReaderRunning()) {
+    // Closing cancelled a page read, and its thread may still be inside a name lookup, which
+    // nothing can cut short; tearing the program down under it is not safe, and waiting for it
+    // would keep a closed program running. Nothing is left to save: every preview file is
+    // written and closed, and the system takes back the socket and the memory.
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

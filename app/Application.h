@@ -10,3 +10,9 @@ void PrepareBrowserEngine();
 // application's name "Marquelo" (it titles every message box), version, icon and desktop entry, and
 // the stand-in fonts for the window's design font.
 void SetApplicationIdentity();
+
+class TSlideshowForm;
+
+// Shows the window and runs the event loop until it is closed; returns the loop's status.
+// A window closed during a page read ends the process before this returns (see the .cpp).
+int RunMainWindow(TSlideshowForm& form);

@@ -1,7 +1,6 @@
 #pragma once
 
-// The wait cursor over the program's windows while the GUI thread is busy with something the
-// user has to wait for (the page fetch blocks the window).
+// The wait cursor over the program's windows while the user waits for something (a page read).
 
 // Shows the wait cursor from construction to destruction, on every way out of the scope,
 // exceptions included. Guards nest: the cursor the user had comes back when the outermost one

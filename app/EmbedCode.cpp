@@ -40,8 +40,14 @@ QString EncodeQueryValue(QStringView value) {
   return encoded;
 }
 
-QString SlideshowAddress(const SlideshowIds& ids, const SlideshowFilters& filters) {
-  QString address = SlideshowBaseAddress;
+PlayerScheme PlayerSchemeOf(QStringView scheme) {
+  return TextIsSame(scheme, u"https") ? PlayerScheme::Https : PlayerScheme::Http;
+}
+
+QString SlideshowAddress(const SlideshowIds& ids, const SlideshowFilters& filters,
+                         PlayerScheme scheme) {
+  QString address =
+      scheme == PlayerScheme::Https ? SecureSlideshowBaseAddress : SlideshowBaseAddress;
   AppendPiece(address, u"user_id", ids.OwnerId);
   AppendPiece(address, u"group_id", ids.GroupId);
   AppendPiece(address, u"set_id", ids.SetId);

@@ -33,10 +33,19 @@ inline constexpr int32_t DefaultSlideshowHeight = 400;
 // attribute nor change the query's structure.
 QString EncodeQueryValue(QStringView value);
 
-// SlideshowBaseAddress followed by the query pieces that apply ("user_id", "group_id",
-// "set_id", "tags", "text", "favorites=own", in that order, each value encoded), with the
-// first "?&" made "?". With nothing to append the address ends in "?".
-QString SlideshowAddress(const SlideshowIds& ids, const SlideshowFilters& filters);
+// Which of the service's two player addresses the code embeds. A browser refuses an http frame
+// inside an https page, so a page read over https leads to the https player.
+enum class PlayerScheme { Http, Https };
+
+// Https when scheme (a URI's Scheme, letter case free) is "https", else Http.
+PlayerScheme PlayerSchemeOf(QStringView scheme);
+
+// SlideshowBaseAddress (SecureSlideshowBaseAddress for Https) followed by the query pieces
+// that apply ("user_id", "group_id", "set_id", "tags", "text", "favorites=own", in that order,
+// each value encoded), with the first "?&" made "?". With nothing to append the address ends
+// in "?".
+QString SlideshowAddress(const SlideshowIds& ids, const SlideshowFilters& filters,
+                         PlayerScheme scheme);
 
 // The decimal form (no sign, no leading zeros) of the number in text, or of fallback when the
 // text does not convert or gives 0 or less. Conversion follows TextToInt32.

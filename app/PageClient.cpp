@@ -2,7 +2,7 @@
 
 #include "http/IdHTTP.h"
 
-void ConfigurePageClient(TIdHTTP& client) {
+void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies) {
   TIdHTTPRequest& request = client.Request();
   request.SetAccept(QStringLiteral("*/*"));
   request.SetUserAgent(QStringLiteral("Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"));
@@ -12,4 +12,17 @@ void ConfigurePageClient(TIdHTTP& client) {
   client.SetHandleRedirects(true);
   client.SetConnectTimeout(PageConnectTimeoutMs);
   client.SetReadTimeout(PageReadTimeoutMs);
+  client.OnChooseProxy = [proxies](TIdCustomHTTP*, const TIdURI& address,
+                                   TIdProxyConnectionInfo& proxy) {
+    proxies.ApplyTo(address, proxy);
+  };
+  // The proxy's credentials come with its address and are handed to the scheme before it asks;
+  // a scheme that still asks has been given none, and nobody is there to type them in. The
+  // answer is only tried with a handler assigned.
+  client.OnProxyAuthorization = [](QObject*, TIdAuthentication*, bool& handled) {
+    handled = false;
+  };
+  // Without this, a challenge answered with credentials would end the call with the challenge
+  // page as the body, and that page would be read as the photo page.
+  client.SetHTTPOptions(client.HTTPOptions() | hoInProcessAuth);
 }

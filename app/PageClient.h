@@ -3,6 +3,8 @@
 // The one configuration of the HTTP client that reads photo pages, shared by the window and
 // the command-line fetcher so that both send exactly the same requests.
 
+#include "http/IdProxySettings.h"
+
 #include <cstdint>
 
 class TIdHTTP;
@@ -15,5 +17,8 @@ inline constexpr int32_t PageReadTimeoutMs = 30000;
 // Sets the request fields the page fetch sends (Accept "*/*", the browser-like User-Agent,
 // the form Content-Type, Pragma and Cache-Control "no-cache"), turns HandleRedirects on, and
 // bounds every fetch: PageConnectTimeoutMs to connect, PageReadTimeoutMs for each wait for
-// data. Every other setting keeps the component's default. Sends nothing; never raises.
-void ConfigurePageClient(TIdHTTP& client);
+// data. Every exchange then goes through the proxy that proxies chooses for its address (a
+// copy is kept), and a proxy's 407 is answered within the call with the credentials of the
+// proxy's address, as is a server's 401 with those of the page's address. Every other setting
+// keeps the component's default. Sends nothing; never raises.
+void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies);

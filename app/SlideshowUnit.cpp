@@ -7,18 +7,24 @@
 #include "app/HostNames.h"
 #include "app/JpegImage.h"
 #include "app/PageClient.h"
+#include "app/PageReader.h"
 #include "app/Preview.h"
+#include "app/PreviewModule.h"
 #include "http/IdHTTP.h"
 #include "net/IdGlobal.h"
+#include "net/IdIOHandlerStack.h"
 #include "ui_SlideshowForm.h"
 
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QShortcut>
+#include <QTimer>
 #include <QUrl>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,6 +32,27 @@ namespace {
 constexpr int DesignFontPixels = 11;
 // Where the preview's browser sits in its group box.
 constexpr QRect WebBrowserGeometry(17, 21, 424, 278);
+// A read that ends sooner than this never shows "Cancel" and the greyed controls: repainting
+// the window costs more than such a read, and the change would only flicker.
+constexpr int ReadingLookDelayMs = 100;
+
+// What a control that takes no input while a page is read must not be given.
+bool IsInput(QEvent::Type type) {
+  switch (type) {
+  case QEvent::KeyPress:
+  case QEvent::KeyRelease:
+  case QEvent::MouseButtonPress:
+  case QEvent::MouseButtonRelease:
+  case QEvent::MouseButtonDblClick:
+  case QEvent::InputMethod:
+  case QEvent::ContextMenu:
+  case QEvent::DragEnter:
+  case QEvent::Drop:
+    return true;
+  default:
+    return false;
+  }
+}
 
 void TrimField(QLineEdit* field) {
   field->setText(Trim(field->text()));
@@ -40,7 +67,11 @@ bool IsRedirect(const TIdHTTPResponse& response) {
 } // namespace
 
 TSlideshowForm::TSlideshowForm(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::SlideshowForm>()), idHTTP_(new TIdHTTP(this)) {
+    : QWidget(parent), ui_(std::make_unique<Ui::SlideshowForm>()), idHTTP_(new TIdHTTP(this)),
+      pageHandler_(new TIdIOHandlerStack(idHTTP_)),
+      reader_(new TPageReader(*idHTTP_, *pageHandler_, this)) {
+  idHTTP_->SetIOHandler(pageHandler_);
+  idHTTP_->SetCookieManager(new TIdCookieManager(idHTTP_));
   ui_->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -57,11 +88,31 @@ TSlideshowForm::TSlideshowForm(QWidget* parent)
   KeepAnchors(this);
   KeepAnchors(ui_->HTMLGroupBox);
   KeepAnchors(ui_->PreviewGroupBox);
+  NameFields();
   ConnectHandlers();
   FormCreate(this);
 }
 
-TSlideshowForm::~TSlideshowForm() = default;
+// The reader goes first: it stops its worker before the client it uses goes.
+TSlideshowForm::~TSlideshowForm() {
+  delete reader_;
+}
+
+void TSlideshowForm::NameFields() {
+  // A screen reader announces each field by the label beside it.
+  const std::pair<QWidget*, QString> names[] = {
+      {ui_->URLEdit, ui_->UserTagLabel->text()},
+      {ui_->TagsEdit, ui_->UserTagLabel1->text()},
+      {ui_->TextEdit, ui_->GroupTagLabel->text()},
+      {ui_->WidthEdit, ui_->WidthLabel->text()},
+      {ui_->HeightEdit, ui_->HeightLabel->text()},
+      {ui_->FavoriteCheckBox, ui_->GroupTagLabel1->text()},
+      {ui_->HTMLMemo, ui_->HTMLGroupBox->title()},
+  };
+  for (const auto& [field, name] : names) {
+    field->setAccessibleName(name);
+  }
+}
 
 void TSlideshowForm::ApplyDesignFont() {
   // The description names the font in points; pin it to the design's pixel height so the
@@ -81,11 +132,25 @@ void TSlideshowForm::ApplyDesignFont() {
 void TSlideshowForm::ConnectHandlers() {
   connect(ui_->GenerateButton, &QPushButton::clicked, this,
           [this] { RunGuarded([this] { GenerateButtonClick(ui_->GenerateButton); }); });
+  // Esc cancels only while a page is read; otherwise it presses nothing.
+  cancelShortcut_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  cancelShortcut_->setEnabled(false);
+  connect(cancelShortcut_, &QShortcut::activated, this, [this] { CancelRead(); });
+  readingLook_ = new QTimer(this);
+  readingLook_->setSingleShot(true);
+  readingLook_->setInterval(ReadingLookDelayMs);
+  connect(readingLook_, &QTimer::timeout, this, [this] { ShowReadingLook(true); });
+  for (QWidget* control : InputControls()) {
+    control->installEventFilter(this);
+  }
   connect(ui_->CopyButton, &QPushButton::clicked, this,
           [this] { RunGuarded([this] { CopyButtonClick(ui_->CopyButton); }); });
 }
 
 bool TSlideshowForm::eventFilter(QObject* watched, QEvent* event) {
+  if (PageReading() && IsInput(event->type()) && std::ranges::count(InputControls(), watched)) {
+    return true;
+  }
   if (watched == ui_->WebLabel && event->type() == QEvent::MouseButtonRelease) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton &&
@@ -107,27 +172,112 @@ bool TSlideshowForm::event(QEvent* event) {
 }
 
 void TSlideshowForm::FormCreate(QObject* /*sender*/) {
-  ConfigurePageClient(*idHTTP_);
+  ConfigurePageClient(*idHTTP_, TIdProxySettings::FromEnvironment());
+}
+
+void TSlideshowForm::closeEvent(QCloseEvent* event) {
+  CancelRead();
+  QWidget::closeEvent(event);
 }
 
 void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
+  if (PageReading()) {
+    // Only the button that reads "Cancel" cancels: a double click on Create starts one read.
+    if (ui_->GenerateButton->text() == RSCancelButton()) {
+      CancelRead();
+    }
+    return;
+  }
   TrimField(ui_->URLEdit);
   TrimField(ui_->TagsEdit);
   TrimField(ui_->TextEdit);
 
-  SlideshowIds ids;
   const SlideshowFilters filters{ui_->TagsEdit->text(), ui_->TextEdit->text(),
                                  ui_->FavoriteCheckBox->isChecked()};
   const QString address = ui_->URLEdit->text();
-  if (!address.isEmpty() && address != PlaceholderAddress) {
-    const std::optional<SlideshowIds> found = ReadPageIdentifiers(address);
-    if (!found) {
-      return;
-    }
-    ids = *found;
+  if (address.isEmpty() || address == PlaceholderAddress) {
+    FinishCreate(SlideshowIds(), filters, PlayerScheme::Http);
+    return;
   }
+  SetReading(true);
+  reader_->Start([this, address] { return FetchPageText(address); },
+                 [this, filters](const QString& text, std::exception_ptr failure) {
+                   SetReading(false);
+                   RunGuarded([&] { PageRead(text, failure, filters); });
+                 });
+}
 
-  const QString slideshowAddress = SlideshowAddress(ids, filters);
+void TSlideshowForm::CancelRead() {
+  if (!PageReading()) {
+    return;
+  }
+  reader_->Cancel();
+  SetReading(false);
+}
+
+bool TSlideshowForm::PageReading() const {
+  return reader_->Reading();
+}
+
+bool TSlideshowForm::ReaderRunning() const {
+  return reader_->WorkerRunning();
+}
+
+std::array<QWidget*, 7> TSlideshowForm::InputControls() const {
+  return {ui_->URLEdit,    ui_->TagsEdit,         ui_->TextEdit,  ui_->WidthEdit,
+          ui_->HeightEdit, ui_->FavoriteCheckBox, ui_->CopyButton};
+}
+
+void TSlideshowForm::SetReading(bool reading) {
+  // The wait cursor and the refusal of input (eventFilter) start at once; the look follows
+  // for a read that takes longer than a moment.
+  cancelShortcut_->setEnabled(reading);
+  if (reading) {
+    busyCursor_ = std::make_unique<BusyCursor>();
+    readingLook_->start();
+  } else {
+    readingLook_->stop();
+    ShowReadingLook(false);
+    busyCursor_.reset();
+  }
+}
+
+void TSlideshowForm::ShowReadingLook(bool reading) {
+  if ((ui_->GenerateButton->text() == RSCancelButton()) == reading) {
+    return;
+  }
+  // The fields keep the values Create trimmed and goes on with; they only stop taking input.
+  for (QLineEdit* field :
+       {ui_->URLEdit, ui_->TagsEdit, ui_->TextEdit, ui_->WidthEdit, ui_->HeightEdit}) {
+    field->setReadOnly(reading);
+  }
+  ui_->FavoriteCheckBox->setEnabled(!reading);
+  ui_->CopyButton->setEnabled(!reading);
+  ui_->GenerateButton->setText(reading ? RSCancelButton() : RSCreateButton());
+}
+
+void TSlideshowForm::PageRead(const QString& text, std::exception_ptr failure,
+                              const SlideshowFilters& filters) {
+  QStringList lines;
+  try {
+    if (failure) {
+      std::rethrow_exception(failure);
+    }
+    lines = SplitLines(text);
+  } catch (...) {
+    // Whatever went wrong, the user learns only that the page could not be read.
+    ShowNotice(RSCantReadServicePage());
+    return;
+  }
+  // Where the redirects ended, not what was typed, tells how the service serves its pages: one
+  // that sends http readers on to https serves its player there too. The worker has finished
+  // with the client by now.
+  FinishCreate(ScanPageLines(lines), filters, PlayerSchemeOf(idHTTP_->CurrentURI().Scheme()));
+}
+
+void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters,
+                                  PlayerScheme scheme) {
+  const QString slideshowAddress = SlideshowAddress(ids, filters, scheme);
   NormaliseDimensionField(ui_->WidthEdit, DefaultSlideshowWidth);
   NormaliseDimensionField(ui_->HeightEdit, DefaultSlideshowHeight);
   const QString code = EmbedCode(slideshowAddress, ui_->WidthEdit->text(), ui_->HeightEdit->text());
@@ -138,22 +288,7 @@ void TSlideshowForm::GenerateButtonClick(QObject* /*sender*/) {
   ShowPreview(previewNames, previewFile, code);
 }
 
-std::optional<SlideshowIds> TSlideshowForm::ReadPageIdentifiers(const QString& address) {
-  QStringList lines;
-  try {
-    lines = SplitLines(FetchPageText(address));
-  } catch (...) {
-    // Whatever went wrong, the user learns only that the page could not be read.
-    ShowNotice(RSCantReadServicePage());
-    return std::nullopt;
-  }
-  return ScanPageLines(lines);
-}
-
 QString TSlideshowForm::FetchPageText(const QString& address) {
-  // The window cannot repaint while it waits; the cursor is what tells the user why. It is
-  // gone before any message about the fetch appears.
-  const BusyCursor busy;
   QString text = idHTTP_->Get(address);
   if (IsRedirect(idHTTP_->CurrentResponse())) {
     throw EPageRedirectLimit(RSPageRedirectLimit());
@@ -171,24 +306,24 @@ void TSlideshowForm::NormaliseDimensionField(QLineEdit* field, int32_t fallback)
 void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileName,
                                  const QString& code) {
   const QString written = WritePreviewFile(names, fileName, PreviewPageText(code));
+  const TPreviewEngine& engine = LoadPreviewEngine();
   if (webBrowser_ == nullptr) {
     // Made on first use: the browser engine costs more to start than the rest of the window.
-    // Its arrival makes Qt rebuild the window's native surface soon after, which loses the
-    // activation; the user was just working in this window, so it gets it back (see event()).
+    // Its arrival makes Qt rebuild the window's native surface for the engine's compositing,
+    // which loses the activation; the user was just working in this window, so it gets it
+    // back (see event()). Creating the window with that surface from the start would keep it,
+    // but starts the graphics stack before the window can show, which costs more than the
+    // whole rest of the start.
     reactivateAfterRebuild_ = isActiveWindow();
-    webBrowser_ = new QWebEngineView(ui_->PreviewGroupBox);
+    webBrowser_ = engine.CreateBrowser(ui_->PreviewGroupBox);
     webBrowser_->setObjectName(QStringLiteral("WebBrowser"));
-    // The preview is a local file whose whole point is the service's player in its frame;
-    // without this the engine refuses to load a remote address into a local page.
-    webBrowser_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
-                                          true);
     webBrowser_->setGeometry(WebBrowserGeometry);
     webBrowser_->setProperty("anchors", QStringLiteral("left,top,right,bottom"));
     KeepAnchors(ui_->PreviewGroupBox);
     setTabOrder(ui_->CopyButton, webBrowser_);
     webBrowser_->show();
   }
-  webBrowser_->load(QUrl::fromLocalFile(written));
+  engine.Navigate(webBrowser_, QUrl::fromLocalFile(written));
 }
 
 void TSlideshowForm::CopyButtonClick(QObject* /*sender*/) {

@@ -1,8 +1,10 @@
 #include "app/Application.h"
 #include "app/FailureDisplay.h"
+#include "app/PreviewModule.h"
 #include "app/SlideshowUnit.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -20,6 +22,8 @@ int main(int argc, char* argv[]) {
     ShowFailure(failure);
     return 1;
   }
-  SlideshowForm->show();
-  return QApplication::exec();
+  // Once the window is up, the browser engine's libraries load beside the user's typing, so
+  // that the first preview need not wait for them.
+  QTimer::singleShot(0, [] { PreloadPreviewModule(); });
+  return RunMainWindow(*SlideshowForm);
 }

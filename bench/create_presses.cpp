@@ -1,17 +1,23 @@
 // create_presses: presses Create in the real window, again and again, against a page server,
 // and reports how long each press takes and what the program holds while it goes on.
 //
-//   create_presses ADDRESS [PRESSES] [CHECKPOINT]
+//   create_presses ADDRESS [PRESSES] [CHECKPOINT [cold]]
 //
 // For each press it measures the time from the click to the code being in the code box (the
-// page read, the scan and the preview file all happen inside the click) and to the code box's
-// next paint; then it lets the preview load before the next press, as a user would. Every
-// CHECKPOINT presses (and after the first) it prints the resident memory and open file
-// descriptors of the program, and the resident memory of the browser engine's processes.
-// Needs an X display; bench/create_presses.sh provides one and a server.
+// page read on the reading thread, then the scan and the preview file), to the code box's next
+// paint, and to the preview's browser reporting the player's page loaded; then the next press
+// follows, as a user's would. Every tenth press is cancelled with Esc right after the click
+// instead, and must leave the code box empty and show no message. Every CHECKPOINT presses (and
+// after the first) it prints the resident memory and open file descriptors of the program, and
+// the resident memory of the browser engine's processes.
+// As the program does, it starts loading the preview module once the window is up, and the
+// first press comes 3 s later, as a user's would after pasting an address; with "cold" it loads
+// nothing before the first press. Needs an X display; bench/create_presses.sh provides one and
+// a server.
 
 #include "app/Application.h"
 #include "app/FailureDisplay.h"
+#include "app/PreviewModule.h"
 #include "app/SlideshowUnit.h"
 
 #include <QApplication>
@@ -24,7 +30,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWebEngineView>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,7 +39,11 @@
 namespace {
 
 constexpr int PaintLimitMs = 5000;
+constexpr int CodeLimitMs = 60000;
+constexpr int CancelEvery = 10;
 constexpr int LoadLimitMs = 30000;
+// From the window shown to the first press, when the module is preloaded.
+constexpr int FirstPressAfterMs = 3000;
 
 // Resident memory of a process in KiB, from /proc; 0 when it has gone.
 long ResidentKiB(const QString& pid) {
@@ -134,12 +143,13 @@ int main(int argc, char* argv[]) {
   SetApplicationIdentity();
   const QStringList arguments = QCoreApplication::arguments();
   if (arguments.size() < 2) {
-    std::fprintf(stderr, "usage: create_presses ADDRESS [PRESSES] [CHECKPOINT]\n");
+    std::fprintf(stderr, "usage: create_presses ADDRESS [PRESSES] [CHECKPOINT [cold]]\n");
     return 64;
   }
   const QString address = arguments[1];
   const int presses = std::max(1, arguments.size() > 2 ? arguments[2].toInt() : 20);
   const int checkpoint = arguments.size() > 3 ? arguments[3].toInt() : 0;
+  const bool cold = arguments.size() > 4 && arguments[4] == QStringLiteral("cold");
 
   // Every press leaves a preview file; they go to a directory of the run's own.
   QTemporaryDir previews;
@@ -156,6 +166,16 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "create_presses: the window was not shown\n");
     return 1;
   }
+  // Keys reach the window, and Esc its shortcut, only while it is the active one.
+  form.activateWindow();
+  if (!QTest::qWaitForWindowActive(&form)) {
+    std::fprintf(stderr, "create_presses: the window did not become active\n");
+    return 1;
+  }
+  if (!cold) {
+    PreloadPreviewModule();
+    QTest::qWait(FirstPressAfterMs);
+  }
   auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
   auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("HTMLMemo"));
   form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(address);
@@ -163,21 +183,44 @@ int main(int argc, char* argv[]) {
 
   std::vector<double> toCode;
   std::vector<double> toPaint;
+  std::vector<double> toLoaded;
+  int cancelled = 0;
   for (int press = 1; press <= presses; ++press) {
     memo->clear();
     QCoreApplication::processEvents();
     paints.painted = false;
+    if (press % CancelEvery == 0) {
+      QTest::mouseClick(create, Qt::LeftButton);
+      QTest::keyClick(&form, Qt::Key_Escape);
+      QElapsedTimer settle;
+      settle.start();
+      while (form.ReaderRunning() && settle.elapsed() < CodeLimitMs) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+      }
+      if (form.PageReading() || !memo->toPlainText().isEmpty()) {
+        std::fprintf(stderr, "create_presses: press %d was not cancelled\n", press);
+        return 1;
+      }
+      ++cancelled;
+      if (checkpoint > 0 && press % checkpoint == 0) {
+        PrintHoldings(press);
+      }
+      continue;
+    }
     // The browser exists from the first preview on; its load ends after the click returns.
     std::unique_ptr<QSignalSpy> loaded;
     if (form.WebBrowser() != nullptr) {
-      loaded = std::make_unique<QSignalSpy>(form.WebBrowser(), &QWebEngineView::loadFinished);
+      loaded = std::make_unique<QSignalSpy>(form.WebBrowser(), SIGNAL(loadFinished(bool)));
     }
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(create, Qt::LeftButton);
+    while (memo->toPlainText().isEmpty() && form.PageReading() && clock.elapsed() < CodeLimitMs) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
     const qint64 codeNs = clock.nsecsElapsed();
     if (!loaded) {
-      loaded = std::make_unique<QSignalSpy>(form.WebBrowser(), &QWebEngineView::loadFinished);
+      loaded = std::make_unique<QSignalSpy>(form.WebBrowser(), SIGNAL(loadFinished(bool)));
     }
     if (memo->toPlainText().isEmpty()) {
       std::fprintf(stderr, "create_presses: press %d gave no code\n", press);
@@ -191,6 +234,8 @@ int main(int argc, char* argv[]) {
 
     if (loaded->isEmpty() && !loaded->wait(LoadLimitMs)) {
       std::fprintf(stderr, "create_presses: press %d: the preview did not load\n", press);
+    } else {
+      toLoaded.push_back(clock.nsecsElapsed() / 1e6);
     }
     if (press == 1 || (checkpoint > 0 && press % checkpoint == 0)) {
       PrintHoldings(press);
@@ -199,6 +244,10 @@ int main(int argc, char* argv[]) {
   std::printf("code: %s\n", qPrintable(memo->toPlainText()));
   PrintSummary("click to code in the box", toCode);
   PrintSummary("click to code painted", toPaint);
+  if (!toLoaded.empty()) {
+    PrintSummary("click to preview loaded", toLoaded);
+  }
+  std::printf("cancelled presses: %d\n", cancelled);
   std::printf("message boxes: %d\n", messages);
   return messages == 0 ? 0 : 1;
 }

@@ -5,10 +5,11 @@
 # where Marquelo's service host is the demo service, so each preview really plays its player.
 # Runs on a private Xvfb when there is no display.
 #
-#   bench/create_presses.sh [PRESSES [CHECKPOINT [PAGE]]]
+#   bench/create_presses.sh [PRESSES [CHECKPOINT [PAGE [cold]]]]
 #
 # PRESSES defaults to 20; CHECKPOINT to 0 (holdings after the first press only); PAGE is one of
-# photostream, set (the default), group, redirect. The numbers in the notes came from
+# photostream, set (the default), group, redirect; "cold" presses first before the preview
+# module has been preloaded. The numbers in the notes came from
 #   bench/create_presses.sh 20          latency
 #   bench/create_presses.sh 500 50      soak
 set -euo pipefail
@@ -18,6 +19,7 @@ source "$repo_root/scripts/lib/demo.sh"
 presses=${1:-20}
 checkpoint=${2:-0}
 page=${3:-set}
+warmth=${4:-}
 
 "$repo_root/scripts/bootstrap"
 start_demo_service
@@ -25,4 +27,4 @@ build_for_demo_service create_presses
 browser_engine_env
 have_display || start_xvfb
 [[ -n "${service[$page]:-}" ]] || { echo "create_presses.sh: no page called $page" >&2; exit 64; }
-"$demo_build_dir/bin/create_presses" "${service[$page]}" "$presses" "$checkpoint"
+"$demo_build_dir/bin/create_presses" "${service[$page]}" "$presses" "$checkpoint" $warmth

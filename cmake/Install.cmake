@@ -1,13 +1,14 @@
-# What `cmake --install` puts on a machine: the two programs, the menu entry, the icon theme
-# files, the software-centre description, the manual pages and the copyright notice. Paths
+# What `cmake --install` puts on a machine: the two programs, the window's preview module, the
+# menu entry, the icon theme files, the software-centre description, the manual pages and the copyright notice. Paths
 # follow the freedesktop layouts under the install prefix, so a package built from these rules
 # is picked up by the desktop's menu, icon cache and software centre through their own triggers.
-include(GNUInstallDirs)
 
 # Every program a user runs: each gets a manual page, the metainfo names each, and the packaging
 # check is handed the same list.
 set(MARQUELO_INSTALLED_PROGRAMS marquelo marquelo-get)
 install(TARGETS ${MARQUELO_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The preview module goes where the program looks for it (MARQUELO_MODULE_DIR_FROM_BIN).
+install(TARGETS marquelo-preview LIBRARY DESTINATION ${MARQUELO_MODULE_DIR})
 
 install(FILES resources/marquelo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 

@@ -39,6 +39,7 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/package-facts.sh CONTENT [[
 # Written by cmake/Packaging.cmake; read by scripts/check-package.
 version="@PROJECT_VERSION@"
 programs="@programs@"
+modules="@MARQUELO_MODULE_DIR@/marquelo-preview.so"
 icon_sizes="@icon_sizes@"
 metainfo_id="@MARQUELO_METAINFO_ID@"
 ]] @ONLY)

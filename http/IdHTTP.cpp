@@ -4,9 +4,11 @@
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
 #include "net/IdResourceStrings.h"
+#include "net/IdSSLIOHandlerSocketBase.h"
 
 #include <QBuffer>
 #include <QFileDevice>
+#include <QScopeGuard>
 #include <limits>
 
 namespace {
@@ -48,6 +50,10 @@ QString HostHeaderValue(const TIdURI& uri) {
 QString OriginOf(const TIdURI& uri) {
   return uri.Scheme().toLower() + QStringLiteral("://") + uri.HostPart().toLower() + u':' +
          uri.PortPart();
+}
+
+TIdSSLIOHandlerSocketBase* TLSCapable(TIdIOHandler* io) {
+  return dynamic_cast<TIdSSLIOHandlerSocketBase*>(io);
 }
 
 bool RequiresVersion11(QStringView verb) {
@@ -121,6 +127,8 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
       ResolveTarget(fromCaller);
       if (fromCaller)
         ScopeCredentials(!TIdURI(address).UserPart().isEmpty());
+      if (TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler()))
+        tls->SetURIToCheck(currentURI_.AddressText());
       exchanging = true;
       OpenAndSend();
       ReadResponse();
@@ -229,9 +237,15 @@ bool TIdCustomHTTP::CredentialsApply() const {
 
 TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   const bool https = TextIsSame(currentURI_.Scheme(), u"https");
+  TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
+  // An https address never goes out in clear text: without a handler that can speak TLS,
+  // there is no way to reach it, directly or through a tunnel (none assigned included, as the
+  // one made at connect would be a plain one).
+  if (https && !tls)
+    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
   QString host;
   uint16_t port = 0;
-  TIdHTTPConnectionType kind = ckDirect;
+  TIdHTTPConnectionType kind = https ? ckDirectTLS : ckDirect;
   if (proxyParams_.ProxyServer().isEmpty()) {
     const TIdIOHandlerSocket* socket = SocketHandler();
     if (socket && socket->Binding() && socket->IPVersion() != currentURI_.IPVersion() &&
@@ -245,13 +259,22 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
         proxyParams_.ProxyPort() > std::numeric_limits<uint16_t>::max())
       throw ERangeError(RSRangeCheckError());
     port = uint16_t(proxyParams_.ProxyPort());
-    kind = ckProxy;
+    kind = https ? ckProxyTunnel : ckProxy;
   }
-  if ((!TextIsSame(Host(), host) || Port() != port) && Connected())
+  // A tunnel leads to one target only, so a kept one serves the same target alone.
+  const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
+  const bool wantEncrypted = kind == ckDirectTLS || kind == ckProxyTunnel;
+  // A kept connection serves only a request that wants it as encrypted as it is: TLS must
+  // never be taken away under a live connection, nor added to one by surprise.
+  const bool encrypted = tls && tls->Encrypted();
+  if ((!TextIsSame(Host(), host) || Port() != port || encrypted != wantEncrypted ||
+       tunnelTarget != tunnelTarget_) &&
+      Connected())
     Disconnect();
-  // No handler here speaks TLS, and a tunnel through a proxy would need one once it is open.
-  if (https)
-    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
+  tunnelTarget_ = tunnelTarget;
+  // A tunnel starts in clear text to the proxy; TLS is switched on once it is open.
+  if (tls)
+    tls->SetPassThrough(kind != ckDirectTLS);
   SetHost(host);
   SetPort(port);
   return kind;
@@ -259,11 +282,15 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
 
 void TIdCustomHTTP::OpenAndSend() {
   TIdHTTPRequest& request = Request();
+  if (OnChooseProxy)
+    OnChooseProxy(this, currentURI_, proxyParams_);
   const TIdHTTPConnectionType kind = ChooseEndpoint();
   request.SetConnectionKind(kind);
   if (kind == ckProxy)
     request.SetRequestTarget(currentURI_.AddressText());
-  if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
+  if (kind == ckDirectTLS || kind == ckProxyTunnel) {
+    request.SetConnection({});
+  } else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
     if (kind == ckDirect)
       request.SetConnection(QStringLiteral("keep-alive"));
     else
@@ -275,9 +302,77 @@ void TIdCustomHTTP::OpenAndSend() {
                                   : request.AcceptEncoding() + QStringLiteral(", identity"));
   }
   EnsureConnected();
+  // A kept tunnel is encrypted already (ChooseEndpoint has dropped one to another target); a
+  // connection to the proxy in clear text still has to ask for one.
+  if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted())
+    OpenTunnel(TunnelTarget(currentURI_));
   protocol_->SendRequestHead(&currentURI_);
   if (QIODevice* body = request.BodySource())
     IOHandler()->WriteStream(*body);
+}
+
+QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
+  const QString host = uri.IPVersion() == Id_IPv6 ? u'[' + uri.HostPart() + u']' : uri.HostPart();
+  return host + u':' + uri.PortPart();
+}
+
+void TIdCustomHTTP::OpenTunnel(const QString& target) {
+  auto tunnel = std::make_unique<TIdHTTPProtocol>(*this);
+  TIdHTTPRequest& request = tunnel->Request();
+  request.SetUserAgent(Request().UserAgent());
+  request.SetHost(Request().Host());
+  request.SetContentLength(Request().ContentLength());
+  request.SetPragma(QStringLiteral("no-cache"));
+  request.SetRequestTarget(target);
+  request.SetVerb(QStringLiteral("CONNECT"));
+  // Asked of the proxy itself, so it carries the proxy's credentials, as no request through the
+  // tunnel does.
+  request.SetConnectionKind(ckProxy);
+  request.SetProxyConnection(QStringLiteral("keep-alive"));
+  QBuffer body;
+  body.open(QIODevice::ReadWrite);
+  tunnel->Response().SetBodyStream(&body);
+
+  // The exchange with the proxy runs on the client's own steps (keep-alive, the proxy's
+  // challenge, which reads CurrentResponse), so the tunnel's records stand in for the
+  // request's until it is open or has failed.
+  std::swap(protocol_, tunnel);
+  const auto restore = qScopeGuard([&] { std::swap(protocol_, tunnel); });
+  TIdHTTPResponse& response = CurrentResponse();
+  for (;;) {
+    EnsureConnected();
+    protocol_->SendRequestHead(nullptr);
+    const QString statusLine = protocol_->ReadStatusLine();
+    if (statusLine.isEmpty()) {
+      response.SetStatusLine(QStringLiteral("HTTP/1.0 200 OK"));
+      response.SetConnection(QStringLiteral("close"));
+    } else {
+      response.SetStatusLine(statusLine);
+      // Its cookies are not stored: a proxy speaks for none of the hosts behind it.
+      protocol_->ReadResponseHeaders(headerLineLimit_);
+    }
+    const int32_t code = response.StatusCode();
+    if (code == 200)
+      break;
+    body.buffer().clear();
+    body.seek(0);
+    protocol_->DecideNextStep({});
+    // Only a challenge answered with credentials comes back to be sent again; anything else
+    // would have the proxy answer the same for ever.
+    if (code != 407) {
+      body.seek(0);
+      throw EIdHTTPProtocolException(
+          code, statusLine,
+          ReadStreamText(body, -1, EncodingFromContentType(response.ContentType())));
+    }
+  }
+  // Bytes behind the proxy's answer came before the server could say anything, so they are
+  // the proxy's: read as the server's, they would pass for its response.
+  if (!IOHandler()->PendingInputEmpty()) {
+    DropConnection();
+    throw EIdReplyError(RSHTTPTunnelStrayBytes());
+  }
+  TLSCapable(IOHandler())->SetPassThrough(false);
 }
 
 void TIdCustomHTTP::EnsureConnected() {
@@ -290,7 +385,12 @@ void TIdCustomHTTP::EnsureConnected() {
     DropConnection();
   if (!Connected()) {
     SetIPVersion(currentURI_.IPVersion());
-    Connect();
+    try {
+      Connect();
+    } catch (const EIdSSLProtocolReplyError&) {
+      Disconnect();
+      throw;
+    }
   }
 }
 
@@ -310,7 +410,10 @@ void TIdCustomHTTP::ReadResponse() {
 void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {
   if (!cookieManager_)
     return;
-  const QString value = cookieManager_->CookieHeaderFor(address, false);
+  // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
+  // switched off for a plain address must not carry Secure cookies in clear text.
+  const TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
+  const QString value = cookieManager_->CookieHeaderFor(address, tls && tls->Encrypted());
   if (!value.isEmpty())
     Request().HeaderLines().WriteHeader(QStringLiteral("Cookie"), value);
 }

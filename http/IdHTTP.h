@@ -45,6 +45,11 @@ using TIdHTTPOnHeadersAvailable =
 // redirects so far in the call, and a change to it is not kept.
 using TIdHTTPOnRedirectEvent = std::function<void(
     TIdCustomHTTP* sender, QString& dest, int32_t& numRedirect, bool& handled, QString& method)>;
+// Before every exchange, once its address is resolved and before the client chooses where to
+// connect: the handler points proxy at the proxy that address goes through, or empties its
+// server for a direct request. What it raises ends the call.
+using TIdHTTPOnChooseProxy = std::function<void(TIdCustomHTTP* sender, const TIdURI& address,
+                                                TIdProxyConnectionInfo& proxy)>;
 
 class TIdCustomHTTP : public TIdTCPClientCustom {
 public:
@@ -146,6 +151,7 @@ public:
   TIdOnSelectAuthorization OnSelectProxyAuthorization;
   TIdOnAuthorization OnAuthorization;
   TIdOnAuthorization OnProxyAuthorization;
+  TIdHTTPOnChooseProxy OnChooseProxy;
 
 protected:
   // Whether a redirect to target is taken: HandleRedirects, as OnRedirect leaves it (which may
@@ -169,9 +175,20 @@ private:
   void ScopeCredentials(bool givenInAddress);
   // Notes the record's credentials and scheme object as those of the scope's origin.
   void KeepCredentialScope();
-  // Points the TCP client at the server or the proxy, dropping a connection to another peer.
+  // Points the TCP client at the server or the proxy, dropping a connection to another peer or
+  // one whose encryption (or tunnel target) differs from what this request needs, and switches
+  // a TLS-capable handler's TLS on for ckDirectTLS, off for the other kinds. Raises
+  // EIdIOHandlerPropInvalid for an https address without a TLS-capable handler.
   TIdHTTPConnectionType ChooseEndpoint();
   void OpenAndSend();
+  // "host:port" of uri as a CONNECT names it, an IPv6 host in brackets.
+  static QString TunnelTarget(const TIdURI& uri);
+  // Asks the proxy for a tunnel to target (answering its challenge with the proxy
+  // credentials), then starts TLS inside it. Raises EIdHTTPProtocolException for any answer
+  // but 200 that is not a challenge answered, EIdReplyError when the proxy sends more than its
+  // answer, and what the exchange and the handshake raise. The temporary body stream and the
+  // tunnel's records are gone on every path.
+  void OpenTunnel(const QString& target);
   void EnsureConnected();
   // The "Cookie" header for address, written last into the request's lines.
   void AddCookieHeader(const TIdURI& address);
@@ -197,6 +214,8 @@ private:
   CredentialScope scope_;
   TIdURI currentURI_;
   TIdProxyConnectionInfo proxyParams_;
+  // host:port of the target the kept connection tunnels to through the proxy; empty for none.
+  QString tunnelTarget_;
   QPointer<TIdCookieManager> cookieManager_;
   bool ownsCookieManager_ = false;
 

@@ -43,3 +43,27 @@ QString RSHTTPContentLengthConflict() {
 QString RSHTTPChunkSizeInvalid() {
   return QStringLiteral("Response has an invalid chunk size.");
 }
+QString RSProxyAddressInvalid() {
+  return QStringLiteral("The proxy address in %1 cannot be used: %2");
+}
+QString RSProxyAddressBadCharacter() {
+  return QStringLiteral("it holds a blank or a control character");
+}
+QString RSProxyAddressNotHttp() {
+  return QStringLiteral("only http:// proxies are supported");
+}
+QString RSProxyAddressHasPath() {
+  return QStringLiteral("nothing but \"/\" may follow the host and port");
+}
+QString RSProxyAddressNoHost() {
+  return QStringLiteral("it names no host");
+}
+QString RSProxyAddressBadHost() {
+  return QStringLiteral("the host is not a name, an IPv4 address or a bracketed IPv6 address");
+}
+QString RSProxyAddressBadPort() {
+  return QStringLiteral("the port is not a number from 1 to 65535");
+}
+QString RSHTTPTunnelStrayBytes() {
+  return QStringLiteral("The proxy sent more than its answer before the tunnel was open");
+}

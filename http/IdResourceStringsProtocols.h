@@ -24,3 +24,13 @@ QString RSHTTPChunkStarted();
 QString RSHTTPHeaderLineBreak();
 QString RSHTTPContentLengthConflict();
 QString RSHTTPChunkSizeInvalid();
+// The proxy choice. %1: where the address came from (a variable, an option); %2: one of the
+// reasons below.
+QString RSProxyAddressInvalid();
+QString RSProxyAddressBadCharacter();
+QString RSProxyAddressNotHttp();
+QString RSProxyAddressHasPath();
+QString RSProxyAddressNoHost();
+QString RSProxyAddressBadHost();
+QString RSProxyAddressBadPort();
+QString RSHTTPTunnelStrayBytes();

@@ -2,7 +2,8 @@
 
 #include "net/IdResourceStrings.h"
 
-TIdIOHandlerSocket::TIdIOHandlerSocket(QObject* owner) : TIdIOHandler(owner) {}
+TIdIOHandlerSocket::TIdIOHandlerSocket(QObject* owner)
+    : TIdIOHandler(owner), binding_(std::make_unique<TIdSocketHandle>()) {}
 
 void TIdIOHandlerSocket::SetUseNagle(bool use) {
   if (use == useNagle_)
@@ -12,18 +13,9 @@ void TIdIOHandlerSocket::SetUseNagle(bool use) {
     binding_->SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, use ? 0 : 1);
 }
 
-TIdSocketHandle& TIdIOHandlerSocket::RequireBinding() const {
-  if (!binding_)
-    throw EIdNotConnected(RSNotConnected());
-  return *binding_;
-}
-
 void TIdIOHandlerSocket::Open() {
   TIdIOHandler::Open();
-  if (binding_)
-    binding_->Reset(true);
-  else
-    binding_ = std::make_unique<TIdSocketHandle>();
+  binding_->Reset(true);
   binding_->SetClientPortMin(boundPortLow_);
   binding_->SetClientPortMax(boundPortHigh_);
   if (!Host().isEmpty() && Port() > 0)
@@ -52,13 +44,12 @@ void TIdIOHandlerSocket::ConnectSocket() {
 }
 
 void TIdIOHandlerSocket::Close() {
-  if (binding_)
-    binding_->Close();
+  binding_->Close();
   TIdIOHandler::Close();
 }
 
 bool TIdIOHandlerSocket::SourceAvailable() const {
-  return binding_ && binding_->HandleAllocated();
+  return binding_->HandleAllocated();
 }
 
 bool TIdIOHandlerSocket::Readable(int32_t timeout) {

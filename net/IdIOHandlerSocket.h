@@ -14,7 +14,7 @@ enum TIdReuseSocket : uint8_t { rsOSDependent, rsTrue, rsFalse };
 
 class TIdIOHandlerSocket : public TIdIOHandler {
 public:
-  // No socket yet; the Binding is made by the first Open. owner (may be null) frees it.
+  // No socket yet. owner (may be null) frees the handler. Raises what TIdSocketHandle raises.
   explicit TIdIOHandlerSocket(QObject* owner = nullptr);
   // Closes the socket with the Binding; the base then closes an open handler. Never raises.
   ~TIdIOHandlerSocket() override = default;
@@ -44,12 +44,21 @@ public:
   TNotifyEvent OnSocketAllocated;
   TNotifyEvent OnAfterBind;
 
-  // The socket handle, or null before the first Open. Owned by the handler.
+  // Ends the handler's connect, reads and writes at once, from any thread, and every later one
+  // until ClearAbort(): each raises EIdSocketError 10053 (see TIdSocketHandle::Abort). A name
+  // lookup under way is not cut short, but no connect follows it. Never raises.
+  void Abort() noexcept { binding_->Abort(); }
+  // Lets the handler connect again after Abort(); call it while no other thread uses it.
+  void ClearAbort() noexcept { binding_->ClearAbort(); }
+  bool Aborted() const noexcept { return binding_->Aborted(); }
+
+  // The socket handle. Owned by the handler; it exists from construction, so that Abort()
+  // can reach it from another thread while Open() runs.
   TIdSocketHandle* Binding() noexcept { return binding_.get(); }
   const TIdSocketHandle* Binding() const noexcept { return binding_.get(); }
 
   // --- The abstract handler's operations ------------------------------------------------------
-  // Base Open, then a fresh (or reset) Binding with the port range; with a Host and a Port
+  // Base Open, then the Binding reset, with the port range; with a Host and a Port
   // above 0, ConnectSocket. Raises what ConnectSocket raises.
   void Open() override;
   // Closes the socket, then the base Close.
@@ -69,8 +78,7 @@ protected:
   // TCP_NODELAY by UseNagle, OnAfterBind. Subclasses extend it to connect. Raises the bind
   // failures of TIdSocketHandle::Bind and EIdSocketError.
   virtual void ConnectSocket();
-  // The Binding; raises EIdNotConnected "Not Connected" before the first Open.
-  TIdSocketHandle& RequireBinding() const;
+  TIdSocketHandle& RequireBinding() const { return *binding_; }
 
 private:
   QString boundIP_;
@@ -80,5 +88,5 @@ private:
   TIdIPVersion ipVersion_ = Id_IPv4;
   TIdReuseSocket reuseSocket_ = rsOSDependent;
   bool useNagle_ = true;
-  std::unique_ptr<TIdSocketHandle> binding_;
+  const std::unique_ptr<TIdSocketHandle> binding_;
 };

@@ -210,3 +210,32 @@ QString RSMaximumNumberOfCaptureLineExceeded() {
 QString RSRequiresLargeStream() {
   return QStringLiteral("Streams above 2 GB need 64-bit counts.");
 }
+
+QString RSTLSCertificateUntrusted() {
+  return QStringLiteral("Certificate of %1 is not trusted: %2");
+}
+QString RSTLSHostMismatch() {
+  return QStringLiteral("Certificate of %1 does not name this host");
+}
+QString RSTLSHandshakeFailed() {
+  return QStringLiteral("TLS handshake with %1 failed: %2");
+}
+QString RSTLSPlainTextPeer() {
+  return QStringLiteral("the server answered in plain HTTP, not TLS");
+}
+QString RSTLSPeerClosedInHandshake() {
+  return QStringLiteral("the server closed the connection");
+}
+QString RSTLSStreamError() {
+  return QStringLiteral("TLS error on the connection to %1: %2");
+}
+QString RSTLSTruncated() {
+  return QStringLiteral(
+      "Connection to %1 ended without TLS close_notify: the data may be cut short");
+}
+QString RSTLSTrustFileUnreadable() {
+  return QStringLiteral("Cannot read trusted certificates from %1: %2");
+}
+QString RSTLSSetupFailed() {
+  return QStringLiteral("TLS cannot be set up: %1");
+}

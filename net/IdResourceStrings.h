@@ -61,3 +61,14 @@ QString RSNoDataToRead();
 QString RSObjectTypeNotSupported();
 QString RSMaximumNumberOfCaptureLineExceeded();
 QString RSRequiresLargeStream();
+
+// TLS; "%1" is the host whose certificate is checked, "%2" the library's reason
+QString RSTLSCertificateUntrusted();  // "%1", "%2": why the chain is refused
+QString RSTLSHostMismatch();          // "%1"
+QString RSTLSHandshakeFailed();       // "%1", "%2"
+QString RSTLSPlainTextPeer();         // the reason given when the peer answers in clear text
+QString RSTLSPeerClosedInHandshake(); // the reason given when the peer closes mid-handshake
+QString RSTLSStreamError();           // "%1", "%2"
+QString RSTLSTruncated();             // "%1"
+QString RSTLSTrustFileUnreadable();   // "%1": the file, "%2": the reason
+QString RSTLSSetupFailed();           // "%1": the reason

@@ -18,6 +18,8 @@ void TIdSocketHandle::SetHandle(TIdStackSocketHandle socket) {
 
 void TIdSocketHandle::Allocate(int type, int protocol) {
   Close();
+  // Checked before the name lookup that follows allocation, the one wait an abort cannot end.
+  CheckNotAborted();
   SetHandle(stack_->CreateSocketHandle(type, protocol, ipVersion_, useOverlapped_));
 }
 
@@ -33,6 +35,22 @@ void TIdSocketHandle::Close() {
   } else {
     stack_->Disconnect(socket);
   }
+}
+
+void TIdSocketHandle::Abort() noexcept {
+  // Under the connection lock, so that the descriptor shut down is never one that a Close()
+  // on the using thread has just released and the system handed out again.
+  std::lock_guard lock(connectionLock_);
+  aborted_ = true;
+  if (connecting_)
+    abort_->Raise();
+  if (const TIdStackSocketHandle socket = Handle(); socket != Id_INVALID_SOCKET)
+    stack_->ShutdownBoth(socket);
+}
+
+void TIdSocketHandle::CheckNotAborted() const {
+  if (aborted_)
+    stack_->RaiseForSocketError(Id_WSAECONNABORTED);
 }
 
 void TIdSocketHandle::Reset(bool resetLocal) {
@@ -83,6 +101,7 @@ void TIdSocketHandle::Connect() {
     socket = Handle();
     if (socket == Id_INVALID_SOCKET)
       stack_->RaiseForSocketError(Id_WSAENOTSOCK);
+    CheckNotAborted();
     if (!abort_)
       abort_ = std::make_unique<TIdConnectAbort>();
     abort_->Reset();
@@ -92,9 +111,18 @@ void TIdSocketHandle::Connect() {
     stack_->Connect(socket, remoteIP_, remotePort_, ipVersion_, abort_.get());
   } catch (...) {
     EndConnect(socket, false);
+    CheckNotAborted();
     throw;
   }
-  EndConnect(socket, true);
+  // EndConnect must run whatever happened: it releases a descriptor whose close was deferred.
+  // Reading the bindings of a socket that was shut down meanwhile fails as "not connected".
+  try {
+    EndConnect(socket, true);
+  } catch (const EIdSocketError&) {
+    CheckNotAborted();
+    throw;
+  }
+  CheckNotAborted();
 }
 
 void TIdSocketHandle::EndConnect(TIdStackSocketHandle socket, bool connected) {
@@ -109,18 +137,33 @@ void TIdSocketHandle::EndConnect(TIdStackSocketHandle socket, bool connected) {
   }
 }
 
+// After an abort the shut-down socket answers with an end of data or a broken pipe; the
+// checks around each call make that the abort's own error, so that no caller takes it for the
+// peer's orderly close.
+template <typename Call> auto TIdSocketHandle::UnlessAborted(Call call) const {
+  CheckNotAborted();
+  try {
+    auto result = call();
+    CheckNotAborted();
+    return result;
+  } catch (const EIdSocketError&) {
+    CheckNotAborted();
+    throw;
+  }
+}
+
 int32_t TIdSocketHandle::Send(const QByteArray& buffer, int32_t offset, int32_t length) {
-  return stack_->Send(Handle(), buffer, offset, length);
+  return UnlessAborted([&] { return stack_->Send(Handle(), buffer, offset, length); });
 }
 
 int32_t TIdSocketHandle::Receive(QByteArray& buffer) {
-  return stack_->Receive(Handle(), buffer);
+  return UnlessAborted([&] { return stack_->Receive(Handle(), buffer); });
 }
 
 bool TIdSocketHandle::IsReadable(int32_t timeout) {
   if (!HandleAllocated())
     throw EIdConnClosedGracefully(RSConnectionClosedGracefully());
-  return readableSet_->SelectRead(timeout == -1 ? -2 : timeout);
+  return UnlessAborted([&] { return readableSet_->SelectRead(timeout == -1 ? -2 : timeout); });
 }
 
 void TIdSocketHandle::SetSockOpt(int level, int option, int32_t value) {

@@ -38,6 +38,15 @@ public:
   // another thread while Connect() runs there: the pending connect then ends at once (with
   // EIdNotASocket) and the descriptor is released when it has.
   void Close();
+  // Ends what the handle does or will do, at once, from any thread: a pending or later
+  // Allocate() or Connect(), a wait for data, a receive or a send raises EIdSocketError 10053
+  // ("Software caused connection abort."). The socket itself stays allocated until its owner
+  // closes it, so its descriptor cannot be reused under a call still running on it. Sticky
+  // until ClearAbort(). Never raises.
+  void Abort() noexcept;
+  // Makes the handle usable again after Abort(). Call it while no other thread uses the handle.
+  void ClearAbort() noexcept { aborted_ = false; }
+  bool Aborted() const noexcept { return aborted_; }
   // Close(), then forgets the remote side, and the local side when resetLocal; the IP version
   // goes back to Id_IPv4.
   void Reset(bool resetLocal = true);
@@ -102,6 +111,10 @@ public:
   void SetUseOverlapped(bool use) noexcept { useOverlapped_ = use; }
 
 private:
+  // Raises EIdSocketError 10053 once Abort() was called.
+  void CheckNotAborted() const;
+  // call(), with CheckNotAborted() before it and after it, also when it raises a socket error.
+  template <typename Call> auto UnlessAborted(Call call) const;
   // Sets the socket value and keeps the readability set holding exactly it.
   void SetHandle(TIdStackSocketHandle socket);
   // Ends a connect under the connection lock: releases a descriptor whose close came in
@@ -126,4 +139,5 @@ private:
   std::unique_ptr<TIdConnectAbort> abort_;
   bool connecting_ = false;
   bool closeDeferred_ = false;
+  std::atomic<bool> aborted_{false};
 };

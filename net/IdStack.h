@@ -138,6 +138,9 @@ public:
   virtual int32_t Receive(TIdStackSocketHandle socket, QByteArray& buffer) = 0;
   // Shuts the sending side down, then closes the socket. Never raises.
   virtual void Disconnect(TIdStackSocketHandle socket) noexcept = 0;
+  // Shuts both directions of socket down and keeps it open: a wait, receive or send pending on
+  // it in another thread ends at once, and so does every later one. Never raises.
+  virtual void ShutdownBoth(TIdStackSocketHandle socket) noexcept = 0;
   // The local / peer address of a socket as text, version and port.
   virtual void GetSocketName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,
                              TIdIPVersion& version) = 0;

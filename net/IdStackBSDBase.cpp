@@ -92,6 +92,10 @@ void TIdStackBSDBase::Disconnect(TIdStackSocketHandle socket) noexcept {
   WSCloseSocket(socket);
 }
 
+void TIdStackBSDBase::ShutdownBoth(TIdStackSocketHandle socket) noexcept {
+  WSShutdown(socket, SHUT_RDWR);
+}
+
 void TIdStackBSDBase::DecodeAddress(const sockaddr* address, QString& ip, uint16_t& port,
                                     TIdIPVersion& version) {
   if (address->sa_family == AF_INET) {

@@ -20,6 +20,7 @@ public:
                int32_t length = -1) override;
   int32_t Receive(TIdStackSocketHandle socket, QByteArray& buffer) override;
   void Disconnect(TIdStackSocketHandle socket) noexcept override;
+  void ShutdownBoth(TIdStackSocketHandle socket) noexcept override;
   void GetSocketName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,
                      TIdIPVersion& version) override;
   void GetPeerName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,

@@ -45,11 +45,20 @@ Options:
   -H "Name: value"      add a request header (repeatable); a header the client writes
                         itself keeps the client's value
   -u USER:PASSWORD      credentials for servers that ask (Basic or Digest)
+  --proxy URL           use the proxy http://[USER:PASSWORD@]HOST[:PORT] (port 1080 when
+                        none is written) for every address, in place of the environment's;
+                        an empty URL turns the proxy off
+  --noproxy LIST        hosts reached directly, in place of no_proxy: comma-separated names
+                        (each covers the names under it), IP addresses, or "*" for all
   -v                    report connection status, redirects and each request head on
                         standard error
   --cookies             after the last URL, write each stored cookie on standard error
   --version             print the version and exit
   --help                print this help and exit
+
+Without --proxy, http addresses go through http_proxy, https addresses through https_proxy
+(or HTTPS_PROXY), either through all_proxy (or ALL_PROXY) when its own is not set, except for
+the hosts in no_proxy (or NO_PROXY). https addresses go through a CONNECT tunnel.
 
 Exit status: 0 all fetched, 1 HTTP status error, 2 other failure, 64 bad usage.
 )";
@@ -64,6 +73,8 @@ struct Options {
   std::optional<int32_t> readTimeout;
   QStringList headers;
   std::optional<QString> credentials;
+  std::optional<QString> proxy;
+  std::optional<QString> noProxy;
   bool verbose = false;
   bool listCookies = false;
   bool help = false;
@@ -126,6 +137,10 @@ Options ParseArguments(const QStringList& arguments) {
       options.headers << header;
     } else if (argument == u"-u")
       options.credentials = value();
+    else if (argument == u"--proxy")
+      options.proxy = value();
+    else if (argument == u"--noproxy")
+      options.noProxy = value();
     else if (argument == u"-v")
       options.verbose = true;
     else if (argument == u"--cookies")
@@ -142,8 +157,19 @@ Options ParseArguments(const QStringList& arguments) {
   return options;
 }
 
+// The environment's proxy choice as the options change it. Raises EIdProxyAddressInvalid for
+// a --proxy address that cannot be used.
+TIdProxySettings ProxySettings(const Options& options) {
+  TIdProxySettings settings = TIdProxySettings::FromEnvironment();
+  if (options.proxy)
+    settings.SetProxyForAll(*options.proxy, QStringLiteral("--proxy"));
+  if (options.noProxy)
+    settings.SetNoProxy(*options.noProxy);
+  return settings;
+}
+
 void Configure(TIdHTTP& client, const Options& options) {
-  ConfigurePageClient(client);
+  ConfigurePageClient(client, ProxySettings(options));
   if (options.maxRedirects)
     client.SetRedirectMaximum(*options.maxRedirects);
   if (options.noFollow)
@@ -160,9 +186,6 @@ void Configure(TIdHTTP& client, const Options& options) {
     const qsizetype colon = options.credentials->indexOf(u':');
     client.Request().SetUsername(options.credentials->left(colon));
     client.Request().SetPassword(colon < 0 ? QString() : options.credentials->mid(colon + 1));
-    // Answer the challenge within the call; otherwise the first fetch would end with the
-    // server's 401 page as its body.
-    client.SetHTTPOptions(client.HTTPOptions() | hoInProcessAuth);
   }
 }
 

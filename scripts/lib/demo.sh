@@ -3,16 +3,25 @@
 
 demo_build_dir=${MARQUELO_DEMO_BUILD_DIR:-$repo_root/build-demo}
 declare -A service=()
+# What Marquelo's environment needs in the demo run, and only there: the page fetch trusts the
+# demo's authority instead of the system's, and the preview learns which certificate is the
+# demo server's (a demo build accepts that one alone). Pass it as `env "${demo_environment[@]}"`.
+demo_environment=()
 
-# Starts the demo service, fills `service` with what it prints (pid, port, host, dir and the
-# addresses photostream, set, group, redirect, player) and stops it when the script exits.
-# The port of the last run is asked for first: the same host keeps build-demo from rebuilding
-# what depends on it.
+# Starts the demo service, fills `service` with what it prints (pid, port, host, https_port,
+# https_host, dir, ca, certificate and the addresses photostream, set, group, redirect, player,
+# each also with https_ in front), fills demo_environment, and stops the service when the
+# script exits. The ports of the last run are asked for first: the same hosts keep build-demo
+# from rebuilding what depends on them.
 start_demo_service() {
-  local port_file="$demo_build_dir/demo-port" serve="$repo_root/tools/demo-service/serve"
-  local output="" key value
+  local port_file="$demo_build_dir/demo-ports" serve="$repo_root/tools/demo-service/serve"
+  local output="" key value ports=()
   if [[ -s "$port_file" ]]; then
-    output=$("$serve" --background --port "$(<"$port_file")" 2>/dev/null) || output=""
+    read -r -a ports <"$port_file"
+    if ((${#ports[@]} == 2)); then
+      output=$("$serve" --background --port "${ports[0]}" --https-port "${ports[1]}" 2>/dev/null) ||
+        output=""
+    fi
   fi
   [[ -n "$output" ]] || output=$("$serve" --background)
   while IFS='=' read -r key value; do
@@ -20,7 +29,8 @@ start_demo_service() {
   done <<<"$output"
   at_exit stop_demo_service
   mkdir -p "$demo_build_dir"
-  echo "${service[port]}" >"$port_file"
+  echo "${service[port]} ${service[https_port]}" >"$port_file"
+  demo_environment=(SSL_CERT_FILE="${service[ca]}" MARQUELO_DEMO_CERTIFICATE="${service[certificate]}")
 }
 
 # Asks the service to stop (it stops nginx and removes its directory) and waits up to 15 s.
@@ -42,9 +52,10 @@ process_gone() {
   [[ -z "$state" || "$state" == Z ]]
 }
 
-# Builds the given targets in the demo build directory, with the service's address as
-# Marquelo's service host. Needs start_demo_service first.
+# Builds the given targets in the demo build directory, with the service's addresses as
+# Marquelo's service hosts, as a demo build. Needs start_demo_service first.
 build_for_demo_service() {
   build_dir=$demo_build_dir build_targets="$*" \
-    configure_and_build -DMARQUELO_SERVICE_HOST="${service[host]}"
+    configure_and_build -DMARQUELO_SERVICE_HOST="${service[host]}" \
+    -DMARQUELO_SERVICE_HTTPS_HOST="${service[https_host]}" -DMARQUELO_DEMO=ON
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <tuple>
 
 namespace {
 
@@ -50,32 +51,65 @@ void PrintTo(const AddressCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class SlideshowAddressTest : public testing::TestWithParam<AddressCase> {};
+class SlideshowAddressTest : public testing::TestWithParam<std::tuple<AddressCase, PlayerScheme>> {
+};
 
-TEST_P(SlideshowAddressTest, ComposesTheQuery) {
-  const AddressCase& c = GetParam();
-  EXPECT_EQ(SlideshowAddress(c.ids, c.filters), SlideshowBaseAddress + QString::fromUtf8(c.query));
+TEST_P(SlideshowAddressTest, ComposesTheQueryAfterTheBaseOfTheScheme) {
+  const auto& [c, scheme] = GetParam();
+  const QString base =
+      scheme == PlayerScheme::Https
+          ? QStringLiteral("https://%1/slideShow/index.gne?").arg(SecureServiceHost)
+          : QStringLiteral("http://%1/slideShow/index.gne?").arg(ServiceHost);
+  EXPECT_EQ(SlideshowAddress(c.ids, c.filters, scheme), base + QString::fromUtf8(c.query));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SlideshowAddressTest,
-    testing::Values(
-        AddressCase{"Nothing", {}, {}, ""},
-        AddressCase{"TagsAndFavourites", {}, {"red", "", true}, "tags=red&favorites=own"},
-        AddressCase{"FavouritesAlone", {}, {"", "", true}, "favorites=own"},
-        AddressCase{"OwnerAndSet", {"12@N01", "", "7215"}, {}, "user_id=12@N01&set_id=7215"},
-        AddressCase{"EveryPieceInOrder",
-                    {"O1", "G1", "S1"},
-                    {"red", "sea", true},
-                    "user_id=O1&group_id=G1&set_id=S1&tags=red&text=sea&favorites=own"},
-        AddressCase{
-            "GroupAndText", {"", "G1", ""}, {"", "sun set", false}, "group_id=G1&text=sun%20set"},
-        AddressCase{"TagsHoldingTheJoint", {}, {"?&", "", false}, "tags=%3F%26"},
-        AddressCase{"QuoteCannotLeaveTheAttribute", {}, {"a\"b", "", false}, "tags=a%22b"},
-        AddressCase{
-            "AmpersandStaysInsideItsValue", {}, {"", "cats&dogs", false}, "text=cats%26dogs"},
-        AddressCase{"IdentifiersAreEncodedToo", {"a&b", "", ""}, {}, "user_id=a%26b"}),
-    [](const testing::TestParamInfo<AddressCase>& info) { return std::string(info.param.name); });
+    testing::Combine(
+        testing::Values(
+            AddressCase{"Nothing", {}, {}, ""},
+            AddressCase{"TagsAndFavourites", {}, {"red", "", true}, "tags=red&favorites=own"},
+            AddressCase{"FavouritesAlone", {}, {"", "", true}, "favorites=own"},
+            AddressCase{"OwnerAndSet", {"12@N01", "", "7215"}, {}, "user_id=12@N01&set_id=7215"},
+            AddressCase{"EveryPieceInOrder",
+                        {"O1", "G1", "S1"},
+                        {"red", "sea", true},
+                        "user_id=O1&group_id=G1&set_id=S1&tags=red&text=sea&favorites=own"},
+            AddressCase{"GroupAndText",
+                        {"", "G1", ""},
+                        {"", "sun set", false},
+                        "group_id=G1&text=sun%20set"},
+            AddressCase{"TagsHoldingTheJoint", {}, {"?&", "", false}, "tags=%3F%26"},
+            AddressCase{"QuoteCannotLeaveTheAttribute", {}, {"a\"b", "", false}, "tags=a%22b"},
+            AddressCase{
+                "AmpersandStaysInsideItsValue", {}, {"", "cats&dogs", false}, "text=cats%26dogs"},
+            AddressCase{"IdentifiersAreEncodedToo", {"a&b", "", ""}, {}, "user_id=a%26b"}),
+        testing::Values(PlayerScheme::Http, PlayerScheme::Https)),
+    [](const testing::TestParamInfo<std::tuple<AddressCase, PlayerScheme>>& info) {
+      const bool https = std::get<1>(info.param) == PlayerScheme::Https;
+      return std::string(std::get<0>(info.param).name) + (https ? "Https" : "Http");
+    });
+
+struct SchemeCase {
+  const char16_t* scheme;
+  PlayerScheme player;
+};
+
+class PlayerSchemeOfTest : public testing::TestWithParam<SchemeCase> {};
+
+TEST_P(PlayerSchemeOfTest, OnlyHttpsInAnyCaseLeadsToTheHttpsPlayer) {
+  EXPECT_EQ(PlayerSchemeOf(QStringView(GetParam().scheme)), GetParam().player);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PlayerSchemeOfTest,
+                         testing::Values(SchemeCase{u"https", PlayerScheme::Https},
+                                         SchemeCase{u"HTTPS", PlayerScheme::Https},
+                                         SchemeCase{u"hTTpS", PlayerScheme::Https},
+                                         SchemeCase{u"http", PlayerScheme::Http},
+                                         SchemeCase{u"", PlayerScheme::Http},
+                                         SchemeCase{u"https ", PlayerScheme::Http},
+                                         SchemeCase{u"shttp", PlayerScheme::Http},
+                                         SchemeCase{u"ftp", PlayerScheme::Http}));
 
 struct DimensionCase {
   const char16_t* text;

@@ -25,7 +25,7 @@ QString ReadText(const QString& path) {
 
 } // namespace
 
-DemoService::DemoService() {
+DemoService::DemoService(int port, int httpsPort) {
   if (!dir_.isValid()) {
     throw std::runtime_error("demo service: no temporary directory");
   }
@@ -36,7 +36,14 @@ DemoService::DemoService() {
                                          QFileDevice::ExeOther);
   process_.setProgram(QStringLiteral(MARQUELO_SOURCE_DIR "/tools/demo-service/serve"));
   // The script refuses a directory it did not make, so it gets a fresh one inside ours.
-  process_.setArguments({QStringLiteral("--dir"), ServiceDir()});
+  QStringList arguments{QStringLiteral("--dir"), ServiceDir()};
+  if (port != 0) {
+    arguments << QStringLiteral("--port") << QString::number(port);
+  }
+  if (httpsPort != 0) {
+    arguments << QStringLiteral("--https-port") << QString::number(httpsPort);
+  }
+  process_.setArguments(arguments);
   process_.setProcessChannelMode(QProcess::MergedChannels);
   process_.setStandardOutputFile(dir_.filePath(QStringLiteral("serve.log")));
   process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });

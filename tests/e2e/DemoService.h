@@ -4,8 +4,9 @@
 // free port of 127.0.0.1 serving the generated photostream, set and group pages, the redirect
 // that sets a cookie, and the slideshow player.
 //
-// The constructor runs the script in the foreground as a child process, with its site and
-// logs in a private temporary directory, and returns once the script has published the
+// The constructor runs the script in the foreground as a child process, with its site, logs
+// and certificates in a private temporary directory, on the given http and https ports (free
+// ones where a port is 0), and returns once the script has published the
 // addresses it serves (it does that only after nginx has answered). It raises
 // std::runtime_error, with the script's output in the message, when the script ends early or
 // does not publish within 40 s. The destructor asks the script to stop (it stops nginx
@@ -21,20 +22,23 @@ namespace testsupport {
 
 class DemoService {
 public:
-  DemoService();
+  explicit DemoService(int port = 0, int httpsPort = 0);
   ~DemoService();
   DemoService(const DemoService&) = delete;
   DemoService& operator=(const DemoService&) = delete;
 
   // A published value by its key: "photostream", "set", "group", "redirect", "player" (full
-  // addresses), "host" ("127.0.0.1:<port>"), "port", "dir". Empty for an unknown key.
+  // addresses), "host" ("127.0.0.1:<port>"), "port", the same with "https_" in front for the
+  // https side, "dir", "ca" and "certificate" (the files of the demo's authority and of the
+  // server certificate it signed). Empty for an unknown key.
   QString Value(const QString& key) const { return values_.value(key); }
 
   // The number of lines in the access log so far: one per request answered.
   qsizetype LogLineCount() const { return LogLines().size(); }
   // The first line of the access log from line `from` on (counting from 0) that contains
   // text, waiting up to 10 s for it (nginx logs a request just after answering it); empty when
-  // none came. A line holds the request line in double quotes, the status, and the request's
+  // none came. A line holds the scheme ("http " or "https " at its start), the request line in
+  // double quotes, the status, and the request's
   // User-Agent and Cookie headers as ua="..." cookie="..." ("-" when absent).
   QString WaitForLogLine(const QString& text, qsizetype from = 0) const;
 

@@ -2,12 +2,15 @@
 // real window under an X display, the real browser engine and clipboard.
 
 #include "tests/e2e/DemoService.h"
+#include "app/BuildConfig.h"
+#include "app/DemoCertificate.h"
 #include "tests/e2e/EndToEndFixture.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QSignalSpy>
-#include <QWebEngineView>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 
 #include <memory>
 #include <ostream>
@@ -23,18 +26,60 @@ const QString SetId = QStringLiteral("72157630418827561");
 const QString GroupId = QStringLiteral("34981765@N20");
 const QString SetPath = QStringLiteral("/photos/corrie/sets/72157630418827561/");
 
-// One service for every test of a suite: drawing its pictures and starting nginx takes a
-// second or two. A failed start fails each test with the reason.
+// The port of a compiled-in host ("127.0.0.1:PORT"); 0 when it names none.
+int PortOf(const QString& host) {
+  return std::max(QUrl(QStringLiteral("http://") + host).port(), 0);
+}
+
+// Sets an environment variable for the fixture's lifetime, then puts back what was there.
+class ScopedVariable {
+public:
+  ScopedVariable(const char* name, const QString& value)
+      : name_(name), saved_(qgetenv(name)), hadValue_(qEnvironmentVariableIsSet(name)) {
+    qputenv(name, QFile::encodeName(value));
+  }
+  ~ScopedVariable() {
+    if (hadValue_) {
+      qputenv(name_, saved_);
+    } else {
+      qunsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+  const char* name_;
+  QByteArray saved_;
+  bool hadValue_;
+};
+
+// One service for every test of a suite: drawing its pictures, making its certificates and
+// starting nginx take a second or two. A failed start fails each test with the reason. A demo
+// build compiles the service's ports in, so its service must listen on those; a normal build's
+// takes free ones. Either way the run is set up as scripts/run sets up a demo run: the page
+// fetch trusts the demo's authority instead of the system's, and the demo's certificate is
+// named for the preview, which only a demo build may accept.
 class DemoServiceFixture : public testsupport::EndToEndFixture {
 protected:
   static void SetUpTestSuite() {
     try {
-      service_ = std::make_unique<DemoService>();
+      service_ = MARQUELO_DEMO
+                     ? std::make_unique<DemoService>(PortOf(ServiceHost), PortOf(SecureServiceHost))
+                     : std::make_unique<DemoService>();
+      trustedAuthority_ =
+          std::make_unique<ScopedVariable>("SSL_CERT_FILE", service_->Value(QStringLiteral("ca")));
+      namedCertificate_ = std::make_unique<ScopedVariable>(
+          DemoCertificateVariable, service_->Value(QStringLiteral("certificate")));
     } catch (const std::exception& failure) {
       startFailure_ = failure.what();
     }
   }
-  static void TearDownTestSuite() { service_.reset(); }
+  static void TearDownTestSuite() {
+    namedCertificate_.reset();
+    trustedAuthority_.reset();
+    service_.reset();
+  }
 
   void SetUp() override { ASSERT_NE(service_, nullptr) << startFailure_; }
 
@@ -42,6 +87,8 @@ protected:
 
 private:
   static inline std::unique_ptr<DemoService> service_;
+  static inline std::unique_ptr<ScopedVariable> trustedAuthority_;
+  static inline std::unique_ptr<ScopedVariable> namedCertificate_;
   static inline std::string startFailure_;
 };
 
@@ -70,12 +117,13 @@ TEST_F(DemoServiceTest, ASetPageGivesItsCodePreviewAndClipboardText) {
 
   EXPECT_EQ(ReadWholeFile(temp_.File(QStringLiteral("mqtemp.html"))),
             "<html><body style=\"margin:0;padding:0;\">" + code.toUtf8() + "</body></html>\r\n");
-  QWebEngineView* browser = form_.WebBrowser();
+  QWidget* browser = form_.WebBrowser();
   ASSERT_NE(browser, nullptr);
-  QSignalSpy loaded(browser, &QWebEngineView::loadFinished);
+  QSignalSpy loaded(browser, SIGNAL(loadFinished(bool)));
   ASSERT_TRUE(loaded.wait(30000));
   EXPECT_TRUE(loaded.first().first().toBool());
-  EXPECT_EQ(browser->url(), QUrl::fromLocalFile(temp_.File(QStringLiteral("mqtemp.html"))));
+  EXPECT_EQ(browser->property("url").toUrl(),
+            QUrl::fromLocalFile(temp_.File(QStringLiteral("mqtemp.html"))));
 
   QClipboard* clipboard = QGuiApplication::clipboard();
   clipboard->setText(QStringLiteral("something else"));
@@ -123,6 +171,29 @@ TEST_F(DemoServiceTest, TheCookieOfARedirectGoesAlongToItsTarget) {
   const QString target = Service().WaitForLogLine(QStringLiteral("\"GET %1 ").arg(SetPath), logged);
   EXPECT_TRUE(target.endsWith(QStringLiteral("cookie=\"vt_session=5e7a91c04d2b\"")))
       << target.toStdString();
+}
+
+// Whether the real engine, in a private profile of its own (so that no decision taken by
+// another test is remembered), loads the https player when the preview's certificate answer
+// is given the file named certificateFile.
+bool EngineLoadsThePlayerNaming(const QString& player, const QString& certificateFile) {
+  const ScopedVariable named(DemoCertificateVariable, certificateFile);
+  QWebEngineProfile profile;
+  auto page = std::make_unique<QWebEnginePage>(&profile);
+  QObject::connect(page.get(), &QWebEnginePage::certificateError, &AnswerCertificateError);
+  QSignalSpy loaded(page.get(), &QWebEnginePage::loadFinished);
+  page->load(QUrl(player));
+  EXPECT_TRUE(loaded.wait(30000));
+  return !loaded.isEmpty() && loaded.first().first().toBool();
+}
+
+TEST_F(DemoServiceTest, OnlyADemoBuildAcceptsTheDemoCertificateAndNoOther) {
+  const QString player = Service().Value(QStringLiteral("https_player"));
+  // The authority's own certificate is not the one the server presents.
+  EXPECT_FALSE(EngineLoadsThePlayerNaming(player, Service().Value(QStringLiteral("ca"))));
+  EXPECT_FALSE(EngineLoadsThePlayerNaming(player, QString()));
+  EXPECT_EQ(EngineLoadsThePlayerNaming(player, Service().Value(QStringLiteral("certificate"))),
+            MARQUELO_DEMO == 1);
 }
 
 } // namespace

@@ -7,7 +7,11 @@
 #include "tests/app/WindowFixture.h"
 #include "tests/http/QtPrinters.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QLineEdit>
+
+#include <chrono>
 
 namespace testsupport {
 
@@ -21,16 +25,30 @@ protected:
     QTest::keyClick(AddressField(), Qt::Key_Delete);
     QTest::keyClicks(AddressField(), address);
   }
-  void PressCreate() { Press("GenerateButton"); }
+  // Presses Create and waits (at most limit) until its page read has ended.
+  void PressCreate(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    Press("GenerateButton");
+    EXPECT_TRUE(WaitUntil([this] { return !form_.PageReading(); }, limit));
+  }
 
-  // The embed code for the player's query (what follows SlideshowBaseAddress), with the
-  // default width and height, spelled out as the user gets it.
-  static QString ExpectedCode(const QString& query) {
+  // Runs the event loop until done() holds or limit passes; whether it holds.
+  template <typename Condition>
+  static bool WaitUntil(Condition done, std::chrono::milliseconds limit) {
+    QDeadlineTimer deadline(limit);
+    while (!done() && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    return done();
+  }
+
+  // The embed code for the player's query (what follows base, the http or https player's
+  // address), with the default width and height, spelled out as the user gets it.
+  static QString ExpectedCode(const QString& query, const QString& base = SlideshowBaseAddress) {
     return QStringLiteral("<iframe align=\"center\" src=\"%1\" frameBorder=\"0\" width=\"500\" "
                           "height=\"500\" scrolling=\"no\"></iframe><br /><center><small>Created "
                           "with <a href=\"http://%2\" title=\"marquelo\">marquelo</a> from <a "
                           "href=\"http://%3\">Tarnwick</a>.</small></center>")
-        .arg(SlideshowBaseAddress + query, CreditLinkHost, MakerSiteHost);
+        .arg(base + query, CreditLinkHost, MakerSiteHost);
   }
 
   // The texts of the message boxes shown so far.

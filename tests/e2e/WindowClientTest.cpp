@@ -140,10 +140,11 @@ TEST_F(WindowClientTest, TheWaitCursorShowsWhileThePageIsReadAndIsGoneForTheMess
 }
 
 TEST_F(WindowClientTest, OnlyTheExactPlaceholderAndAnEmptyAddressAreNotRead) {
-  // The service's own host must not be looked up from a test: the client announces the lookup
-  // first, and the test stops the fetch right there.
+  // The service's own host must not be looked up from a test: the client's handler announces
+  // the lookup first, and the test stops the fetch right there.
   QStringList lookups;
-  form_.IdHTTP().OnStatus = [&lookups](TIdComponent*, TIdStatus status, const QString& text) {
+  form_.IdHTTP().IOHandler()->OnStatus = [&lookups](TIdComponent*, TIdStatus status,
+                                                    const QString& text) {
     if (status == hsResolving) {
       lookups << text;
       throw std::runtime_error("stopped before the lookup");

@@ -73,7 +73,20 @@ bool WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
   }
 }
 
-QString Config(const QString& dir, uint16_t port, const QString& serverDirectives) {
+QString TlsDirectives(const NginxTls& tls) {
+  if (tls.Certificate.isEmpty())
+    return {};
+  QString directives = QStringLiteral("    ssl_certificate %1;\n    ssl_certificate_key %2;\n")
+                           .arg(tls.Certificate, tls.Key);
+  if (!tls.Protocols.isEmpty())
+    directives += QStringLiteral("    ssl_protocols %1;\n").arg(tls.Protocols);
+  if (!tls.Ciphers.isEmpty())
+    directives += QStringLiteral("    ssl_ciphers %1;\n").arg(tls.Ciphers);
+  return directives;
+}
+
+QString Config(const QString& dir, uint16_t port, const QString& serverDirectives,
+               const NginxTls& tls) {
   QString user;
   if (::geteuid() == 0)
     user = QStringLiteral("user nobody nogroup;\n");
@@ -92,16 +105,17 @@ http {
   sendfile on;
   keepalive_timeout 65;
   server {
-    listen 127.0.0.1:%2;
+    listen 127.0.0.1:%2%3;
     server_name localhost;
     root %1/www;
-%3
+%4%5
   }
 }
 )")
                     .arg(dir)
                     .arg(port)
-                    .arg(serverDirectives);
+                    .arg(tls.Certificate.isEmpty() ? QString() : QStringLiteral(" ssl"))
+                    .arg(TlsDirectives(tls), serverDirectives);
 }
 
 } // namespace
@@ -110,7 +124,7 @@ bool NginxServer::Available() {
   return ::access(kNginx, X_OK) == 0;
 }
 
-NginxServer::NginxServer(const QString& serverDirectives) {
+NginxServer::NginxServer(const QString& serverDirectives, const NginxTls& tls) : tls_(tls) {
   if (!Available())
     throw std::runtime_error("nginx fixture: nginx is not installed (scripts/bootstrap)");
   if (!dir_.isValid())
@@ -138,7 +152,7 @@ bool NginxServer::StartOnFreePort(const QString& serverDirectives) {
   const QString configPath = dir_.filePath(QStringLiteral("nginx.conf"));
   QFile config(configPath);
   if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      config.write(Config(dir_.path(), port_, serverDirectives).toUtf8()) < 0)
+      config.write(Config(dir_.path(), port_, serverDirectives, tls_).toUtf8()) < 0)
     throw std::runtime_error("nginx fixture: cannot write the configuration");
   config.close();
   QFile::remove(dir_.filePath(QStringLiteral("error.log")));
@@ -205,7 +219,9 @@ QString NginxServer::ErrorLog() const {
 }
 
 QString NginxServer::BaseUrl() const {
-  return QStringLiteral("http://127.0.0.1:%1").arg(port_);
+  const QString scheme =
+      tls_.Certificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
+  return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port_);
 }
 
 QString NginxServer::Root() const {

@@ -23,10 +23,20 @@
 
 namespace testsupport {
 
+// TLS for the fixture's port: a PEM certificate chain and its key, and optionally the
+// ssl_protocols and ssl_ciphers values (empty: nginx's defaults).
+struct NginxTls {
+  QString Certificate;
+  QString Key;
+  QString Protocols;
+  QString Ciphers;
+};
+
 class NginxServer {
 public:
   // `serverDirectives` are added inside the server block (locations, return rules, headers).
-  explicit NginxServer(const QString& serverDirectives = {});
+  // With `tls`, the port speaks https instead of http.
+  explicit NginxServer(const QString& serverDirectives = {}, const NginxTls& tls = {});
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
@@ -35,7 +45,7 @@ public:
   static bool Available();
 
   uint16_t Port() const { return port_; }
-  // "http://127.0.0.1:<port>" without a trailing slash.
+  // "http://127.0.0.1:<port>" (https with TLS) without a trailing slash.
   QString BaseUrl() const;
   // The document root.
   QString Root() const;
@@ -51,6 +61,7 @@ private:
   QString ErrorLog() const;
 
   QTemporaryDir dir_;
+  NginxTls tls_;
   pid_t pid_ = -1;
   uint16_t port_ = 0;
 };

@@ -4,39 +4,19 @@
 #include "tests/http/QtPrinters.h"
 #include "tests/http/ScriptedHTTPServer.h"
 #include "tests/support/NginxServer.h"
+#include "tests/tools/RunMarqueloGet.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
+using testsupport::MarqueloGet;
+using testsupport::ProgramRun;
 using testsupport::Reply;
 using testsupport::Response;
 using testsupport::ScriptedHTTPServer;
-
-struct ProgramRun {
-  int exitCode = -1;
-  QByteArray out;
-  QByteArray err;
-};
-
-ProgramRun MarqueloGet(const QStringList& arguments) {
-  QProcess process;
-  process.start(QStringLiteral(MARQUELO_GET_PATH), arguments);
-  ProgramRun run;
-  if (!process.waitForFinished(30000)) {
-    process.kill();
-    process.waitForFinished(5000);
-    ADD_FAILURE() << "marquelo-get did not finish";
-    return run;
-  }
-  run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  run.out = process.readAllStandardOutput();
-  run.err = process.readAllStandardError();
-  return run;
-}
 
 TEST(MarqueloGet, TellsItsVersionAndUsage) {
   const ProgramRun version = MarqueloGet({QStringLiteral("--version")});
@@ -124,7 +104,7 @@ TEST_F(MarqueloGetNginx, WritesBodyBytesToAFileAndDecodesTextForTheTerminal) {
 
 TEST_F(MarqueloGetNginx, ListsTheCookiesOfARedirect) {
   const ProgramRun run = MarqueloGet({"--cookies", "-o", "/dev/null", Url("/login")});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, 0) << run.err.data();
   EXPECT_EQ(run.err, QByteArray("session=abc; path=/; domain=127.0.0.1\n"));
 }
 

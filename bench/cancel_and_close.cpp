@@ -1,0 +1,152 @@
+// cancel_and_close: how fast the window lets go of a page read from a server that never
+// answers (a loopback peer that reads the request and holds it).
+//
+//   cancel_and_close [ROUNDS]
+//
+// Esc: the time from the key to the window being idle again (button reading "Create", fields
+// taking input), and to the reading thread having ended. Close: the real window run as the
+// program runs it, in a child process (the end-to-end tests' child program), closed while it
+// reads; the time from the close to the child's exit, as the parent sees it. Median and worst of
+// ROUNDS (20) each. Needs an X display.
+
+#include "app/Application.h"
+#include "app/FailureDisplay.h"
+#include "app/SlideshowUnit.h"
+#include "tests/support/LoopbackServer.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Condition> bool WaitUntil(Condition done, int limitMs) {
+  QDeadlineTimer deadline(limitMs);
+  while (!done() && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  }
+  return done();
+}
+
+void PrintSummary(const char* what, std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  std::printf("%s: median %.3f ms, worst %.3f ms (%zu rounds)\n", what, median, values.back(), n);
+}
+
+QString AddressOf(const testsupport::LoopbackServer& server) {
+  return QStringLiteral("http://127.0.0.1:%1/photos/someone/").arg(server.Port());
+}
+
+testsupport::LoopbackServer::Script Holding() {
+  return [](testsupport::LoopbackPeer& peer) {
+    peer.ReadRequestHead();
+    peer.ReadUntilClose();
+  };
+}
+
+int MeasureEsc(int rounds) {
+  testsupport::LoopbackServer server(Holding(), testsupport::Family::IPv4, 120s);
+  TSlideshowForm form;
+  form.show();
+  if (!QTest::qWaitForWindowExposed(&form)) {
+    std::fprintf(stderr, "cancel_and_close: the window was not shown\n");
+    return 1;
+  }
+  // Keys reach the window, and Esc its shortcut, only while it is the active one.
+  form.activateWindow();
+  if (!QTest::qWaitForWindowActive(&form)) {
+    std::fprintf(stderr, "cancel_and_close: the window did not become active\n");
+    return 1;
+  }
+  auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
+  form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(AddressOf(server));
+  std::vector<double> toIdle;
+  std::vector<double> toWorkerEnd;
+  for (int round = 0; round < rounds; ++round) {
+    QTest::mouseClick(create, Qt::LeftButton);
+    if (!server.WaitForConnections(round + 1) ||
+        !WaitUntil([&] { return server.Received(round).contains("\r\n\r\n"); }, 10000)) {
+      std::fprintf(stderr, "cancel_and_close: round %d: the request did not arrive\n", round);
+      return 1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(&form, Qt::Key_Escape);
+    if (form.PageReading() || create->text() != QStringLiteral("Create")) {
+      std::fprintf(stderr, "cancel_and_close: round %d: Esc did not cancel\n", round);
+      return 1;
+    }
+    toIdle.push_back(clock.nsecsElapsed() / 1e6);
+    WaitUntil([&] { return !form.ReaderRunning(); }, 10000);
+    toWorkerEnd.push_back(clock.nsecsElapsed() / 1e6);
+  }
+  PrintSummary("Esc to the window idle", toIdle);
+  PrintSummary("Esc to the reading thread ended", toWorkerEnd);
+  return 0;
+}
+
+int MeasureClose(int rounds) {
+  testsupport::LoopbackServer server(Holding(), testsupport::Family::IPv4, 120s);
+  std::vector<double> toExit;
+  for (int round = 0; round < rounds; ++round) {
+    // The end-to-end tests' child program: the real window, run as the program runs it,
+    // closed once its read is under way.
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MARQUELO_TEST_CLOSE_ADDRESS"), AddressOf(server));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QStringLiteral(E2E_TESTS_PATH),
+                {QStringLiteral("--gtest_also_run_disabled_tests"),
+                 QStringLiteral("--gtest_filter=CloseDuringRead.DISABLED_ChildProgram")});
+    QByteArray output;
+    while (!output.contains("closing\n") && child.waitForReadyRead(60000)) {
+      output += child.readAllStandardOutput();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    if (!output.contains("closing\n") || !child.waitForFinished(30000)) {
+      std::fprintf(stderr, "cancel_and_close: round %d: the child did not close\n", round);
+      child.kill();
+      child.waitForFinished();
+      return 1;
+    }
+    toExit.push_back(clock.nsecsElapsed() / 1e6);
+  }
+  PrintSummary("close to the process gone", toExit);
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+  PrepareBrowserEngine();
+  QApplication application(argc, argv);
+  SetApplicationIdentity();
+  const QStringList arguments = QCoreApplication::arguments();
+  const int rounds = std::max(1, arguments.size() > 1 ? arguments[1].toInt() : 20);
+  QTemporaryDir previews;
+  qputenv("TMPDIR", QFile::encodeName(previews.path()));
+  int messages = 0;
+  SetMessagePresenter([&messages](QMessageBox::Icon, const QString&, const QString& text) {
+    ++messages;
+    std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+  });
+  const int status = MeasureEsc(rounds) | MeasureClose(rounds);
+  std::printf("message boxes: %d\n", messages);
+  return status == 0 && messages == 0 ? 0 : 1;
+}

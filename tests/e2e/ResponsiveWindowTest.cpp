@@ -1,0 +1,249 @@
+// The window while a page is read from a server that stalls: it repaints, takes no input into
+// its fields, cancels at once with Esc or the Cancel button, and a program closed meanwhile
+// ends at once. The peers are loopback servers that accept and never answer, or never accept.
+
+#include "app/Application.h"
+#include "tests/e2e/EndToEndFixture.h"
+#include "tests/support/LoopbackServer.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::LoopbackPeer;
+using testsupport::LoopbackServer;
+
+// Counts the events of one type an object gets.
+class EventCounter : public QObject {
+public:
+  EventCounter(QObject* object, QEvent::Type type) : type_(type) {
+    object->installEventFilter(this);
+  }
+  int count = 0;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == type_) {
+      ++count;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+private:
+  QEvent::Type type_;
+};
+
+const QByteArray OwnerPage = "<script>photostream_owner_nsid = \"A1\";</script>\n";
+
+LoopbackServer::Script Answering(const QByteArray& body) {
+  return [body](LoopbackPeer& peer) {
+    peer.ReadRequestHead();
+    peer.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+  };
+}
+
+// Reads the request, then holds the connection until the client drops it.
+LoopbackServer::Script HoldingTheRequest() {
+  return [](LoopbackPeer& peer) {
+    peer.ReadRequestHead();
+    peer.ReadUntilClose();
+  };
+}
+
+QString PageAddress(uint16_t port) {
+  return QStringLiteral("http://127.0.0.1:%1/photos/someone/").arg(port);
+}
+
+Qt::CursorShape CurrentCursor() {
+  const QCursor* cursor = QGuiApplication::overrideCursor();
+  return cursor != nullptr ? cursor->shape() : Qt::ArrowCursor;
+}
+
+struct StallCase {
+  const char* name;
+  bool connectStalls; // else the server reads the request and never answers
+  bool cancelWithEsc; // else with the Cancel button
+};
+
+void PrintTo(const StallCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class StalledRead : public testsupport::EndToEndFixture,
+                    public testing::WithParamInterface<StallCase> {
+protected:
+  // Typing into a field, a click on the check box, a paste: none changes anything.
+  void ExpectNoInputTaken() {
+    QGuiApplication::clipboard()->setText(QStringLiteral("pasted"));
+    auto* tags = Control<QLineEdit>("TagsEdit");
+    QTest::keyClicks(tags, QStringLiteral("sea"));
+    QTest::keyClick(tags, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(tags->text(), QString());
+    auto* favourites = Control<QCheckBox>("FavoriteCheckBox");
+    QTest::mouseClick(favourites, Qt::LeftButton);
+    EXPECT_FALSE(favourites->isChecked());
+  }
+};
+
+TEST_P(StalledRead, KeepsTheWindowAliveAndCancelsAtOnce) {
+  const StallCase& c = GetParam();
+  ShowActive();
+  LoopbackServer good(Answering(OwnerPage));
+  TypeAddress(PageAddress(good.Port()));
+  PressCreate();
+  const QString codeBefore = Code();
+  ASSERT_EQ(codeBefore, ExpectedCode(QStringLiteral("user_id=A1")));
+
+  LoopbackServer holding(HoldingTheRequest(), testsupport::Family::IPv4, 120s);
+  std::optional<testsupport::NeverAcceptingListener> silent;
+  if (c.connectStalls) {
+    silent.emplace();
+  }
+  TypeAddress(PageAddress(c.connectStalls ? silent->Port() : holding.Port()));
+  auto* create = Control<QPushButton>("GenerateButton");
+  Press("GenerateButton");
+  // From the press on, before the controls look it.
+  ExpectNoInputTaken();
+  if (!c.connectStalls) {
+    ASSERT_TRUE(holding.WaitForConnections(1));
+  }
+  ASSERT_TRUE(form_.PageReading());
+  EXPECT_EQ(CurrentCursor(), Qt::WaitCursor);
+  EventCounter buttonPaints(create, QEvent::Paint);
+  EXPECT_TRUE(WaitUntil([&] { return create->text() == QStringLiteral("Cancel"); }, 10s));
+
+  // The button paints its new caption while the read goes on, and the window, covered by
+  // another and uncovered again, takes the expose (and redraws from its backing store).
+  EXPECT_TRUE(WaitUntil([&] { return buttonPaints.count > 0; }, 10s));
+  EventCounter exposes(form_.windowHandle(), QEvent::Expose);
+  {
+    QWidget cover;
+    cover.setGeometry(form_.frameGeometry());
+    cover.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
+  }
+  EXPECT_TRUE(WaitUntil([&] { return exposes.count > 0; }, 10s));
+  EXPECT_TRUE(form_.PageReading());
+
+  ShowActive();
+  ExpectNoInputTaken();
+  EXPECT_FALSE(Control<QPushButton>("CopyButton")->isEnabled());
+
+  if (c.cancelWithEsc) {
+    QTest::keyClick(Control<QLineEdit>("TagsEdit"), Qt::Key_Escape);
+  } else {
+    Press("GenerateButton");
+  }
+  EXPECT_FALSE(form_.PageReading());
+  EXPECT_EQ(create->text(), QStringLiteral("Create"));
+  EXPECT_EQ(CurrentCursor(), Qt::ArrowCursor);
+  EXPECT_EQ(Code(), codeBefore);
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
+  if (!c.connectStalls) {
+    // The server sees the connection go.
+    EXPECT_TRUE(holding.WaitForScripts(1));
+  }
+  // A late outcome of the cancelled read shows nothing either.
+  EXPECT_TRUE(WaitUntil([&] { return !form_.ReaderRunning(); }, 10s));
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
+
+  LoopbackServer next(Answering("<script>page_set = \"S1\";</script>\n"));
+  TypeAddress(PageAddress(next.Port()));
+  PressCreate();
+  EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("set_id=S1")));
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
+  // Idle, Esc presses nothing.
+  QTest::keyClick(Control<QLineEdit>("TagsEdit"), Qt::Key_Escape);
+  EXPECT_FALSE(form_.PageReading());
+  EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("set_id=S1")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stalls, StalledRead,
+                         testing::Values(StallCase{"ReadCancelledWithEsc", false, true},
+                                         StallCase{"ConnectCancelledWithTheButton", true, false}),
+                         [](const testing::TestParamInfo<StallCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// --- Closing the program while it reads ----------------------------------------------------------
+
+constexpr char ChildAddressVariable[] = "MARQUELO_TEST_CLOSE_ADDRESS";
+
+// Not a test of its own: the program the next test runs as a child. It types the address,
+// presses Create, says "closing" once the read is under way and closes the window, and then
+// runs the window as the program does.
+TEST(CloseDuringRead, DISABLED_ChildProgram) {
+  const QString address = qEnvironmentVariable(ChildAddressVariable);
+  ASSERT_FALSE(address.isEmpty());
+  TSlideshowForm form;
+  QTimer::singleShot(0, &form, [&form, address] {
+    form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(address);
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("GenerateButton")),
+                      Qt::LeftButton);
+  });
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, &form, [&form] {
+    if (form.PageReading()) {
+      std::printf("closing\n");
+      std::fflush(stdout);
+      form.close();
+    }
+  });
+  watch.start(10);
+  RunMainWindow(form);
+}
+
+class CloseDuringRead : public testing::TestWithParam<StallCase> {};
+
+TEST_P(CloseDuringRead, TheProgramEndsAtOnce) {
+  const StallCase& c = GetParam();
+  LoopbackServer holding(HoldingTheRequest(), testsupport::Family::IPv4, 120s);
+  std::optional<testsupport::NeverAcceptingListener> silent;
+  if (c.connectStalls) {
+    silent.emplace();
+  }
+  QProcess child;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QString::fromLatin1(ChildAddressVariable),
+                     PageAddress(c.connectStalls ? silent->Port() : holding.Port()));
+  child.setProcessEnvironment(environment);
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_also_run_disabled_tests"),
+               QStringLiteral("--gtest_filter=CloseDuringRead.DISABLED_ChildProgram")});
+  ASSERT_TRUE(child.waitForStarted());
+  QByteArray output;
+  while (!output.contains("closing\n") && child.waitForReadyRead(60000)) {
+    output += child.readAllStandardOutput();
+  }
+  ASSERT_TRUE(output.contains("closing\n")) << output.toStdString();
+  const bool ended = child.waitForFinished(1000);
+  if (!ended) {
+    child.kill();
+    child.waitForFinished();
+  }
+  EXPECT_TRUE(ended) << "still running a second after its window closed";
+  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+  if (!c.connectStalls) {
+    EXPECT_EQ(holding.ConnectionCount(), 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stalls, CloseDuringRead,
+                         testing::Values(StallCase{"Read", false, false},
+                                         StallCase{"Connect", true, false}),
+                         [](const testing::TestParamInfo<StallCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+} // namespace

@@ -99,7 +99,8 @@ public:
   // Raises EIdIPVersionUnsupported for other versions, EIdSocketError when the lookup fails.
   QString ResolveHost(const QString& host, TIdIPVersion version = Id_IPv4);
   // Asks the name service for the first address of host in the given version. Blocks for the
-  // query. Raises EIdSocketError (11001 "Host not found." for an unknown name).
+  // query. Raises EIdSocketError (11001 "Host not found." for an unknown name, and for a name
+  // holding U+0000, which no name service can be asked for).
   virtual QString LookupHost(const QString& host, TIdIPVersion version) = 0;
   // True for four "."-separated parts, each (without surrounding spaces) an integer 0..255,
   // with nothing after the fourth. "$"/"0x" hexadecimal parts count as integers.

@@ -189,10 +189,30 @@ void Configure(TIdHTTP& client, const Options& options) {
   }
 }
 
+// A peer's text as it may reach a terminal: every control character (C0, DEL and C1) written
+// as an escape, so that no byte a server sends can drive the user's terminal. Line breaks are
+// escaped too: each report stays one line.
+QString Printable(QStringView text) {
+  QString out;
+  out.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u == u'\r')
+      out += QStringLiteral("\\r");
+    else if (u == u'\n')
+      out += QStringLiteral("\\n");
+    else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+      out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+    else
+      out += c;
+  }
+  return out;
+}
+
 // Each line of text on standard error behind prefix.
 void ReportLines(const QString& prefix, const QString& text) {
   for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
-    WriteOut(stderr, prefix + (line.endsWith(u'\r') ? line.chopped(1) : line) + u'\n');
+    WriteOut(stderr, prefix + Printable(line.endsWith(u'\r') ? line.chopped(1) : line) + u'\n');
 }
 
 void WatchVerbosely(TIdHTTP& client, TIdConnectionIntercept& intercept) {
@@ -211,9 +231,9 @@ void WatchVerbosely(TIdHTTP& client, TIdConnectionIntercept& intercept) {
 }
 
 void WriteResponseHead(TIdHTTP& client) {
-  QString head = client.CurrentResponse().StatusLine() + u'\n';
+  QString head = Printable(client.CurrentResponse().StatusLine()) + u'\n';
   for (const QString& line : client.CurrentResponse().HeaderLines())
-    head += line + u'\n';
+    head += Printable(line) + u'\n';
   WriteOut(stdout, head + u'\n');
 }
 
@@ -225,13 +245,6 @@ void ListCookies(TIdHTTP& client) {
   TIdCookieListLock lock(cookies, ReadAccess);
   for (qsizetype i = 0; i < cookies.Count(); ++i)
     WriteOut(stderr, cookies.Items(i)->CookieTextForm() + u'\n');
-}
-
-QString OneLine(const QString& message) {
-  QString line = message;
-  line.replace(u'\r', QStringLiteral("\\r"));
-  line.replace(u'\n', QStringLiteral("\\n"));
-  return line;
 }
 
 int Fetch(const Options& options) {
@@ -290,14 +303,14 @@ int main(int argc, char* argv[]) {
     return Fetch(options);
   } catch (const EIdHTTPProtocolException& e) {
     WriteOut(stderr, QStringLiteral("%1: %2 [%3]\n")
-                         .arg(e.ClassName(), OneLine(e.Message()))
+                         .arg(e.ClassName(), Printable(e.Message()))
                          .arg(e.ReplyCode()));
     return kExitStatusError;
   } catch (const Exception& e) {
-    WriteOut(stderr, QStringLiteral("%1: %2\n").arg(e.ClassName(), OneLine(e.Message())));
+    WriteOut(stderr, QStringLiteral("%1: %2\n").arg(e.ClassName(), Printable(e.Message())));
     return kExitFailure;
   } catch (const std::exception& e) {
-    WriteOut(stderr, QStringLiteral("Exception: %1\n").arg(OneLine(QString::fromUtf8(e.what()))));
+    WriteOut(stderr, QStringLiteral("Exception: %1\n").arg(Printable(QString::fromUtf8(e.what()))));
     return kExitFailure;
   }
 }

@@ -113,8 +113,12 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   request.SetVerb(method);
   request.SetBodySource(bodySource);
   response.SetBodyStream(bodyStream);
-  // The records must not keep the caller's streams past the call.
+  SetCallDeadline(callTimeout_ > 0 ? TIdIOHandler::Deadline(std::chrono::steady_clock::now() +
+                                                            std::chrono::milliseconds(callTimeout_))
+                                   : std::nullopt);
+  // The records must not keep the caller's streams past the call, nor the handler its end.
   const auto finish = [&] {
+    SetCallDeadline(std::nullopt);
     request.SetBodySource(nullptr);
     response.SetBodyStream(nullptr);
     FinishConnection();

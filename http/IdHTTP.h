@@ -129,6 +129,11 @@ public:
   // Redirect responses of one call up to which targets are followed: the 1st to the
   // (RedirectMaximum-1)th are, the next one ends the call with its target in Location.
   int32_t RedirectMaximum() const { return redirectMaximum_; }
+  // Limit in ms for one whole call, every redirect, retry, connect and wait in it; 0 (the
+  // default) or less: none. A call that reaches it raises EIdCallTimeout "Call timed out.",
+  // however steadily the peer sends.
+  int32_t CallTimeout() const { return callTimeout_; }
+  void SetCallTimeout(int32_t timeout) { callTimeout_ = timeout; }
   void SetRedirectMaximum(int32_t maximum) { redirectMaximum_ = maximum; }
   // Whether redirects are followed; without it (and without an OnRedirect handler that takes
   // the redirect), a redirect is an error.
@@ -227,6 +232,7 @@ private:
   bool allowCookies_ = true;
   TIdHTTPProtocolVersion protocolVersion_ = pv1_1;
   int32_t redirectMaximum_ = 15;
+  int32_t callTimeout_ = 0;
   bool handleRedirects_ = false;
   TIdHTTPOptions options_ = hoForceEncodeParams;
 };

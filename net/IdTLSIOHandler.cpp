@@ -182,8 +182,12 @@ void TIdTLSIOHandler::RethrowSocketFailure() {
 }
 
 void TIdTLSIOHandler::AwaitSocket() {
-  if (!TIdIOHandlerSocket::Readable(ReadWait(ReadTimeout())))
+  const BoundedWait bounded = BoundWait(ReadWait(ReadTimeout()));
+  if (!TIdIOHandlerSocket::Readable(bounded.ms)) {
+    if (bounded.byDeadline)
+      RaiseCallTimeout();
     throw EIdReadTimeout(RSReadTimeout());
+  }
 }
 
 // --- Handshake ----------------------------------------------------------------------------------
@@ -300,7 +304,10 @@ void TIdTLSIOHandler::StartTLS() {
           connectLimit = true;
         }
       }
-      if (!TIdIOHandlerSocket::Readable(wait)) {
+      const BoundedWait bounded = BoundWait(wait);
+      if (!TIdIOHandlerSocket::Readable(bounded.ms)) {
+        if (bounded.byDeadline)
+          RaiseCallTimeout();
         if (connectLimit)
           throw EIdConnectTimeout(RSConnectTimeout());
         throw EIdReadTimeout(RSReadTimeout());

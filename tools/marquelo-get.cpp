@@ -42,6 +42,8 @@ Options:
                         window; 0 waits as long as the system's connect does)
   --read-timeout MS     give up waiting for data after MS milliseconds (default 30000, as in
                         the window; 0 waits without limit)
+  --max-time MS         give up on an address after MS milliseconds in all, its redirects
+                        and retries included (default 60000, as in the window; 0: no limit)
   -H "Name: value"      add a request header (repeatable); a header the client writes
                         itself keeps the client's value
   -u USER:PASSWORD      credentials for servers that ask (Basic or Digest)
@@ -71,6 +73,7 @@ struct Options {
   bool http10 = false;
   std::optional<int32_t> connectTimeout;
   std::optional<int32_t> readTimeout;
+  std::optional<int32_t> maxTime;
   QStringList headers;
   std::optional<QString> credentials;
   std::optional<QString> proxy;
@@ -130,6 +133,8 @@ Options ParseArguments(const QStringList& arguments) {
       options.connectTimeout = NumberArgument(argument, value());
     else if (argument == u"--read-timeout")
       options.readTimeout = NumberArgument(argument, value());
+    else if (argument == u"--max-time")
+      options.maxTime = NumberArgument(argument, value());
     else if (argument == u"-H") {
       const QString header = value();
       if (header.indexOf(u':') < 1)
@@ -180,6 +185,8 @@ void Configure(TIdHTTP& client, const Options& options) {
     client.SetConnectTimeout(*options.connectTimeout);
   if (options.readTimeout)
     client.SetReadTimeout(*options.readTimeout);
+  if (options.maxTime)
+    client.SetCallTimeout(*options.maxTime);
   for (const QString& header : options.headers)
     client.Request().CustomHeaders().Add(header);
   if (options.credentials) {

@@ -61,6 +61,13 @@ public:
     }
     return true;
   }
+  // Sends piece, pauses, and again, until the client stops taking them: a peer that is never
+  // quiet for as long as a read limit.
+  void Drip(QByteArrayView piece, std::chrono::milliseconds pause) {
+    do
+      sent_ += piece.size();
+    while (peer_.SendSlowly(piece, piece.size(), pause));
+  }
   // Keeps the connection open and silent until the test ends.
   void Stall() { peer_.WaitForRelease(); }
   void Close() { peer_.Close(); }
@@ -162,6 +169,7 @@ struct ClientSettings {
   int32_t connectTimeout = 0;
   int32_t headerLineLimit = 255;
   int32_t redirectMaximum = 15;
+  int32_t callTimeout = 0;
   // GetToStream into a stream that keeps nothing instead of Get.
   bool discardBody = false;
 };
@@ -206,6 +214,7 @@ Outcome Returned(const QString& text) {
 const Outcome kClosed = Raised("EIdConnClosedGracefully", "Connection Closed Gracefully.");
 const Outcome kTimedOut = Raised("EIdReadTimeout", "Read timed out.");
 const Outcome kLineTooLong = Raised("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
+const Outcome kCallTimedOut = Raised("EIdCallTimeout", "Call timed out.");
 const Outcome kLengthsConflict =
     Raised("EIdHTTPFramingError", "Response has conflicting Content-Length values.");
 
@@ -260,6 +269,7 @@ protected:
     client.SetConnectTimeout(s.connectTimeout);
     client.SetHeaderLineLimit(s.headerLineLimit);
     client.SetRedirectMaximum(s.redirectMaximum);
+    client.SetCallTimeout(s.callTimeout);
     client.SetHandleRedirects(true);
     try {
       if (!s.discardBody)
@@ -486,6 +496,23 @@ const HostileCase kCases[] = {
          },
      .settings = {.readTimeout = 10},
      .expected = kTimedOut},
+    {.name = "AByteJustInsideTheReadLimitAgainstTheCallLimit",
+     .script = Answer("HTTP/1.1 200 OK\r\nX-Drip: ", [](Wire& w) { w.Drip("a", 100ms); }),
+     .settings = {.readTimeout = 300, .callTimeout = 1000},
+     .expected = kCallTimedOut},
+    {.name = "InterimResponsesWithoutEndAgainstTheCallLimit",
+     .script = Answer({}, [](Wire& w) { w.Drip("HTTP/1.1 100 Continue\r\n\r\n", 100ms); }),
+     .settings = {.readTimeout = 300, .callTimeout = 1000},
+     .expected = kCallTimedOut},
+    {.name = "TrailerLinesWithoutEndAgainstTheCallLimit",
+     .script = Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhi\r\n0\r\n",
+                      [](Wire& w) { w.Drip("X-Trailer: 1\r\n", 100ms); }),
+     .settings = {.readTimeout = 300, .callTimeout = 1000},
+     .expected = kCallTimedOut},
+    {.name = "ServerNeverAcceptsAgainstTheCallLimit",
+     .settings = {.callTimeout = 300},
+     .expected = kCallTimedOut,
+     .peer = Peer::NeverAccepting},
     {.name = "ServerNeverAccepts",
      .settings = {.connectTimeout = 200},
      .expected = Raised("EIdConnectTimeout", "Connect timed out."),

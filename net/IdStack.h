@@ -127,6 +127,7 @@ public:
                     TIdIPVersion version) = 0;
   // Connects to ip and port; blocks until the system's connect ends, or, when abort is given,
   // until it is raised (then EIdNotASocket 10038: the socket is being closed under the call).
+  // An empty ip fails as TextToAddress does; it never stands for the local host.
   virtual void Connect(TIdStackSocketHandle socket, const QString& ip, uint16_t port,
                        TIdIPVersion version, const TIdConnectAbort* abort = nullptr) = 0;
   // Sends the bytes of buffer from offset, length of them (-1 = to the end), as one send call;

@@ -1,22 +1,77 @@
 #include "app/Application.h"
 
 #include "app/BuildConfig.h"
+#include "app/PreviewModule.h"
 #include "app/SlideshowUnit.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
 #include <QIcon>
+#include <QOpenGLContext>
+#include <QTimer>
+#include <QtGui/private/qopenglcontext_p.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include <unistd.h>
 
+namespace {
+
+class FirstPaintWatch : public QObject {
+public:
+  FirstPaintWatch(QWidget& widget, std::function<void()> work)
+      : QObject(&widget), work_(std::move(work)) {
+    widget.installEventFilter(this);
+  }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      watched->removeEventFilter(this);
+      // After the paint has reached the screen, not inside it.
+      QTimer::singleShot(0, watched, std::move(work_));
+      deleteLater();
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+private:
+  std::function<void()> work_;
+};
+
+} // namespace
+
 void PrepareBrowserEngine() {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   }
+}
+
+void ShareGraphicsContext() {
+  // What the application would make at its start when asked to share contexts (the engine
+  // only looks for the context, not for how it came to be), made when it costs the user
+  // nothing. It lives as long as the application.
+  if (qt_gl_global_share_context() != nullptr) {
+    return;
+  }
+  auto* context = new QOpenGLContext(qApp);
+  context->setFormat(QSurfaceFormat::defaultFormat());
+  if (!context->create()) {
+    delete context;
+    return;
+  }
+  qt_gl_set_global_share_context(context);
+}
+
+void PrepareFirstPreview() {
+  ShareGraphicsContext();
+  PreloadPreviewModule();
+}
+
+void AfterFirstPaint(QWidget& widget, std::function<void()> work) {
+  new FirstPaintWatch(widget, std::move(work));
 }
 
 void SetApplicationIdentity() {

@@ -2,9 +2,29 @@
 
 // Process-wide settings of Marquelo, shared by the program and its GUI tests.
 
-// Before the QApplication exists: lets the browser engine share graphics contexts with the
-// window, and, when running as root, run without its sandbox (it refuses to start otherwise).
+#include <functional>
+
+// Before the QApplication exists: when running as root, lets the browser engine run without
+// its sandbox (it refuses to start otherwise).
 void PrepareBrowserEngine();
+
+// After the QApplication exists, on the GUI thread: makes the process's shared OpenGL context,
+// which the browser engine needs to draw the preview with the graphics hardware (without one
+// it draws in software). Loading the graphics driver for it takes longer than the rest of the
+// window's start, so the program calls this once its window is painted, not before. Does
+// nothing after the first call; a platform without OpenGL leaves the engine in software.
+// Never raises.
+void ShareGraphicsContext();
+
+// What the program does once its window is painted: ShareGraphicsContext, then the preview
+// module starts loading beside the user's typing (PreloadPreviewModule). Never raises.
+void PrepareFirstPreview();
+
+class QWidget;
+
+// Runs work once, on the GUI thread, after widget has been painted for the first time (so its
+// window is on the screen). widget owns the watch.
+void AfterFirstPaint(QWidget& widget, std::function<void()> work);
 
 // After the QApplication exists: registers the compiled-in resources (banner, icons); the
 // application's name "Marquelo" (it titles every message box), version, icon and desktop entry, and

@@ -1,6 +1,7 @@
 #include "app/PreviewModule.h"
 
 #include "app/AppResourceStrings.h"
+#include "app/Application.h"
 #include "app/BuildConfig.h"
 
 #include <QCoreApplication>
@@ -62,6 +63,8 @@ QStringList PreviewModuleDirectories() {
 }
 
 TPreviewEngine& LoadPreviewEngine(const QStringList& directories) {
+  // The engine looks for the shared context when it starts, which is now at the latest.
+  ShareGraphicsContext();
   const QString path = FindModule(directories);
   if (path.isEmpty()) {
     throw EPreviewModuleError(RSCantLoadPreviewModule().arg(

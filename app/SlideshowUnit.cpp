@@ -12,7 +12,7 @@
 #include "app/PreviewModule.h"
 #include "http/IdHTTP.h"
 #include "net/IdGlobal.h"
-#include "net/IdIOHandlerStack.h"
+#include "net/IdTLSIOHandler.h"
 #include "ui_SlideshowForm.h"
 
 #include <QClipboard>
@@ -68,7 +68,7 @@ bool IsRedirect(const TIdHTTPResponse& response) {
 
 TSlideshowForm::TSlideshowForm(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::SlideshowForm>()), idHTTP_(new TIdHTTP(this)),
-      pageHandler_(new TIdIOHandlerStack(idHTTP_)),
+      pageHandler_(new TIdTLSIOHandler(idHTTP_)),
       reader_(new TPageReader(*idHTTP_, *pageHandler_, this)) {
   idHTTP_->SetIOHandler(pageHandler_);
   idHTTP_->SetCookieManager(new TIdCookieManager(idHTTP_));

@@ -18,7 +18,7 @@ class QLineEdit;
 class QShortcut;
 class QTimer;
 class TIdHTTP;
-class TIdIOHandlerStack;
+class TIdTLSIOHandler;
 class TPageReader;
 class TempFileNameSeries;
 
@@ -111,8 +111,10 @@ private:
   QWidget* webBrowser_{};
   TIdHTTP* idHTTP_{};
   // IdHTTP's own I/O handler and cookie store, made here on the GUI thread: the client makes
-  // neither on the worker, and the reader can abort the handler while a read runs.
-  TIdIOHandlerStack* pageHandler_{};
+  // neither on the worker, and the reader can abort the handler while a read runs. The handler
+  // speaks TLS for https pages (verifying against the system's trusted certificates) and plain
+  // TCP for http ones.
+  TIdTLSIOHandler* pageHandler_{};
   TPageReader* reader_{};
   QShortcut* cancelShortcut_{};
   QTimer* readingLook_{};

@@ -1,10 +1,8 @@
 #include "app/Application.h"
 #include "app/FailureDisplay.h"
-#include "app/PreviewModule.h"
 #include "app/SlideshowUnit.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -22,8 +20,9 @@ int main(int argc, char* argv[]) {
     ShowFailure(failure);
     return 1;
   }
-  // Once the window is up, the browser engine's libraries load beside the user's typing, so
-  // that the first preview need not wait for them.
-  QTimer::singleShot(0, [] { PreloadPreviewModule(); });
+  // Once the window is on the screen, the graphics context the preview shares is made and the
+  // browser engine's libraries load beside the user's typing, so that neither the window nor
+  // the first preview waits for them.
+  AfterFirstPaint(*SlideshowForm, PrepareFirstPreview);
   return RunMainWindow(*SlideshowForm);
 }

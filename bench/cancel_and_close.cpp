@@ -12,6 +12,7 @@
 #include "app/Application.h"
 #include "app/FailureDisplay.h"
 #include "app/SlideshowUnit.h"
+#include "bench/ShownWindow.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <QApplication>
@@ -61,15 +62,7 @@ testsupport::LoopbackServer::Script Holding() {
 int MeasureEsc(int rounds) {
   testsupport::LoopbackServer server(Holding(), testsupport::Family::IPv4, 120s);
   TSlideshowForm form;
-  form.show();
-  if (!QTest::qWaitForWindowExposed(&form)) {
-    std::fprintf(stderr, "cancel_and_close: the window was not shown\n");
-    return 1;
-  }
-  // Keys reach the window, and Esc its shortcut, only while it is the active one.
-  form.activateWindow();
-  if (!QTest::qWaitForWindowActive(&form)) {
-    std::fprintf(stderr, "cancel_and_close: the window did not become active\n");
+  if (!ShowActive(form, "cancel_and_close")) {
     return 1;
   }
   auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));

@@ -17,8 +17,8 @@
 
 #include "app/Application.h"
 #include "app/FailureDisplay.h"
-#include "app/PreviewModule.h"
 #include "app/SlideshowUnit.h"
+#include "bench/ShownWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -161,19 +161,11 @@ int main(int argc, char* argv[]) {
   });
 
   TSlideshowForm form;
-  form.show();
-  if (!QTest::qWaitForWindowExposed(&form)) {
-    std::fprintf(stderr, "create_presses: the window was not shown\n");
-    return 1;
-  }
-  // Keys reach the window, and Esc its shortcut, only while it is the active one.
-  form.activateWindow();
-  if (!QTest::qWaitForWindowActive(&form)) {
-    std::fprintf(stderr, "create_presses: the window did not become active\n");
+  if (!ShowActive(form, "create_presses")) {
     return 1;
   }
   if (!cold) {
-    PreloadPreviewModule();
+    PrepareFirstPreview();
     QTest::qWait(FirstPressAfterMs);
   }
   auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));

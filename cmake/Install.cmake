@@ -1,7 +1,8 @@
 # What `cmake --install` puts on a machine: the two programs, the window's preview module, the
-# menu entry, the icon theme files, the software-centre description, the manual pages and the copyright notice. Paths
-# follow the freedesktop layouts under the install prefix, so a package built from these rules
-# is picked up by the desktop's menu, icon cache and software centre through their own triggers.
+# menu entry, the icon theme files, the software-centre description, the manual pages, the
+# copyright notice and the change log. Paths follow the freedesktop layouts under the install
+# prefix, so a package built from these rules is picked up by the desktop's menu, icon cache and
+# software centre through their own triggers.
 
 # Every program a user runs: each gets a manual page, the metainfo names each, and the packaging
 # check is handed the same list.
@@ -40,23 +41,57 @@ configure_file(resources/${MARQUELO_METAINFO_ID}.metainfo.xml.in
 install(FILES ${CMAKE_BINARY_DIR}/share/${MARQUELO_METAINFO_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
-# One manual page per program, carrying the project's version and release date, installed
-# compressed as Debian's manual readers expect. gzip -n leaves out the time stamp, so rebuilding
-# an unchanged page yields the same bytes.
+# Who answers for Marquelo: the package's maintainer, the copyright file's contact and the
+# signer of the change log.
+set(MARQUELO_CONTACT "Tarnwick <marquelo@tarnwick.com>")
+
+# LICENSE is the one statement of the terms: the manual pages and the copyright file take the
+# holder and year from its notice, and the copyright file the terms that follow it.
+file(READ LICENSE licence)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+if(NOT licence MATCHES "^MIT License\n\nCopyright \\(c\\) ([^\n]+)\n\n(.+[^\n])\n*$")
+  message(FATAL_ERROR "LICENSE no longer opens with the MIT licence's title and a copyright line")
+endif()
+set(MARQUELO_COPYRIGHT ${CMAKE_MATCH_1})
+# In the copyright file the terms continue the License field: each line starts with a space,
+# and an empty line is written as " .".
+string(REPLACE "\n\n" "\n.\n" terms "${CMAKE_MATCH_2}")
+string(REPLACE "\n" "\n " MARQUELO_LICENSE_TERMS " ${terms}")
+configure_file(resources/copyright.in ${CMAKE_BINARY_DIR}/share/doc/copyright @ONLY)
+# Debian keeps a package's notices under its package name, not the project's.
+install(FILES ${CMAKE_BINARY_DIR}/share/doc/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marquelo)
+
+# Compresses the configured file FILE into FILE.gz at build time, as Debian's readers of manual
+# pages and change logs expect, and appends FILE.gz to the list named OUT_LIST. gzip -n leaves
+# out the time stamp, so rebuilding an unchanged file yields the same bytes.
+function(marquelo_compress file out_list)
+  add_custom_command(
+    OUTPUT ${file}.gz
+    COMMAND gzip -9 -n -f -k ${file}
+    DEPENDS ${file}
+    COMMENT "Compressing ${file}"
+    VERBATIM)
+  set(${out_list} ${${out_list}} ${file}.gz PARENT_SCOPE)
+endfunction()
+
+# The release in Debian's change log format, for the package: its date in the form RFC 2822
+# gives, which CMake cannot compute by itself.
+execute_process(COMMAND date -u -R -d ${MARQUELO_RELEASE_DATE}
+                OUTPUT_VARIABLE release_date_rfc2822 OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
+configure_file(resources/changelog.in ${CMAKE_BINARY_DIR}/share/doc/changelog @ONLY)
+set(compressed_changelog)
+marquelo_compress(${CMAKE_BINARY_DIR}/share/doc/changelog compressed_changelog)
+add_custom_target(marquelo_changelog ALL DEPENDS ${compressed_changelog})
+install(FILES ${compressed_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marquelo)
+
+# One manual page per program, carrying the project's version, release date and copyright.
 set(compressed_pages)
 foreach(program IN LISTS MARQUELO_INSTALLED_PROGRAMS)
   set(page ${program}.1)
   configure_file(docs/${page} ${CMAKE_BINARY_DIR}/share/man/${page} @ONLY)
-  add_custom_command(
-    OUTPUT ${CMAKE_BINARY_DIR}/share/man/${page}.gz
-    COMMAND gzip -9 -n -f -k ${CMAKE_BINARY_DIR}/share/man/${page}
-    DEPENDS ${CMAKE_BINARY_DIR}/share/man/${page}
-    COMMENT "Compressing the manual page ${page}"
-    VERBATIM)
-  list(APPEND compressed_pages ${CMAKE_BINARY_DIR}/share/man/${page}.gz)
+  marquelo_compress(${CMAKE_BINARY_DIR}/share/man/${page} compressed_pages)
 endforeach()
 add_custom_target(marquelo_manual_pages ALL DEPENDS ${compressed_pages})
 install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-
-# Debian keeps a package's notices under its package name, not the project's.
-install(FILES resources/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marquelo)

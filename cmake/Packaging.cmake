@@ -6,7 +6,7 @@ set(CPACK_PACKAGE_NAME marquelo)
 set(CPACK_PACKAGE_VENDOR Tarnwick)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_HOMEPAGE_URL https://${MARQUELO_PRODUCT_SITE_HOST}/)
-set(CPACK_PACKAGE_CONTACT "Tarnwick <marquelo@tarnwick.com>")
+set(CPACK_PACKAGE_CONTACT "${MARQUELO_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 # Line breaks are kept as written: package managers show the text as it stands.
 set(CPACK_PACKAGE_DESCRIPTION

@@ -3,6 +3,7 @@
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
+#include "net/IdIPAddress.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocketBase.h"
 
@@ -10,6 +11,7 @@
 #include <QFileDevice>
 #include <QScopeGuard>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -249,6 +251,7 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
     throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
   QString host;
   uint16_t port = 0;
+  TIdIPVersion version = currentURI_.IPVersion();
   TIdHTTPConnectionType kind = https ? ckDirectTLS : ckDirect;
   if (proxyParams_.ProxyServer().isEmpty()) {
     const TIdIOHandlerSocket* socket = SocketHandler();
@@ -264,6 +267,9 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
       throw ERangeError(RSRangeCheckError());
     port = uint16_t(proxyParams_.ProxyPort());
     kind = https ? ckProxyTunnel : ckProxy;
+    // The proxy is reached by its own address, whatever the family of the server behind it.
+    const std::optional<TIdIPAddress> literal = TIdIPAddress::MakeAddressObject(host);
+    version = literal ? literal->AddrType() : Id_IPv4;
   }
   // A tunnel leads to one target only, so a kept one serves the same target alone.
   const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
@@ -281,6 +287,8 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
     tls->SetPassThrough(kind != ckDirectTLS);
   SetHost(host);
   SetPort(port);
+  // Used from the next connect on; a kept connection keeps its own.
+  SetIPVersion(version);
   return kind;
 }
 
@@ -388,7 +396,6 @@ void TIdCustomHTTP::EnsureConnected() {
   if (IOHandler() && !IOHandler()->PendingInputEmpty())
     DropConnection();
   if (!Connected()) {
-    SetIPVersion(currentURI_.IPVersion());
     try {
       Connect();
     } catch (const EIdSSLProtocolReplyError&) {

@@ -10,6 +10,7 @@
 #include "http/IdHTTP.h"
 #include "net/IdIntercept.h"
 #include "net/IdResourceStrings.h"
+#include "net/IdTLSIOHandler.h"
 
 #include <QFile>
 #include <QStringList>
@@ -47,13 +48,16 @@ Options:
   -H "Name: value"      add a request header (repeatable); a header the client writes
                         itself keeps the client's value
   -u USER:PASSWORD      credentials for servers that ask (Basic or Digest)
+  --cacert FILE         trust only the certificates in the PEM file FILE for https, in place
+                        of the system's trusted certificates (or those SSL_CERT_FILE names)
   --proxy URL           use the proxy http://[USER:PASSWORD@]HOST[:PORT] (port 1080 when
                         none is written) for every address, in place of the environment's;
                         an empty URL turns the proxy off
   --noproxy LIST        hosts reached directly, in place of no_proxy: comma-separated names
                         (each covers the names under it), IP addresses, or "*" for all
-  -v                    report connection status, redirects and each request head on
-                        standard error
+  -v                    report connection status, redirects, each request head and what
+                        each TLS handshake agreed on (version, cipher, the certificate's
+                        subject and issuer) on standard error
   --cookies             after the last URL, write each stored cookie on standard error
   --version             print the version and exit
   --help                print this help and exit
@@ -61,6 +65,10 @@ Options:
 Without --proxy, http addresses go through http_proxy, https addresses through https_proxy
 (or HTTPS_PROXY), either through all_proxy (or ALL_PROXY) when its own is not set, except for
 the hosts in no_proxy (or NO_PROXY). https addresses go through a CONNECT tunnel.
+
+https certificates are always verified: the chain against the system's trusted certificates
+(SSL_CERT_FILE or SSL_CERT_DIR name others) or those of --cacert, and the host against the
+names the certificate holds. There is no way to skip the check.
 
 Exit status: 0 all fetched, 1 HTTP status error, 2 other failure, 64 bad usage.
 )";
@@ -76,6 +84,7 @@ struct Options {
   std::optional<int32_t> maxTime;
   QStringList headers;
   std::optional<QString> credentials;
+  QString trustedCertificates;
   std::optional<QString> proxy;
   std::optional<QString> noProxy;
   bool verbose = false;
@@ -142,6 +151,8 @@ Options ParseArguments(const QStringList& arguments) {
       options.headers << header;
     } else if (argument == u"-u")
       options.credentials = value();
+    else if (argument == u"--cacert")
+      options.trustedCertificates = value();
     else if (argument == u"--proxy")
       options.proxy = value();
     else if (argument == u"--noproxy")
@@ -222,16 +233,33 @@ void ReportLines(const QString& prefix, const QString& text) {
     WriteOut(stderr, prefix + Printable(line.endsWith(u'\r') ? line.chopped(1) : line) + u'\n');
 }
 
-void WatchVerbosely(TIdHTTP& client, TIdConnectionIntercept& intercept) {
+// What the handler's latest handshake agreed on, once for each handshake: called before each
+// request head is reported, so the lines come after the connection's and before its request.
+void ReportNewHandshake(const TIdTLSIOHandler& handler, int& reportedHandshakes) {
+  if (handler.HandshakeCount() == reportedHandshakes)
+    return;
+  reportedHandshakes = handler.HandshakeCount();
+  const TIdTLSSessionInfo& session = handler.LastSession();
+  ReportLines(QStringLiteral("* "),
+              QStringLiteral("TLS %1, cipher %2%3")
+                  .arg(session.Version, session.Cipher,
+                       session.Resumed ? QStringLiteral(", resumed") : QString()));
+  ReportLines(QStringLiteral("* "), QStringLiteral("Certificate subject: ") + session.Subject);
+  ReportLines(QStringLiteral("* "), QStringLiteral("Certificate issuer: ") + session.Issuer);
+}
+
+void WatchVerbosely(TIdHTTP& client, TIdTLSIOHandler& handler, TIdConnectionIntercept& intercept) {
   client.OnStatus = [](TIdComponent*, TIdStatus, const QString& text) {
     ReportLines(QStringLiteral("* "), text);
   };
+  handler.OnStatus = client.OnStatus;
   client.OnRedirect = [](TIdCustomHTTP* sender, QString& dest, int32_t& count, bool& handled,
                          QString&) {
     if (handled && sender->RedirectCounter() < sender->RedirectMaximum())
       ReportLines(QStringLiteral("* "), QStringLiteral("Redirect %1 to %2").arg(count).arg(dest));
   };
-  intercept.OnSend = [](TIdConnectionIntercept*, QByteArray& bytes) {
+  intercept.OnSend = [&handler, reported = 0](TIdConnectionIntercept*, QByteArray& bytes) mutable {
+    ReportNewHandshake(handler, reported);
     ReportLines(QStringLiteral("> "), QString::fromLatin1(bytes));
   };
   client.SetIntercept(&intercept);
@@ -255,11 +283,15 @@ void ListCookies(TIdHTTP& client) {
 }
 
 int Fetch(const Options& options) {
-  TIdHTTP client;
+  // Declared before the client, which closes its connection through them as it goes.
+  TIdTLSIOHandler handler;
   TIdConnectionIntercept intercept;
+  TIdHTTP client;
+  handler.SetTrustedCertificatesFile(options.trustedCertificates);
+  client.SetIOHandler(&handler);
   Configure(client, options);
   if (options.verbose)
-    WatchVerbosely(client, intercept);
+    WatchVerbosely(client, handler, intercept);
 
   QFile output(options.outputFile);
   if (!options.outputFile.isEmpty() &&

@@ -2,12 +2,15 @@
 // is missing or is no module at all.
 
 #include "app/PreviewModule.h"
+#include "app/Application.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QOpenGLContext>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -34,8 +37,15 @@ TEST(PreviewModule, IsFoundBesideTheProgramFirst) {
       << directories[1].toStdString();
 }
 
+// The engine draws with the graphics hardware only when the application's shared context
+// exists before the engine starts; loading the engine makes sure of it.
 TEST(PreviewModule, MakesABrowserThatLoadsALocalPage) {
   TPreviewEngine& engine = LoadPreviewEngine();
+  QOpenGLContext* shared = QOpenGLContext::globalShareContext();
+  ASSERT_NE(shared, nullptr);
+  EXPECT_TRUE(shared->isValid());
+  ShareGraphicsContext();
+  EXPECT_EQ(QOpenGLContext::globalShareContext(), shared) << "one shared context for the run";
   EXPECT_EQ(&LoadPreviewEngine(), &engine) << "one engine for the run";
   QWidget parent;
   QWidget* browser = engine.CreateBrowser(&parent);
@@ -50,6 +60,25 @@ TEST(PreviewModule, MakesABrowserThatLoadsALocalPage) {
   ASSERT_TRUE(loaded.wait(30000));
   EXPECT_TRUE(loaded.first().first().toBool());
   EXPECT_EQ(browser->property("url").toUrl(), QUrl::fromLocalFile(page));
+}
+
+// The program's work after start waits for the window to be on the screen, and runs once.
+TEST(PreviewModule, WorkAfterTheFirstPaintRunsOnceThePaintIsDone) {
+  QWidget window;
+  window.resize(200, 100);
+  int runs = 0;
+  AfterFirstPaint(window, [&] { ++runs; });
+  QCoreApplication::processEvents();
+  EXPECT_EQ(runs, 0) << "ran before the window was shown";
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return runs > 0; }));
+  window.hide();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.repaint();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(runs, 1);
 }
 
 TEST(PreviewModule, MissingEverywhereNamesThePlacesSearched) {

@@ -196,4 +196,35 @@ TEST_F(DemoServiceTest, OnlyADemoBuildAcceptsTheDemoCertificateAndNoOther) {
             MARQUELO_DEMO == 1);
 }
 
+TEST_F(DemoServiceTest, AnHttpsSetPageLeadsToTheHttpsPlayerThatThePreviewPlays) {
+  form_.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
+  const qsizetype logged = Service().LogLineCount();
+  TypeAddress(Service().Value(QStringLiteral("https_set")));
+  PressCreate();
+
+  const QString query = QStringLiteral("user_id=%1&set_id=%2").arg(OwnerId, SetId);
+  EXPECT_EQ(Code(), ExpectedCode(query, SecureSlideshowBaseAddress));
+  EXPECT_TRUE(Code().contains(QStringLiteral("src=\"https://"))) << Code().toStdString();
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
+  const QString request =
+      Service().WaitForLogLine(QStringLiteral("\"GET %1 ").arg(SetPath), logged);
+  EXPECT_TRUE(request.startsWith(QStringLiteral("https ")) && request.contains(u" 200 "))
+      << request.toStdString();
+
+  QWidget* browser = form_.WebBrowser();
+  ASSERT_NE(browser, nullptr);
+  QSignalSpy loaded(browser, SIGNAL(loadFinished(bool)));
+  ASSERT_TRUE(loaded.wait(30000));
+  EXPECT_TRUE(loaded.first().first().toBool());
+  // Only a demo build's player lives at the service: the engine fetched it over https, which
+  // it does only once it has accepted the server's certificate.
+  if (MARQUELO_DEMO) {
+    const QString player = Service().WaitForLogLine(
+        QStringLiteral("\"GET /slideShow/index.gne?%1 ").arg(query), logged);
+    EXPECT_TRUE(player.startsWith(QStringLiteral("https ")) && player.contains(u" 200 "))
+        << player.toStdString();
+  }
+}
+
 } // namespace

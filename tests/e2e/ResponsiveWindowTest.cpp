@@ -52,16 +52,8 @@ LoopbackServer::Script Answering(const QByteArray& body) {
   };
 }
 
-// Reads the request, then holds the connection until the client drops it.
-LoopbackServer::Script HoldingTheRequest() {
-  return [](LoopbackPeer& peer) {
-    peer.ReadRequestHead();
-    peer.ReadUntilClose();
-  };
-}
-
-QString PageAddress(uint16_t port) {
-  return QStringLiteral("http://127.0.0.1:%1/photos/someone/").arg(port);
+QString PageAddress(uint16_t port, const char* scheme = "http") {
+  return QStringLiteral("%1://127.0.0.1:%2/photos/someone/").arg(QLatin1String(scheme)).arg(port);
 }
 
 Qt::CursorShape CurrentCursor() {
@@ -69,10 +61,44 @@ Qt::CursorShape CurrentCursor() {
   return cursor != nullptr ? cursor->shape() : Qt::ArrowCursor;
 }
 
+// Where the server stops: it never accepts, it takes the TLS client's first message and never
+// answers it, or it reads the request and never answers.
+enum class Stall { Connect, Handshake, Request };
+
 struct StallCase {
   const char* name;
-  bool connectStalls; // else the server reads the request and never answers
+  Stall stall;
   bool cancelWithEsc; // else with the Cancel button
+};
+
+// A server that stalls as the case says: Holding() accepts and keeps each connection until the
+// client drops it; Address() is where the window is sent.
+class StallingServer {
+public:
+  explicit StallingServer(Stall stall)
+      : stall_(stall), holding_(
+                           [stall](LoopbackPeer& peer) {
+                             if (stall == Stall::Request) {
+                               peer.ReadRequestHead();
+                             }
+                             peer.ReadUntilClose();
+                           },
+                           testsupport::Family::IPv4, 120s) {
+    if (stall == Stall::Connect) {
+      silent_.emplace();
+    }
+  }
+  bool Accepts() const { return stall_ != Stall::Connect; }
+  LoopbackServer& Holding() { return holding_; }
+  QString Address() const {
+    return Accepts() ? PageAddress(holding_.Port(), stall_ == Stall::Handshake ? "https" : "http")
+                     : PageAddress(silent_->Port());
+  }
+
+private:
+  Stall stall_;
+  LoopbackServer holding_;
+  std::optional<testsupport::NeverAcceptingListener> silent_;
 };
 
 void PrintTo(const StallCase& c, std::ostream* out) {
@@ -104,18 +130,14 @@ TEST_P(StalledRead, KeepsTheWindowAliveAndCancelsAtOnce) {
   const QString codeBefore = Code();
   ASSERT_EQ(codeBefore, ExpectedCode(QStringLiteral("user_id=A1")));
 
-  LoopbackServer holding(HoldingTheRequest(), testsupport::Family::IPv4, 120s);
-  std::optional<testsupport::NeverAcceptingListener> silent;
-  if (c.connectStalls) {
-    silent.emplace();
-  }
-  TypeAddress(PageAddress(c.connectStalls ? silent->Port() : holding.Port()));
+  StallingServer server(c.stall);
+  TypeAddress(server.Address());
   auto* create = Control<QPushButton>("GenerateButton");
   Press("GenerateButton");
   // From the press on, before the controls look it.
   ExpectNoInputTaken();
-  if (!c.connectStalls) {
-    ASSERT_TRUE(holding.WaitForConnections(1));
+  if (server.Accepts()) {
+    ASSERT_TRUE(server.Holding().WaitForConnections(1));
   }
   ASSERT_TRUE(form_.PageReading());
   EXPECT_EQ(CurrentCursor(), Qt::WaitCursor);
@@ -149,9 +171,9 @@ TEST_P(StalledRead, KeepsTheWindowAliveAndCancelsAtOnce) {
   EXPECT_EQ(CurrentCursor(), Qt::ArrowCursor);
   EXPECT_EQ(Code(), codeBefore);
   EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
-  if (!c.connectStalls) {
+  if (server.Accepts()) {
     // The server sees the connection go.
-    EXPECT_TRUE(holding.WaitForScripts(1));
+    EXPECT_TRUE(server.Holding().WaitForScripts(1));
   }
   // A late outcome of the cancelled read shows nothing either.
   EXPECT_TRUE(WaitUntil([&] { return !form_.ReaderRunning(); }, 10s));
@@ -168,12 +190,12 @@ TEST_P(StalledRead, KeepsTheWindowAliveAndCancelsAtOnce) {
   EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("set_id=S1")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stalls, StalledRead,
-                         testing::Values(StallCase{"ReadCancelledWithEsc", false, true},
-                                         StallCase{"ConnectCancelledWithTheButton", true, false}),
-                         [](const testing::TestParamInfo<StallCase>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Stalls, StalledRead,
+    testing::Values(StallCase{"ReadCancelledWithEsc", Stall::Request, true},
+                    StallCase{"ConnectCancelledWithTheButton", Stall::Connect, false},
+                    StallCase{"HandshakeCancelledWithEsc", Stall::Handshake, true}),
+    [](const testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
 // --- Closing the program while it reads ----------------------------------------------------------
 
@@ -207,15 +229,10 @@ class CloseDuringRead : public testing::TestWithParam<StallCase> {};
 
 TEST_P(CloseDuringRead, TheProgramEndsAtOnce) {
   const StallCase& c = GetParam();
-  LoopbackServer holding(HoldingTheRequest(), testsupport::Family::IPv4, 120s);
-  std::optional<testsupport::NeverAcceptingListener> silent;
-  if (c.connectStalls) {
-    silent.emplace();
-  }
+  StallingServer server(c.stall);
   QProcess child;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QString::fromLatin1(ChildAddressVariable),
-                     PageAddress(c.connectStalls ? silent->Port() : holding.Port()));
+  environment.insert(QString::fromLatin1(ChildAddressVariable), server.Address());
   child.setProcessEnvironment(environment);
   child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   child.start(QCoreApplication::applicationFilePath(),
@@ -234,14 +251,15 @@ TEST_P(CloseDuringRead, TheProgramEndsAtOnce) {
   }
   EXPECT_TRUE(ended) << "still running a second after its window closed";
   EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
-  if (!c.connectStalls) {
-    EXPECT_EQ(holding.ConnectionCount(), 1);
+  if (server.Accepts()) {
+    EXPECT_EQ(server.Holding().ConnectionCount(), 1);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Stalls, CloseDuringRead,
-                         testing::Values(StallCase{"Read", false, false},
-                                         StallCase{"Connect", true, false}),
+                         testing::Values(StallCase{"Read", Stall::Request, false},
+                                         StallCase{"Connect", Stall::Connect, false},
+                                         StallCase{"Handshake", Stall::Handshake, false}),
                          [](const testing::TestParamInfo<StallCase>& info) {
                            return std::string(info.param.name);
                          });

@@ -221,6 +221,23 @@ TEST(Addresses, AProxyGetsTheWholeAddressAndTheServersHost) {
   EXPECT_EQ(proxy.Connections(), 1);
 }
 
+// The proxy is connected to by the family of its own address, not of the server's behind it.
+TEST(Addresses, AProxyIsReachedByItsOwnAddressFamily) {
+  if (!testsupport::LoopbackServer::HasIPv6())
+    GTEST_SKIP() << "no ::1 on this machine";
+  for (const auto family : {testsupport::Family::IPv6, testsupport::Family::IPv4}) {
+    ScriptedHTTPServer proxy({Ok("via proxy")}, family);
+    TIdHTTP client;
+    const bool six = family == testsupport::Family::IPv6;
+    client.ProxyParams().SetProxyServer(six ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"));
+    client.ProxyParams().SetProxyPort(proxy.Port());
+    const QString target =
+        six ? QStringLiteral("http://127.0.0.1:1/a") : QStringLiteral("http://[::1]:1/a");
+    EXPECT_EQ(client.Get(target), QStringLiteral("via proxy"));
+    EXPECT_EQ(proxy.RequestLine(0), "GET " + target.toLatin1() + " HTTP/1.1");
+  }
+}
+
 TEST(Addresses, AnIPv6HostStaysIPv6AcrossRelativeRedirects) {
   if (!testsupport::LoopbackServer::HasIPv6())
     GTEST_SKIP() << "no ::1 on this machine";

@@ -76,8 +76,9 @@ TEST_P(AbortStall, EndsTheBlockedCallAndLetsTheNextConnectWork) {
     cl.Connect();
     c.use(cl);
   });
-  if (!c.connectStalls)
+  if (!c.connectStalls) {
     ASSERT_EQ(reached.get_future().wait_for(10s), std::future_status::ready);
+  }
   EXPECT_FALSE(call.Result(100ms)) << "the call should block until aborted";
   handler->Abort();
   EXPECT_EQ(call.Result(10s), std::optional<int>(Id_WSAECONNABORTED));

@@ -4,19 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <arpa/inet.h>
-#include <csignal>
-#include <netinet/in.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -24,54 +17,8 @@ namespace testsupport {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
-
-// A port the system considers free right now. nginx binds it a moment later; a lost race shows
-// as "Address already in use" in its log and the caller tries another port.
-uint16_t PickFreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0)
-    throw std::runtime_error("nginx fixture: no socket for picking a port");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  ::close(fd);
-  if (!ok)
-    throw std::runtime_error("nginx fixture: cannot pick a loopback port");
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0)
-    return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// Waits up to `limit` for the child to end; true when it has ended (and is reaped).
-bool WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  for (;;) {
-    int status = 0;
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid || (done < 0 && errno == ECHILD))
-      return true;
-    if (Clock::now() >= deadline)
-      return false;
-    std::this_thread::sleep_for(5ms);
-  }
-}
 
 QString TlsDirectives(const NginxTls& tls) {
   if (tls.Certificate.isEmpty())
@@ -143,12 +90,11 @@ NginxServer::NginxServer(const QString& serverDirectives, const NginxTls& tls) :
                            ErrorLog().toStdString());
 }
 
-NginxServer::~NginxServer() {
-  Stop();
-}
+// The child stops before the directory it works in goes.
+NginxServer::~NginxServer() = default;
 
 bool NginxServer::StartOnFreePort(const QString& serverDirectives) {
-  port_ = PickFreePort();
+  port_ = PickFreeLoopbackPort("nginx fixture");
   const QString configPath = dir_.filePath(QStringLiteral("nginx.conf"));
   QFile config(configPath);
   if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -157,60 +103,20 @@ bool NginxServer::StartOnFreePort(const QString& serverDirectives) {
   config.close();
   QFile::remove(dir_.filePath(QStringLiteral("error.log")));
 
-  // Everything the child needs is made before fork: after it only exec-safe calls run.
-  const std::vector<std::string> args = {"nginx",
-                                         "-p",
-                                         dir_.path().toStdString() + "/",
-                                         "-c",
-                                         configPath.toStdString(),
-                                         "-e",
-                                         dir_.filePath(QStringLiteral("error.log")).toStdString(),
-                                         "-g",
-                                         "daemon off;"};
-  std::vector<char*> argv;
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t parent = ::getpid();
-  pid_ = ::fork();
-  if (pid_ < 0)
-    throw std::runtime_error("nginx fixture: fork failed");
-  if (pid_ == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent)
-      ::_exit(127);
-    ::execv(kNginx, argv.data());
-    ::_exit(127);
-  }
-
-  const auto deadline = Clock::now() + 10s;
-  while (Clock::now() < deadline) {
-    if (Accepts(port_))
-      return true;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      if (ErrorLog().contains(QStringLiteral("Address already in use")))
-        return false;
-      throw std::runtime_error("nginx fixture: nginx exited at start:\n" +
-                               ErrorLog().toStdString());
-    }
-    std::this_thread::sleep_for(5ms);
-  }
-  Stop();
-  throw std::runtime_error("nginx fixture: nginx did not accept within 10 s:\n" +
+  child_ = std::make_unique<ChildServer>(
+      kNginx, std::vector<std::string>{"nginx", "-p", dir_.path().toStdString() + "/", "-c",
+                                       configPath.toStdString(), "-e",
+                                       dir_.filePath(QStringLiteral("error.log")).toStdString(),
+                                       "-g", "daemon off;"});
+  if (child_->WaitUntilAccepting(port_, 10s))
+    return true;
+  const bool exited = child_->Exited();
+  child_.reset();
+  if (exited && ErrorLog().contains(QStringLiteral("Address already in use")))
+    return false;
+  throw std::runtime_error(std::string("nginx fixture: nginx ") +
+                           (exited ? "exited at start" : "did not accept within 10 s") + ":\n" +
                            ErrorLog().toStdString());
-}
-
-void NginxServer::Stop() noexcept {
-  if (pid_ <= 0)
-    return;
-  ::kill(pid_, SIGTERM);
-  if (!WaitForExit(pid_, 10s)) {
-    ::kill(pid_, SIGKILL);
-    WaitForExit(pid_, 10s);
-  }
-  pid_ = -1;
 }
 
 QString NginxServer::ErrorLog() const {

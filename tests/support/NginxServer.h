@@ -14,12 +14,14 @@
 //   nginx.AddFile("page.html", "<p>hi</p>");
 //   ... GET http://127.0.0.1:<nginx.Port()>/page.html ...
 
+#include "tests/support/ChildServer.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <cstdint>
-#include <sys/types.h>
+#include <memory>
 
 namespace testsupport {
 
@@ -57,12 +59,11 @@ public:
 
 private:
   bool StartOnFreePort(const QString& serverDirectives);
-  void Stop() noexcept;
   QString ErrorLog() const;
 
   QTemporaryDir dir_;
   NginxTls tls_;
-  pid_t pid_ = -1;
+  std::unique_ptr<ChildServer> child_;
   uint16_t port_ = 0;
 };
 

@@ -30,7 +30,7 @@ void WriteFile(const QString& path, const QByteArray& content) {
 TestCertificates::TestCertificates() {
   if (!dir_.isValid())
     throw std::runtime_error("certificates: no temporary directory");
-  for (const QString ca : {QStringLiteral("ca"), QStringLiteral("rogue-ca")}) {
+  for (const QString& ca : {QStringLiteral("ca"), QStringLiteral("rogue-ca")}) {
     Run({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-new"),
          QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),

@@ -110,7 +110,8 @@ TEST_F(MarqueloGetNginx, ListsTheCookiesOfARedirect) {
 
 struct FailureCase {
   const char* name;
-  QStringList arguments; // "NGINX" stands for the server's base address
+  // "NGINX" stands for the server's base address, "TLS-NGINX" for the same with https.
+  QStringList arguments;
   int exitCode;
   QByteArray err;
 };
@@ -124,6 +125,9 @@ class MarqueloGetFailures : public MarqueloGetNginx,
 
 TEST_P(MarqueloGetFailures, StopAtTheFirstWithOneLineAndItsStatus) {
   QStringList arguments = GetParam().arguments;
+  QString https = nginx_->BaseUrl();
+  https.replace(QStringLiteral("http:"), QStringLiteral("https:"));
+  arguments.replaceInStrings(QStringLiteral("TLS-NGINX"), https);
   arguments.replaceInStrings(QStringLiteral("NGINX"), nginx_->BaseUrl());
   const ProgramRun run = MarqueloGet(arguments);
   EXPECT_EQ(run.exitCode, GetParam().exitCode);
@@ -144,10 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"http://marquelo-get.invalid/"},
                                 2,
                                 "EIdSocketError: Socket Error # 11001\\r\\nHost not found.\n"},
-                    FailureCase{"Https",
-                                {"https://127.0.0.1/"},
+                    FailureCase{"HttpsToAPlainServer",
+                                {"TLS-NGINX/a.txt"},
                                 2,
-                                "EIdIOHandlerPropInvalid: IOHandler value is not valid\n"},
+                                "EIdSSLProtocolReplyError: TLS handshake with 127.0.0.1 failed: "
+                                "the server answered in plain HTTP, not TLS\n"},
                     FailureCase{"UnwritableOutput",
                                 {"-o", "/nonexistent-dir/out", "NGINX/a.txt"},
                                 2,

@@ -12,6 +12,7 @@ void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies) {
   client.SetHandleRedirects(true);
   client.SetConnectTimeout(PageConnectTimeoutMs);
   client.SetReadTimeout(PageReadTimeoutMs);
+  client.SetCallTimeout(PageCallTimeoutMs);
   client.OnChooseProxy = [proxies](TIdCustomHTTP*, const TIdURI& address,
                                    TIdProxyConnectionInfo& proxy) {
     proxies.ApplyTo(address, proxy);

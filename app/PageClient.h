@@ -13,12 +13,15 @@ class TIdHTTP;
 // thread) for ever; these bound how long one fetch can stay without progress.
 inline constexpr int32_t PageConnectTimeoutMs = 15000;
 inline constexpr int32_t PageReadTimeoutMs = 30000;
+// A peer that drips its answer just inside the read limit, or sends interim responses or
+// trailer lines without end, is bounded only by a limit on the whole fetch.
+inline constexpr int32_t PageCallTimeoutMs = 60000;
 
 // Sets the request fields the page fetch sends (Accept "*/*", the browser-like User-Agent,
 // the form Content-Type, Pragma and Cache-Control "no-cache"), turns HandleRedirects on, and
 // bounds every fetch: PageConnectTimeoutMs to connect, PageReadTimeoutMs for each wait for
-// data. Every exchange then goes through the proxy that proxies chooses for its address (a
-// copy is kept), and a proxy's 407 is answered within the call with the credentials of the
-// proxy's address, as is a server's 401 with those of the page's address. Every other setting
-// keeps the component's default. Sends nothing; never raises.
+// data, PageCallTimeoutMs for the whole fetch. Every exchange then goes through the proxy that
+// proxies chooses for its address (a copy is kept), and a proxy's 407 is answered within the call
+// with the credentials of the proxy's address, as is a server's 401 with those of the page's
+// address. Every other setting keeps the component's default. Sends nothing; never raises.
 void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies);

@@ -3,6 +3,8 @@
 #include "http/IdAuthenticationDigest.h"
 #include "net/IdGlobal.h"
 
+#include <typeinfo>
+
 namespace {
 
 // The first registered scheme offered, as the handler leaves it; null when no scheme offered is
@@ -62,11 +64,25 @@ bool EvaluateChallenge(QObject* sender, TIdAuthentication& scheme,
   }
 }
 
+// Whether one of the challenges names a scheme of the class scheme is of.
+bool OffersSchemeOf(const TIdHeaderList& challenges, const TIdAuthentication& scheme) {
+  for (const QString& line : challenges) {
+    const std::unique_ptr<TIdAuthentication> probe =
+        FindAuthScheme(ChallengeSchemeName(line)).Create();
+    if (probe && typeid(*probe) == typeid(scheme))
+      return true;
+  }
+  return false;
+}
+
+// An object attached for an earlier challenge answers this one only when this one offers its
+// scheme: a Basic object kept after a Basic exchange would hand the password in clear text to a
+// challenge that asked for Digest.
 template <class Record>
 TIdAuthentication* AttachOfferedScheme(QObject* sender, Record& record,
                                        const TIdHeaderList& challenges,
                                        const TIdOnSelectAuthorization& onSelect) {
-  if (!record.Authentication())
+  if (!record.Authentication() || !OffersSchemeOf(challenges, *record.Authentication()))
     record.SetAuthentication(CreateOfferedScheme(sender, challenges, onSelect));
   return record.Authentication();
 }

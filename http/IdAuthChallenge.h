@@ -28,16 +28,16 @@ using TIdOnAuthorization =
 
 // The answer to a 401. Returns true when request's Authentication is ready to answer
 // challenges (the "WWW-Authenticate" values) on the next send.
-// When request has no Authentication, the first challenge whose scheme is registered chooses
-// the class (onSelectAuthorization may change it) and a new object is attached; none
-// registered returns false. The attached object stays, whatever the result. Goes on only with
-// onAuthorization assigned or a non-blank Password on request: the scheme gets request's
-// Username and Password, keeps its current value as its "Authorization" parameter, takes the
-// challenges and evaluates them. A scheme asking for credentials fires onAuthorization; when
-// that supplies them, request's Username and Password take them and BasicAuthentication
-// becomes true. Without a handler, a scheme asking for credentials returns false.
-// Raises what the scheme's evaluation raises (EIdInvalidAlgorithm); nothing else. Handlers are
-// called with sender first.
+// When request has no Authentication, or one of a class that no challenge names, the first
+// challenge whose scheme is registered chooses the class (onSelectAuthorization may change it)
+// and a new object replaces it; none registered returns false (and leaves none attached). The
+// attached object stays, whatever the result. Goes on only with onAuthorization assigned or a
+// non-blank Password on request: the scheme gets request's Username and Password, keeps its current
+// value as its "Authorization" parameter, takes the challenges and evaluates them. A scheme asking
+// for credentials fires onAuthorization; when that supplies them, request's Username and Password
+// take them and BasicAuthentication becomes true. Without a handler, a scheme asking for
+// credentials returns false. Raises what the scheme's evaluation raises (EIdInvalidAlgorithm);
+// nothing else. Handlers are called with sender first.
 bool AnswerServerChallenge(QObject* sender, TIdRequestHeaderInfo& request,
                            const TIdHeaderList& challenges,
                            const TIdOnSelectAuthorization& onSelectAuthorization,

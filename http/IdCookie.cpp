@@ -252,7 +252,22 @@ TIdCookieRFC2109* TIdCookies::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cook
   items_.reserve(items_.size() + 1);
   names.Add(cookie->CookieName(), cookie.get());
   items_.push_back(std::move(cookie));
-  return items_.back().get();
+  TIdCookieRFC2109* stored = items_.back().get();
+  // The new cookie is the newest of both, so it is never the one pushed out.
+  if (names.Count() > CookiesPerDomainLimit)
+    DropCookie(names, 0);
+  if (qsizetype(items_.size()) > CookieStoreLimit) {
+    const TIdCookieRFC2109* oldest = items_.front().get();
+    TIdDomainCookies& its = domains_.Object(domains_.IndexOf(oldest->CookieDomain()));
+    DropCookie(its, its.IndexOf(oldest->CookieName()));
+  }
+  return stored;
+}
+
+void TIdCookies::DropCookie(TIdDomainCookies& names, qsizetype index) {
+  TIdCookieRFC2109* cookie = names.Object(index);
+  names.Delete(index);
+  EraseItem(cookie);
 }
 
 void TIdCookies::RemoveExpiredCookies(TDateTime utcNow) {
@@ -260,11 +275,8 @@ void TIdCookies::RemoveExpiredCookies(TDateTime utcNow) {
   for (qsizetype domain = 0; domain < domains_.Count(); ++domain) {
     TIdDomainCookies& names = domains_.Object(domain);
     for (qsizetype i = names.Count() - 1; i >= 0; --i) {
-      TIdCookieRFC2109* cookie = names.Object(i);
-      if (!cookie->IsExpiredAt(utcNow))
-        continue;
-      names.Delete(i);
-      EraseItem(cookie);
+      if (names.Object(i)->IsExpiredAt(utcNow))
+        DropCookie(names, i);
     }
   }
 }

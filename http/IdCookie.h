@@ -198,6 +198,13 @@ using TIdDomainCookies = TIdCookieList<TIdCookieRFC2109*>;
 // The domain index: cookie domains, each with its cookies.
 using TIdCookieDomains = TIdCookieList<TIdDomainCookies>;
 
+// How many cookies the store keeps for one domain and in all: the bounds browsers commonly
+// keep (the least that the cookie rules ask a browser to hold), so that pages written for
+// browsers work, while a server, or a chain of redirects, cannot grow the store and the Cookie
+// line without end.
+inline constexpr qsizetype CookiesPerDomainLimit = 50;
+inline constexpr qsizetype CookieStoreLimit = 3000;
+
 // How the domain index is locked: shared for reading, exclusive for changing.
 enum TIdCookieAccess : uint8_t { ReadAccess, WriteAccess };
 
@@ -215,7 +222,9 @@ public:
 
   // Files cookie under its domain and name (case-insensitive key); a domain or name seen for
   // the first time is appended at the end. When a cookie with that key is stored already, it
-  // keeps its place and takes cookie's contents (Assign), and cookie is destroyed. Returns the
+  // keeps its place and takes cookie's contents (Assign), and cookie is destroyed. A new cookie
+  // beyond CookiesPerDomainLimit for its domain, or beyond CookieStoreLimit in all, pushes out
+  // the oldest stored one (of its domain, or of all). Returns the
   // stored cookie, owned by this collection. Takes WriteAccess; may block while another thread
   // holds the lock.
   TIdCookieRFC2109* StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie);
@@ -238,6 +247,9 @@ public:
   TIdCookieRFC2109* Items(qsizetype index) const;
 
 private:
+  // Drops the cookie at index of names from the index and the items, destroying it. The
+  // caller holds WriteAccess.
+  void DropCookie(TIdDomainCookies& names, qsizetype index);
   // Drops cookie from the items, destroying it. The caller holds WriteAccess.
   void EraseItem(TIdCookieRFC2109* cookie);
 

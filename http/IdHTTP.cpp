@@ -47,6 +47,13 @@ QString HostHeaderValue(const TIdURI& uri) {
   return value;
 }
 
+// Scheme, host and port: what credentials are given for. Names are compared without regard to
+// case; the port is the text ResolveTarget settled on.
+QString OriginOf(const TIdURI& uri) {
+  return uri.Scheme().toLower() + QStringLiteral("://") + uri.HostPart().toLower() + u':' +
+         uri.PortPart();
+}
+
 TIdSSLIOHandlerSocketBase* TLSCapable(TIdIOHandler* io) {
   return dynamic_cast<TIdSSLIOHandlerSocketBase*>(io);
 }
@@ -108,8 +115,12 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   request.SetVerb(method);
   request.SetBodySource(bodySource);
   response.SetBodyStream(bodyStream);
-  // The records must not keep the caller's streams past the call.
+  SetCallDeadline(callTimeout_ > 0 ? TIdIOHandler::Deadline(std::chrono::steady_clock::now() +
+                                                            std::chrono::milliseconds(callTimeout_))
+                                   : std::nullopt);
+  // The records must not keep the caller's streams past the call, nor the handler its end.
   const auto finish = [&] {
+    SetCallDeadline(std::nullopt);
     request.SetBodySource(nullptr);
     response.SetBodyStream(nullptr);
     FinishConnection();
@@ -118,8 +129,10 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   // in step with the peer only if the exchange runs to its end.
   bool exchanging = false;
   try {
-    for (;;) {
-      ResolveTarget();
+    for (bool fromCaller = true;; fromCaller = false) {
+      ResolveTarget(fromCaller);
+      if (fromCaller)
+        ScopeCredentials(!TIdURI(address).UserPart().isEmpty());
       if (TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler()))
         tls->SetURIToCheck(currentURI_.AddressText());
       exchanging = true;
@@ -157,10 +170,11 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
 
 // --- Inner steps --------------------------------------------------------------------------------
 
-void TIdCustomHTTP::ResolveTarget() {
+void TIdCustomHTTP::ResolveTarget(bool fromCaller) {
   TIdHTTPRequest& request = Request();
   const TIdURI uri(request.RequestTarget());
-  if (!uri.UserPart().isEmpty()) {
+  // A redirect target's user part is the server's word, not the user's.
+  if (fromCaller && !uri.UserPart().isEmpty()) {
     request.SetUsername(uri.UserPart());
     request.SetPassword(uri.PasswordPart());
   }
@@ -198,6 +212,33 @@ void TIdCustomHTTP::ResolveTarget() {
     throw EIdException(RSHTTPMethodRequiresVersion());
   request.SetContentLength(request.BodySource() ? request.BodySource()->size() : -1);
   request.SetHost(HostHeaderValue(currentURI_));
+}
+
+void TIdCustomHTTP::ScopeCredentials(bool givenInAddress) {
+  TIdHTTPRequest& request = Request();
+  const bool changed = request.Username() != scope_.username ||
+                       request.Password() != scope_.password ||
+                       request.Authentication() != scope_.scheme;
+  const bool none = request.Username().isEmpty() && request.Password().isEmpty();
+  if (givenInAddress || changed || none) {
+    // An object answered the old credentials' origin; given new ones, it must not go on
+    // answering with what it holds of the old.
+    if (changed && request.Authentication() == scope_.scheme && !scope_.origin.isEmpty())
+      request.SetAuthentication(nullptr);
+    scope_.origin = OriginOf(currentURI_);
+  }
+  KeepCredentialScope();
+}
+
+void TIdCustomHTTP::KeepCredentialScope() {
+  const TIdHTTPRequest& request = Request();
+  scope_.username = request.Username();
+  scope_.password = request.Password();
+  scope_.scheme = request.Authentication();
+}
+
+bool TIdCustomHTTP::CredentialsApply() const {
+  return OriginOf(currentURI_) == scope_.origin;
 }
 
 TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
@@ -296,6 +337,9 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
   request.SetPragma(QStringLiteral("no-cache"));
   request.SetRequestTarget(target);
   request.SetVerb(QStringLiteral("CONNECT"));
+  // Asked of the proxy itself, so it carries the proxy's credentials, as no request through the
+  // tunnel does.
+  request.SetConnectionKind(ckProxy);
   request.SetProxyConnection(QStringLiteral("keep-alive"));
   QBuffer body;
   body.open(QIODevice::ReadWrite);
@@ -369,12 +413,15 @@ void TIdCustomHTTP::EnsureConnected() {
 
 void TIdCustomHTTP::ReadResponse() {
   TIdHTTPResponse& response = CurrentResponse();
-  // Interim 100 responses are read and dropped; their cookies count.
+  // Interim responses (every 1xx but 101, which ends HTTP on the connection) are read and
+  // dropped; their cookies count.
+  int32_t code = 0;
   do {
     response.SetStatusLine(protocol_->ReadStatusLine());
     protocol_->ReadResponseHeaders(headerLineLimit_);
     StoreResponseCookies();
-  } while (response.StatusCode() == 100);
+    code = response.StatusCode();
+  } while (code / 100 == 1 && code != 101);
 }
 
 void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {
@@ -441,8 +488,14 @@ bool TIdCustomHTTP::ConsultRedirect(QString& target, QString& method, int32_t co
 
 bool TIdCustomHTTP::DoOnAuthorization() {
   ++authAttempts_;
-  return AnswerServerChallenge(this, Request(), CurrentResponse().WWWAuthenticate(),
-                               OnSelectAuthorization, OnAuthorization);
+  // Another origin's challenge is not answered with credentials given for this one.
+  if (!CredentialsApply())
+    return false;
+  const bool answered = AnswerServerChallenge(this, Request(), CurrentResponse().WWWAuthenticate(),
+                                              OnSelectAuthorization, OnAuthorization);
+  // What the challenge attached, or a handler supplied, belongs to the origin it answered.
+  KeepCredentialScope();
+  return answered;
 }
 
 bool TIdCustomHTTP::DoOnProxyAuthorization() {

@@ -100,6 +100,11 @@ public:
   const QString& ResponseText() { return protocol_->Response().StatusLine(); }
   // The address of the current request; a relative address is applied to it.
   const TIdURI& CurrentURI() const { return currentURI_; }
+  // Whether the request's credentials (Username, Password and the Authentication object) may
+  // go to CurrentURI: only to the origin (scheme, host, port) of the call that gave them, in
+  // the record or in the address's user part. Elsewhere no "Authorization" line is sent and
+  // no challenge is answered.
+  bool CredentialsApply() const;
   TIdProxyConnectionInfo& ProxyParams() { return proxyParams_; }
 
   // Counters of the current (or last) call.
@@ -124,6 +129,11 @@ public:
   // Redirect responses of one call up to which targets are followed: the 1st to the
   // (RedirectMaximum-1)th are, the next one ends the call with its target in Location.
   int32_t RedirectMaximum() const { return redirectMaximum_; }
+  // Limit in ms for one whole call, every redirect, retry, connect and wait in it; 0 (the
+  // default) or less: none. A call that reaches it raises EIdCallTimeout "Call timed out.",
+  // however steadily the peer sends.
+  int32_t CallTimeout() const { return callTimeout_; }
+  void SetCallTimeout(int32_t timeout) { callTimeout_ = timeout; }
   void SetRedirectMaximum(int32_t maximum) { redirectMaximum_ = maximum; }
   // Whether redirects are followed; without it (and without an OnRedirect handler that takes
   // the redirect), a redirect is an error.
@@ -161,8 +171,15 @@ protected:
 private:
   friend class TIdHTTPProtocol;
 
-  // Merges Request().RequestTarget into CurrentURI and fills the request from it.
-  void ResolveTarget();
+  // Merges Request().RequestTarget into CurrentURI and fills the request from it; the address's
+  // user part becomes the credentials only when fromCaller (a redirect's never does).
+  void ResolveTarget(bool fromCaller);
+  // At the start of a call, once CurrentURI holds its address: credentials given for this call
+  // (givenInAddress, or set in the record since the last call) belong to its origin from now
+  // on; credentials kept from before stay with theirs, and having none binds to nothing.
+  void ScopeCredentials(bool givenInAddress);
+  // Notes the record's credentials and scheme object as those of the scope's origin.
+  void KeepCredentialScope();
   // Points the TCP client at the server or the proxy, dropping a connection to another peer or
   // one whose encryption (or tunnel target) differs from what this request needs, and switches
   // a TLS-capable handler's TLS on for ckDirectTLS, off for the other kinds. Raises
@@ -190,7 +207,16 @@ private:
   // DropConnection for a call that is already failing. Never raises.
   void AbandonConnection() noexcept;
 
+  // Where the record's credentials may go, and what they were when that was decided.
+  struct CredentialScope {
+    QString origin;
+    QString username;
+    QString password;
+    const TIdAuthentication* scheme = nullptr;
+  };
+
   std::unique_ptr<TIdHTTPProtocol> protocol_;
+  CredentialScope scope_;
   TIdURI currentURI_;
   TIdProxyConnectionInfo proxyParams_;
   // host:port of the target the kept connection tunnels to through the proxy; empty for none.
@@ -206,6 +232,7 @@ private:
   bool allowCookies_ = true;
   TIdHTTPProtocolVersion protocolVersion_ = pv1_1;
   int32_t redirectMaximum_ = 15;
+  int32_t callTimeout_ = 0;
   bool handleRedirects_ = false;
   TIdHTTPOptions options_ = hoForceEncodeParams;
 };

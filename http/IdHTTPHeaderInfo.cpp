@@ -89,8 +89,10 @@ void TIdEntityHeaderInfo::ComposeHeaderLines() {
   if (entity_.expires > 0)
     lines.WriteHeader(QStringLiteral("Expires"), FormatInternetDate(entity_.expires));
   WriteIfSet(lines, QStringLiteral("Pragma"), pragma_);
-  if (!customHeaders_.IsEmpty())
-    lines.SetText(QString(lines.Text() + customHeaders_.Text()));
+  // Each custom line is appended as it stands: taken through the list's text, a line holding a
+  // line break would come out as two, and the second would pass for a header of its own.
+  for (const QString& line : customHeaders_)
+    lines.Add(line);
 }
 
 void TIdEntityHeaderInfo::ParseHeaderLines() {

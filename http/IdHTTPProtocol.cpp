@@ -73,6 +73,30 @@ qsizetype BreakIn(QStringView line) {
   return at == line.end() ? -1 : at - line.begin();
 }
 
+constexpr QStringView kFramingNames[] = {u"Transfer-Encoding", u"Content-Length", u"Connection"};
+
+// Whether a header line sets the framing or the connection's fate.
+bool IsFramingLine(QStringView line) {
+  const qsizetype colon = line.indexOf(u':');
+  if (colon < 0)
+    return false;
+  const QString name = Trim(line.left(colon));
+  return std::any_of(std::begin(kFramingNames), std::end(kFramingNames),
+                     [&name](QStringView framing) { return TextIsSame(name, framing); });
+}
+
+QStringList ValuesOf(QStringView name, const TIdHeaderList& kept, const TIdHeaderList& beyond) {
+  TIdHeaderList values;
+  kept.CollectHeaderValues(name, &values);
+  beyond.CollectHeaderValues(name, &values);
+  return QStringList(values.begin(), values.end());
+}
+
+void RemoveLines(TIdHeaderList& lines, QStringView name) {
+  for (qsizetype at = lines.FindHeader(name); at >= 0; at = lines.FindHeader(name))
+    lines.Delete(at);
+}
+
 bool IsIgnored(int32_t code, const TIdHTTPIgnoredCodes& ignored) {
   return std::any_of(ignored.begin(), ignored.end(),
                      [code](int16_t listed) { return listed == code; });
@@ -169,6 +193,28 @@ std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
   return size;
 }
 
+bool ResponseHasNoBody(QStringView verb, int32_t code) {
+  return verb == u"HEAD" || code / 100 == 1 || code == 204 || code == 304;
+}
+
+bool EndsInChunked(QStringView transferEncoding) {
+  const qsizetype comma = transferEncoding.lastIndexOf(u',');
+  return TextIsSame(Trim(transferEncoding.sliced(comma + 1)), u"chunked");
+}
+
+std::optional<QString> SoleContentLength(const QStringList& values) {
+  std::optional<QString> length;
+  for (const QString& value : values) {
+    for (const QStringView item : QStringView(value).split(u',')) {
+      QString trimmed = Trim(item);
+      if (length && *length != trimmed)
+        throw EIdHTTPFramingError(RSHTTPContentLengthConflict());
+      length = std::move(trimmed);
+    }
+  }
+  return length;
+}
+
 // --- Response -----------------------------------------------------------------------------------
 
 bool TIdHTTPResponse::KeepConnection() {
@@ -194,7 +240,12 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
   SetSchemeRequest(request_.Authentication(), request_.Verb(), target);
   SetSchemeRequest(client_.ProxyParams().Authentication(), request_.Verb(), target);
   request_.ComposeHeaderLines();
-  client_.ProxyParams().ComposeHeaderLines(request_.HeaderLines());
+  if (!client_.CredentialsApply())
+    RemoveLines(request_.HeaderLines(), u"Authorization");
+  // A proxy's credentials are for the proxy alone; a request that goes straight to the server
+  // carries none.
+  if (request_.ConnectionKind() == ckProxy)
+    client_.ProxyParams().ComposeHeaderLines(request_.HeaderLines());
   if (address)
     client_.AddCookieHeader(*address);
 
@@ -229,21 +280,21 @@ void TIdHTTPProtocol::ReadResponseHeaders(int32_t limit) {
   TIdIOHandler& io = *client_.IOHandler();
   TIdHeaderList& lines = response_.HeaderLines();
   lines.Clear();
-  QString line = ReadResponseLine(io);
-  while (!line.isEmpty()) {
-    // Lines past the limit are still read: left in the input they would be taken for the body.
+  // Lines past the limit are still read: left in the input they would be taken for the body.
+  // Those that frame the body are kept apart, as the body ends where they say.
+  TIdHeaderList beyond;
+  for (QString line = ReadResponseLine(io); !line.isEmpty(); line = ReadResponseLine(io)) {
     if (limit <= 0 || lines.Count() < limit)
       lines.Add(std::move(line));
-    try {
-      line = ReadResponseLine(io);
-    } catch (const EIdConnClosedGracefully&) {
-      // The block ends at the close; a line the close cut off is no header, and left queued it
-      // would be read as the start of the body.
-      client_.DropConnection();
-      break;
-    }
+    else if (IsFramingLine(line))
+      beyond.Add(std::move(line));
   }
   response_.ParseHeaderLines();
+  response_.SetChunked(EndsInChunked(ValuesOf(u"Transfer-Encoding", lines, beyond).join(u',')));
+  if (const auto length = SoleContentLength(ValuesOf(u"Content-Length", lines, beyond)))
+    response_.SetContentLength(TextToInt32Def(*length, -1, IntegerSyntax::Decimal));
+  if (response_.Connection().isEmpty())
+    response_.SetConnection(beyond.ReadHeader(u"Connection"));
 }
 
 TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignored) {
@@ -267,11 +318,13 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignor
       RaiseStatusError(code, ignored, (kind == 1 || code == 304) ? 100 : -1);
       return nsFinished;
     }
-    if (!PrepareCredentials(code == 407)) {
+    // Credentials prepared but not sent again within the call still leave the call refused:
+    // the challenge page is no answer to the request. They go with the caller's next request.
+    if (!PrepareCredentials(code == 407) || !client_.HTTPOptions().testFlag(hoInProcessAuth)) {
       RaiseStatusError(code, ignored, -1);
       return nsFinished;
     }
-    needAuth = client_.HTTPOptions().testFlag(hoInProcessAuth);
+    needAuth = true;
   }
 
   if (needAuth) {
@@ -339,12 +392,10 @@ void TIdHTTPProtocol::RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& 
 
 void TIdHTTPProtocol::ReadBody(int32_t wait) {
   QIODevice* stream = response_.BodyStream();
-  if (!stream)
+  if (!stream || ResponseHasNoBody(request_.Verb(), response_.StatusCode()))
     return;
   TIdIOHandler& io = *client_.IOHandler();
-  if (response_.HeaderLines()
-          .ReadHeader(u"Transfer-Encoding")
-          .contains(u"chunked", Qt::CaseInsensitive)) {
+  if (response_.Chunked()) {
     ReadChunkedBody(*stream);
     return;
   }
@@ -369,12 +420,9 @@ void TIdHTTPProtocol::ReadChunkedBody(QIODevice& stream) {
   // stream is cut once, at the end.
   TIdStreamWriter writer(stream);
   try {
-    if (!ReadChunks(io, writer)) {
-      writer.Finish();
-      // Without a size nothing tells where the body ends and the next response begins.
-      client_.DropConnection();
-      return;
-    }
+    // Without a size nothing tells where the body ends, and what came is not all of it.
+    if (!ReadChunks(io, writer))
+      throw EIdHTTPFramingError(RSHTTPChunkSizeInvalid());
   } catch (...) {
     writer.Finish();
     throw;

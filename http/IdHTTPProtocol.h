@@ -12,6 +12,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,10 @@ MARQUELO_DECLARE_EXCEPTION(EIdReplyError, EIdException)
 // A request header line that would carry a CR or LF onto the wire, where it would end the line
 // early and let what follows pass for a header of its own.
 MARQUELO_DECLARE_EXCEPTION(EIdHTTPHeaderLineBreak, EIdException)
+
+// A response whose framing cannot be trusted: Content-Length values that disagree, a chunk size
+// that is no number. Where its body ends is unknown, so the connection cannot serve again.
+MARQUELO_DECLARE_EXCEPTION(EIdHTTPFramingError, EIdReplyError)
 
 // A reply carrying a numeric code.
 class EIdReplyRFCError : public EIdReplyError {
@@ -86,6 +91,19 @@ int32_t StatusCodeOf(QStringView statusLine);
 // hexadecimal number of at most 32 bits. Nothing when it is not one. Never fails.
 std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine);
 
+// Whether a response to verb with status code has no body whatever its headers say: a response
+// to "HEAD", an interim (1xx), 204 and 304. Never fails.
+bool ResponseHasNoBody(QStringView verb, int32_t code);
+
+// Whether a "Transfer-Encoding" value (lines joined by ",") ends in the chunked coding: its
+// last comma-separated token, trimmed, is "chunked" in any case. Never fails.
+bool EndsInChunked(QStringView transferEncoding);
+
+// The one length that "Content-Length" values give: each value may be a comma-separated list,
+// and every item, trimmed, must be the same text. Nothing when there are no values. Raises
+// EIdHTTPFramingError when two items differ.
+std::optional<QString> SoleContentLength(const QStringList& values);
+
 // A request record with what one call adds to the header fields.
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
 public:
@@ -133,6 +151,10 @@ public:
   // The version in the status line ("HTTP/1.0" or "HTTP/1.1"), as last seen by KeepConnection;
   // recorded only.
   TIdHTTPProtocolVersion ReplyVersion() const { return replyVersion_; }
+  // Whether the body is framed in chunks, as the whole header block (beyond the lines kept
+  // too) says; set when the header block is read.
+  bool Chunked() const { return chunked_; }
+  void SetChunked(bool chunked) { chunked_ = chunked; }
   // Where the body goes; not owned; null reads no body at all.
   QIODevice* BodyStream() const { return bodyStream_; }
   void SetBodyStream(QIODevice* stream) { bodyStream_ = stream; }
@@ -141,6 +163,7 @@ private:
   TIdCustomHTTP& client_;
   QString statusLine_;
   QIODevice* bodyStream_ = nullptr;
+  bool chunked_ = false;
   TIdHTTPProtocolVersion replyVersion_ = pv1_1;
 };
 
@@ -158,9 +181,10 @@ public:
   TIdHTTPRequest& Request() { return request_; }
   TIdHTTPResponse& Response() { return response_; }
 
-  // Composes the request's lines (the proxy's authorization after them, then "Cookie" for
-  // address when one is given and the store has one) and sends the request line and the head
-  // as one piece. Nothing is sent when composing or writing fails. Raises
+  // Composes the request's lines (without "Authorization" where the client's CredentialsApply
+  // is false; the proxy's authorization after them when the request goes to a proxy; then
+  // "Cookie" for address when one is given and the store has one) and sends the request line and
+  // the head as one piece. Nothing is sent when composing or writing fails. Raises
   // EIdHTTPHeaderLineBreak for a header line holding CR or LF (a host or port taken from a
   // redirect target, a value set by the caller).
   void SendRequestHead(const TIdURI* address);
@@ -171,13 +195,16 @@ public:
 
   // Reads the header block after the status line into the response's HeaderLines and parses
   // it. At most limit lines are kept (limit 0 or less: all); the rest of the block is read up
-  // to its empty line and dropped. A close by the peer after the first line ends the block
-  // (and disconnects); before it, EIdConnClosedGracefully passes out.
+  // to its empty line and dropped, except that the framing ("Transfer-Encoding",
+  // "Content-Length", "Connection") is taken from the whole block. A close by the peer before
+  // the empty line passes out as EIdConnClosedGracefully; conflicting lengths raise
+  // EIdHTTPFramingError.
   void ReadResponseHeaders(int32_t limit);
 
   // Decides the next step for the response whose status line and headers have been read, and
   // reads or discards its body. Raises EIdHTTPProtocolException for a status it cannot deal
-  // with unless the code is in ignored; raises what the authorization answer raises
+  // with unless the code is in ignored (a 401 or 407 too when its answer is not sent within the
+  // call, without hoInProcessAuth); raises what the authorization answer raises
   // (EIdInvalidAlgorithm).
   TIdHTTPNextStep DecideNextStep(const TIdHTTPIgnoredCodes& ignored);
 
@@ -187,11 +214,12 @@ public:
   void RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& ignored, int32_t wait);
 
   // Reads the body as the headers frame it into the response's BodyStream (nothing without
-  // one): chunked when "Transfer-Encoding" names it, else "Content-Length" bytes, else
+  // one, nothing for a response that has none by ResponseHasNoBody): chunked when the
+  // response is Chunked, else "Content-Length" bytes, else
   // everything until the peer closes. A wait above 0 means content is not expected: a body by
   // length or until the close is read only when data comes within wait ms. A close by the peer
-  // ends a body by length early without error. A chunk size line that is not a number ends the
-  // body and disconnects, as the framing is lost.
+  // ends a body by length early without error. A chunk size line that is not a number raises
+  // EIdHTTPFramingError.
   void ReadBody(int32_t wait);
 
   // ReadBody into a stream that keeps nothing; the response's BodyStream is restored after.

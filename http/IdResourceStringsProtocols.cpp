@@ -37,6 +37,12 @@ QString RSHTTPChunkStarted() {
 QString RSHTTPHeaderLineBreak() {
   return QStringLiteral("Header line holds a line break: %1");
 }
+QString RSHTTPContentLengthConflict() {
+  return QStringLiteral("Response has conflicting Content-Length values.");
+}
+QString RSHTTPChunkSizeInvalid() {
+  return QStringLiteral("Response has an invalid chunk size.");
+}
 QString RSProxyAddressInvalid() {
   return QStringLiteral("The proxy address in %1 cannot be used: %2");
 }

@@ -22,6 +22,8 @@ QString RSIOHandlerPropInvalid();
 QString RSHTTPChunkStarted();
 // %1: the header line, cut at its first line break.
 QString RSHTTPHeaderLineBreak();
+QString RSHTTPContentLengthConflict();
+QString RSHTTPChunkSizeInvalid();
 // The proxy choice. %1: where the address came from (a variable, an option); %2: one of the
 // reasons below.
 QString RSProxyAddressInvalid();

@@ -22,6 +22,16 @@ void WriteToStream(QIODevice& stream, QByteArrayView bytes) {
     throw EIdStreamWriteError(RSStreamWriteError());
 }
 
+namespace {
+
+// The storage for size queued bytes plus spare room, cut so that its length still fits the
+// 32-bit count every caller reads it as.
+qsizetype WithSpareRoom(int64_t size, int32_t spare) {
+  return qsizetype(std::min<int64_t>(size + spare, std::numeric_limits<int32_t>::max()));
+}
+
+} // namespace
+
 TIdBuffer::TIdBuffer(TIdBufferBytesRemoved removedNotify)
     : removedNotify_(std::move(removedNotify)) {}
 
@@ -31,6 +41,13 @@ void TIdBuffer::Clear() noexcept {
   bytes_ = QByteArray();
   head_ = 0;
   size_ = 0;
+}
+
+void TIdBuffer::SetGrowthStep(int32_t step) {
+  // Less than one byte of spare room would grow the storage short of what is appended.
+  if (step < 1)
+    throw ERangeError(RSRangeCheckError());
+  growthStep_ = step;
 }
 
 void TIdBuffer::AppendBytes(const QByteArray& bytes, int32_t length, int32_t offset) {
@@ -50,7 +67,7 @@ void TIdBuffer::AppendBytes(const QByteArray& bytes, int32_t length, int32_t off
   if (Capacity() - head_ - size_ < length) {
     Compact(false);
     if (Capacity() - size_ < length)
-      bytes_.resize(qsizetype(size_) + length + growthStep_);
+      bytes_.resize(WithSpareRoom(int64_t(size_) + length, growthStep_));
   }
   std::memcpy(bytes_.data() + head_ + size_, bytes.constData() + offset, size_t(length));
   size_ += length;
@@ -127,7 +144,7 @@ void TIdBuffer::Compact(bool canShrink) {
   }
   if (canShrink && Capacity() - size_ > growthStep_) {
     // Cut in place: the allocator gives the tail back without copying the queued bytes.
-    bytes_.resize(qsizetype(size_) + growthStep_);
+    bytes_.resize(WithSpareRoom(size_, growthStep_));
     bytes_.squeeze();
   }
 }

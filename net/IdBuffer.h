@@ -8,7 +8,8 @@
 // storage would have to grow. So taking a short line off the front never moves the bytes
 // behind it, and however small the pieces taken off a large buffer, a move never shifts more
 // than GrowthStep bytes. Growth adds GrowthStep spare bytes; shrinking keeps GrowthStep spare
-// bytes.
+// bytes. The spare room is cut where the storage would pass 2147483647 bytes, the most a
+// 32-bit size counts.
 //
 // A buffer is used by one thread at a time. Every buffer holds the socket stack while it lives.
 
@@ -63,7 +64,8 @@ public:
   // Spare room added when the storage grows and kept when it shrinks; also how far the head may
   // advance before the queued bytes are moved to the front.
   int32_t GrowthStep() const noexcept { return growthStep_; }
-  void SetGrowthStep(int32_t step) noexcept { growthStep_ = step; }
+  // Raises ERangeError "Range check error" for a step below 1, keeping the step it had.
+  void SetGrowthStep(int32_t step);
 
   // Encoding used where a text operation is given ekNone.
   TextEncodingKind TextEncoding() const noexcept { return encoding_; }

@@ -73,3 +73,5 @@ MARQUELO_DECLARE_EXCEPTION(EIdNotConnected, EIdException)
 MARQUELO_DECLARE_EXCEPTION(EIdClosedSocket, EIdException)
 // No data arrived within the read time limit.
 MARQUELO_DECLARE_EXCEPTION(EIdReadTimeout, EIdException)
+// The whole call outlasted its limit (TIdIOHandler::SetDeadline), however steadily data came.
+MARQUELO_DECLARE_EXCEPTION(EIdCallTimeout, EIdException)

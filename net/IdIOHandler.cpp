@@ -95,6 +95,22 @@ int32_t TIdIOHandler::ResolveTimeout(int32_t timeout) const {
   return readTimeout_ > 0 ? readTimeout_ : IdTimeoutInfinite;
 }
 
+TIdIOHandler::BoundedWait TIdIOHandler::BoundWait(int32_t wait) const {
+  if (!deadline_ || wait == 0)
+    return {wait, false};
+  using namespace std::chrono;
+  const auto left = ceil<milliseconds>(*deadline_ - steady_clock::now()).count();
+  if (left <= 0)
+    RaiseCallTimeout();
+  if (wait > 0 && wait <= left)
+    return {wait, false};
+  return {int32_t(std::min<int64_t>(left, std::numeric_limits<int32_t>::max())), true};
+}
+
+void TIdIOHandler::RaiseCallTimeout() {
+  throw EIdCallTimeout(RSCallTimeout());
+}
+
 // --- Life ---------------------------------------------------------------------------------------
 
 bool TIdIOHandler::Readable(int32_t) {
@@ -122,7 +138,8 @@ bool TIdIOHandler::Connected() {
 }
 
 bool TIdIOHandler::CheckForData(int32_t timeout) {
-  return Connected() && FillPendingInput(false, timeout, false) > 0;
+  // Bytes already queued are the answer: waiting for more would only delay it.
+  return Connected() && (!PendingInputEmpty() || FillPendingInput(false, timeout, false) > 0);
 }
 
 void TIdIOHandler::Open() {
@@ -161,7 +178,10 @@ int32_t TIdIOHandler::Fill(bool raise, int32_t timeout, bool raiseOnTimeout, int
     return 0;
   }
   for (;;) {
-    if (!Readable(wait)) {
+    const BoundedWait bounded = BoundWait(wait);
+    if (!Readable(bounded.ms)) {
+      if (bounded.byDeadline)
+        RaiseCallTimeout();
       if (raiseOnTimeout)
         throw EIdReadTimeout(RSReadTimeout());
       return -1;
@@ -421,8 +441,12 @@ int32_t TIdIOHandler::CaptureLines(QIODevice* stream, const QString& endMarker, 
 
 QString TIdIOHandler::ReadAll(TextEncodingKind encoding) {
   try {
-    while (FillPendingInput(false, 250, false) != 0) {
+    // Each wait under the ReadTimeout rule: a peer that neither sends nor closes ends the
+    // reading once the limit passes, instead of being polled for ever.
+    while (FillPendingInput(false, IdTimeoutDefault, true) != 0) {
     }
+  } catch (const EIdCallTimeout&) {
+    throw;
   } catch (const EIdException&) {
     // The close (or a failure) is where "all" ends; what came before it is the answer.
   }

@@ -28,8 +28,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QIODevice;
 class TIdStreamWriter;
@@ -112,6 +114,13 @@ public:
   // Wait limit for data in milliseconds; -1 (default) and 0 both mean no limit.
   int32_t ReadTimeout() const noexcept { return readTimeout_; }
   void SetReadTimeout(int32_t timeout) noexcept { readTimeout_ = timeout; }
+  // The moment the call this handler serves must end by, or none (the default). Each wait of
+  // the handler then ends there at the latest: every fill (FillPendingInput, and so every read),
+  // a concrete handler's connect and its own waits (through BoundWait). Reaching it raises
+  // EIdCallTimeout "Call timed out.". A poll (a wait of 0) never waits, so it is left alone.
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+  Deadline CallDeadline() const noexcept { return deadline_; }
+  void SetCallDeadline(Deadline deadline) noexcept { deadline_ = deadline; }
   // Connect time limit, kept here for the concrete handler (0 = plain blocking connect).
   int32_t ConnectTimeout() const noexcept { return connectTimeout_; }
   void SetConnectTimeout(int32_t timeout) noexcept { connectTimeout_ = timeout; }
@@ -167,7 +176,8 @@ public:
   virtual void CheckDisconnected(bool raise, bool ignoreBuffer);
   // After CheckDisconnected(false, false): open and (peer not closed or bytes still queued).
   virtual bool Connected();
-  // Connected and one fill within `timeout` brought bytes. May block up to `timeout`.
+  // Connected, and bytes are queued already (answered at once) or one fill within `timeout`
+  // brought some. May block up to `timeout`.
   virtual bool CheckForData(int32_t timeout);
 
   // Resets for a new connection: clears PeerClosed, both queues, and marks the handler open.
@@ -241,8 +251,9 @@ public:
   // raises EIdObjectTypeNotSupported.
   int32_t CaptureLines(QIODevice* stream, const QString& endMarker = QStringLiteral("."),
                        bool dotUnescape = true, TextEncodingKind encoding = ekNone);
-  // Everything until the peer closes, as text; waits in 250 ms polls. Any transport failure
-  // ends the reading quietly and the text queued so far is returned.
+  // Everything until the peer closes, as text; each wait for more is bounded by ReadTimeout
+  // (none with no limit). A transport failure or the read limit ends the reading quietly and
+  // the text queued so far is returned; the call's deadline raises EIdCallTimeout.
   QString ReadAll(TextEncodingKind encoding = ekNone);
   // Nothing is queued for reading.
   bool PendingInputEmpty() const noexcept { return pendingInput_->Size() == 0; }
@@ -297,6 +308,19 @@ protected:
   // For subclasses whose source reports the close another way.
   void SetPeerClosed(bool closed) noexcept { peerClosed_ = closed; }
 
+  // A wait cut to the time left of the call: `ms` to wait (negative: no limit), and whether the
+  // deadline, not the caller's own limit, decides when it ends.
+  struct BoundedWait {
+    int32_t ms;
+    bool byDeadline;
+  };
+  // wait (ms; negative: no limit; 0: a poll, returned as it is) cut to what is left before
+  // CallDeadline. Raises EIdCallTimeout when the deadline has passed before a wait that is not a
+  // poll: a peer that keeps data coming must not keep the call going past it. A wait that ends
+  // without data while byDeadline should raise it too (RaiseCallTimeout).
+  BoundedWait BoundWait(int32_t wait) const;
+  [[noreturn]] static void RaiseCallTimeout();
+
 private:
   TextEncodingKind EncodingOr(TextEncodingKind encoding) const;
   int32_t ResolveTimeout(int32_t timeout) const;
@@ -320,6 +344,7 @@ private:
   int32_t sendBufferSize_ = 32768;
   int32_t readTimeout_ = -1;
   int32_t connectTimeout_ = 0;
+  Deadline deadline_;
   bool use64BitCounts_ = false;
   int32_t captureLineLimit_ = -1;
   TextEncodingKind textEncoding_ = ekASCII;

@@ -89,10 +89,18 @@ void TIdIOHandlerStack::ConnectSocket() {
   TIdSocketHandle& binding = RequireBinding();
   binding.SetPeer(address, uint16_t(Port()), IPVersion());
   ReportStatus(hsConnecting, {binding.RemoteIP()});
-  if (ConnectTimeout() != 0)
+  const BoundedWait bounded = BoundWait(ConnectTimeout() != 0 ? ConnectTimeout() : -1);
+  if (bounded.byDeadline) {
+    try {
+      ConnectWithTimeout(bounded.ms);
+    } catch (const EIdConnectTimeout&) {
+      RaiseCallTimeout();
+    }
+  } else if (ConnectTimeout() != 0) {
     ConnectWithTimeout(ConnectTimeout());
-  else
+  } else {
     binding.Connect();
+  }
 }
 
 void TIdIOHandlerStack::ConnectWithTimeout(int32_t timeout) {

@@ -63,7 +63,8 @@ protected:
   // unless Host is a literal of IPVersion), reports hsConnecting with the IP and connects to
   // Port: on this thread when ConnectTimeout is 0, else ConnectWithTimeout. Blocks for the
   // name query and the connect. Raises EIdSocketError (11001 for an unknown host, 10061 for a
-  // refusal, ...), ERangeError for a port above 65535, EIdConnectTimeout.
+  // refusal, ...), ERangeError for a port above 65535, EIdConnectTimeout; EIdCallTimeout when
+  // the call's deadline comes first (the connect then runs on the thread, up to the deadline).
   void ConnectSocket() override;
   // Connects on a TIdConnectThread and waits for it in steps of 125 ms up to timeout ms (-1 or
   // any negative: no limit); a connect that ends is noticed at once. Past the limit: closes

@@ -165,6 +165,9 @@ QString RSInterceptIsDifferent() {
 QString RSReadTimeout() {
   return QStringLiteral("Read timed out.");
 }
+QString RSCallTimeout() {
+  return QStringLiteral("Call timed out.");
+}
 
 QString RSNotEnoughDataInBuffer() {
   return QStringLiteral("Not enough data in buffer.");

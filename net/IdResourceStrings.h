@@ -41,6 +41,7 @@ QString RSAlreadyConnected();
 QString RSConnectTimeout();
 QString RSInterceptIsDifferent();
 QString RSReadTimeout();
+QString RSCallTimeout();
 
 // Buffer
 QString RSNotEnoughDataInBuffer();

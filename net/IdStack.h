@@ -99,7 +99,8 @@ public:
   // Raises EIdIPVersionUnsupported for other versions, EIdSocketError when the lookup fails.
   QString ResolveHost(const QString& host, TIdIPVersion version = Id_IPv4);
   // Asks the name service for the first address of host in the given version. Blocks for the
-  // query. Raises EIdSocketError (11001 "Host not found." for an unknown name).
+  // query. Raises EIdSocketError (11001 "Host not found." for an unknown name, and for a name
+  // holding U+0000, which no name service can be asked for).
   virtual QString LookupHost(const QString& host, TIdIPVersion version) = 0;
   // True for four "."-separated parts, each (without surrounding spaces) an integer 0..255,
   // with nothing after the fourth. "$"/"0x" hexadecimal parts count as integers.
@@ -126,6 +127,7 @@ public:
                     TIdIPVersion version) = 0;
   // Connects to ip and port; blocks until the system's connect ends, or, when abort is given,
   // until it is raised (then EIdNotASocket 10038: the socket is being closed under the call).
+  // An empty ip fails as TextToAddress does; it never stands for the local host.
   virtual void Connect(TIdStackSocketHandle socket, const QString& ip, uint16_t port,
                        TIdIPVersion version, const TIdConnectAbort* abort = nullptr) = 0;
   // Sends the bytes of buffer from offset, length of them (-1 = to the end), as one send call;

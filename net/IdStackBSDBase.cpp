@@ -13,10 +13,13 @@ struct AddressRecord {
   const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
 };
 
-AddressRecord MakeAddress(const QString& ip, uint16_t port, TIdIPVersion version) {
+// An empty ip is the any-address only where emptyIsAny: for a bind it means every local
+// address, for a connect it would quietly mean the local host.
+AddressRecord MakeAddress(const QString& ip, uint16_t port, TIdIPVersion version, bool emptyIsAny) {
   AddressRecord record;
   const int family = TIdStackBSDBase::AddressFamily(version);
-  const QByteArray bytes = ip.isEmpty() ? QByteArray() : TIdStack::TextToAddress(ip, version);
+  const QByteArray bytes =
+      ip.isEmpty() && emptyIsAny ? QByteArray() : TIdStack::TextToAddress(ip, version);
   if (family == AF_INET) {
     auto* in = reinterpret_cast<sockaddr_in*>(&record.storage);
     in->sin_family = AF_INET;
@@ -57,13 +60,13 @@ TIdStackSocketHandle TIdStackBSDBase::CreateSocketHandle(int type, int protocol,
 
 void TIdStackBSDBase::Bind(TIdStackSocketHandle socket, const QString& ip, uint16_t port,
                            TIdIPVersion version) {
-  const AddressRecord address = MakeAddress(ip, port, version);
+  const AddressRecord address = MakeAddress(ip, port, version, true);
   CheckSocketResult(WSBind(socket, address.get(), address.length));
 }
 
 void TIdStackBSDBase::Connect(TIdStackSocketHandle socket, const QString& ip, uint16_t port,
                               TIdIPVersion version, const TIdConnectAbort* abort) {
-  const AddressRecord address = MakeAddress(ip, port, version);
+  const AddressRecord address = MakeAddress(ip, port, version, false);
   CheckSocketResult(WSConnect(socket, address.get(), address.length, abort ? abort->Handle() : -1));
 }
 

@@ -181,6 +181,10 @@ int32_t AddrInfoErrorToSocketError(int result, int errnum) {
 }
 
 QString TIdStackPosix::LookupHost(const QString& host, TIdIPVersion version) {
+  // The name service reads a C string, which ends at the first NUL: what it would resolve is
+  // not the name the caller holds.
+  if (host.contains(QChar(0)))
+    RaiseForSocketError(AddrInfoErrorToSocketError(EAI_NONAME, 0));
   addrinfo hints{};
   hints.ai_family = AddressFamily(version);
   hints.ai_socktype = SOCK_STREAM;

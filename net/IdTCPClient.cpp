@@ -57,6 +57,7 @@ void TIdTCPClientCustom::CopySettingsTo(TIdIOHandler& handler) {
   handler.SetHost(host_);
   handler.SetConnectTimeout(connectTimeout_);
   handler.SetReadTimeout(readTimeout_);
+  handler.SetCallDeadline(callDeadline_);
   if (auto* socket = dynamic_cast<TIdIOHandlerSocket*>(&handler)) {
     socket->SetBoundIP(boundIP_);
     socket->SetBoundPort(boundPort_);
@@ -86,6 +87,10 @@ void TIdTCPClientCustom::SetPort(uint16_t port) {
 
 void TIdTCPClientCustom::SetConnectTimeout(int32_t timeout) {
   KeepAndPass(connectTimeout_, timeout, IOHandler(), &TIdIOHandler::SetConnectTimeout);
+}
+
+void TIdTCPClientCustom::SetCallDeadline(TIdIOHandler::Deadline deadline) {
+  KeepAndPass(callDeadline_, deadline, IOHandler(), &TIdIOHandler::SetCallDeadline);
 }
 
 int32_t TIdTCPClientCustom::ReadTimeout() const {

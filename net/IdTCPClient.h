@@ -44,6 +44,10 @@ public:
   // Read time limit in ms (-1 default: none); the handler's value when there is a handler.
   int32_t ReadTimeout() const;
   void SetReadTimeout(int32_t timeout);
+  // The moment the current call must end by (see TIdIOHandler::SetCallDeadline); none by
+  // default. Reaches the current handler at once.
+  TIdIOHandler::Deadline CallDeadline() const noexcept { return callDeadline_; }
+  void SetCallDeadline(TIdIOHandler::Deadline deadline);
   QString BoundIP() const { return boundIP_; }
   void SetBoundIP(const QString& ip);
   uint16_t BoundPort() const noexcept { return boundPort_; }
@@ -68,6 +72,7 @@ private:
   uint16_t port_ = 0;
   int32_t connectTimeout_ = 0;
   int32_t readTimeout_ = -1;
+  TIdIOHandler::Deadline callDeadline_;
   QString boundIP_;
   uint16_t boundPort_ = 0;
   uint16_t boundPortLow_ = 0;

@@ -184,8 +184,12 @@ void TIdTLSIOHandler::RethrowSocketFailure() {
 }
 
 void TIdTLSIOHandler::AwaitSocket() {
-  if (!TIdIOHandlerSocket::Readable(ReadWait(ReadTimeout())))
+  const BoundedWait bounded = BoundWait(ReadWait(ReadTimeout()));
+  if (!TIdIOHandlerSocket::Readable(bounded.ms)) {
+    if (bounded.byDeadline)
+      RaiseCallTimeout();
     throw EIdReadTimeout(RSReadTimeout());
+  }
 }
 
 // --- Handshake ----------------------------------------------------------------------------------
@@ -304,7 +308,10 @@ void TIdTLSIOHandler::StartTLS() {
           connectLimit = true;
         }
       }
-      if (!TIdIOHandlerSocket::Readable(wait)) {
+      const BoundedWait bounded = BoundWait(wait);
+      if (!TIdIOHandlerSocket::Readable(bounded.ms)) {
+        if (bounded.byDeadline)
+          RaiseCallTimeout();
         if (connectLimit)
           throw EIdConnectTimeout(RSConnectTimeout());
         throw EIdReadTimeout(RSReadTimeout());

@@ -116,7 +116,8 @@ private:
   void RecordEnding(int error);
   // Raises a failure a socket call met inside OpenSSL, if one is kept.
   void RethrowSocketFailure();
-  // Waits for the socket under ReadTimeout; raises EIdReadTimeout when it passes.
+  // Waits for the socket under ReadTimeout and the call's deadline; raises EIdReadTimeout or
+  // EIdCallTimeout when it passes.
   void AwaitSocket();
   // Decrypts records already read ahead into buffer from `from` on, while there is room and
   // without waiting; returns the count added. An ending met here is recorded for the next

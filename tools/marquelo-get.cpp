@@ -43,6 +43,8 @@ Options:
                         window; 0 waits as long as the system's connect does)
   --read-timeout MS     give up waiting for data after MS milliseconds (default 30000, as in
                         the window; 0 waits without limit)
+  --max-time MS         give up on an address after MS milliseconds in all, its redirects
+                        and retries included (default 60000, as in the window; 0: no limit)
   -H "Name: value"      add a request header (repeatable); a header the client writes
                         itself keeps the client's value
   -u USER:PASSWORD      credentials for servers that ask (Basic or Digest)
@@ -79,6 +81,7 @@ struct Options {
   bool http10 = false;
   std::optional<int32_t> connectTimeout;
   std::optional<int32_t> readTimeout;
+  std::optional<int32_t> maxTime;
   QStringList headers;
   std::optional<QString> credentials;
   QString trustedCertificates;
@@ -139,6 +142,8 @@ Options ParseArguments(const QStringList& arguments) {
       options.connectTimeout = NumberArgument(argument, value());
     else if (argument == u"--read-timeout")
       options.readTimeout = NumberArgument(argument, value());
+    else if (argument == u"--max-time")
+      options.maxTime = NumberArgument(argument, value());
     else if (argument == u"-H") {
       const QString header = value();
       if (header.indexOf(u':') < 1)
@@ -191,6 +196,8 @@ void Configure(TIdHTTP& client, const Options& options) {
     client.SetConnectTimeout(*options.connectTimeout);
   if (options.readTimeout)
     client.SetReadTimeout(*options.readTimeout);
+  if (options.maxTime)
+    client.SetCallTimeout(*options.maxTime);
   for (const QString& header : options.headers)
     client.Request().CustomHeaders().Add(header);
   if (options.credentials) {
@@ -200,10 +207,30 @@ void Configure(TIdHTTP& client, const Options& options) {
   }
 }
 
+// A peer's text as it may reach a terminal: every control character (C0, DEL and C1) written
+// as an escape, so that no byte a server sends can drive the user's terminal. Line breaks are
+// escaped too: each report stays one line.
+QString Printable(QStringView text) {
+  QString out;
+  out.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u == u'\r')
+      out += QStringLiteral("\\r");
+    else if (u == u'\n')
+      out += QStringLiteral("\\n");
+    else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+      out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+    else
+      out += c;
+  }
+  return out;
+}
+
 // Each line of text on standard error behind prefix.
 void ReportLines(const QString& prefix, const QString& text) {
   for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
-    WriteOut(stderr, prefix + (line.endsWith(u'\r') ? line.chopped(1) : line) + u'\n');
+    WriteOut(stderr, prefix + Printable(line.endsWith(u'\r') ? line.chopped(1) : line) + u'\n');
 }
 
 // What the handler's latest handshake agreed on, once for each handshake: called before each
@@ -239,9 +266,9 @@ void WatchVerbosely(TIdHTTP& client, TIdTLSIOHandler& handler, TIdConnectionInte
 }
 
 void WriteResponseHead(TIdHTTP& client) {
-  QString head = client.CurrentResponse().StatusLine() + u'\n';
+  QString head = Printable(client.CurrentResponse().StatusLine()) + u'\n';
   for (const QString& line : client.CurrentResponse().HeaderLines())
-    head += line + u'\n';
+    head += Printable(line) + u'\n';
   WriteOut(stdout, head + u'\n');
 }
 
@@ -253,13 +280,6 @@ void ListCookies(TIdHTTP& client) {
   TIdCookieListLock lock(cookies, ReadAccess);
   for (qsizetype i = 0; i < cookies.Count(); ++i)
     WriteOut(stderr, cookies.Items(i)->CookieTextForm() + u'\n');
-}
-
-QString OneLine(const QString& message) {
-  QString line = message;
-  line.replace(u'\r', QStringLiteral("\\r"));
-  line.replace(u'\n', QStringLiteral("\\n"));
-  return line;
 }
 
 int Fetch(const Options& options) {
@@ -322,14 +342,14 @@ int main(int argc, char* argv[]) {
     return Fetch(options);
   } catch (const EIdHTTPProtocolException& e) {
     WriteOut(stderr, QStringLiteral("%1: %2 [%3]\n")
-                         .arg(e.ClassName(), OneLine(e.Message()))
+                         .arg(e.ClassName(), Printable(e.Message()))
                          .arg(e.ReplyCode()));
     return kExitStatusError;
   } catch (const Exception& e) {
-    WriteOut(stderr, QStringLiteral("%1: %2\n").arg(e.ClassName(), OneLine(e.Message())));
+    WriteOut(stderr, QStringLiteral("%1: %2\n").arg(e.ClassName(), Printable(e.Message())));
     return kExitFailure;
   } catch (const std::exception& e) {
-    WriteOut(stderr, QStringLiteral("Exception: %1\n").arg(OneLine(QString::fromUtf8(e.what()))));
+    WriteOut(stderr, QStringLiteral("Exception: %1\n").arg(Printable(QString::fromUtf8(e.what()))));
     return kExitFailure;
   }
 }

@@ -256,6 +256,30 @@ bool WaitUntilPast(TDateTime expiresUtc) {
   return true;
 }
 
+// Past the bounds the oldest cookie goes first: of the domain that is over its own bound, or of
+// the whole store; a replaced cookie keeps its age.
+TEST(CookieBounds, TheOldestGoesFirst) {
+  TIdCookieManager manager;
+  TIdCookies& cookies = manager.CookieCollection();
+  for (int i = 0; i < CookiesPerDomainLimit + 5; ++i)
+    manager.AcceptSetCookie(QStringLiteral("c%1=v").arg(i), "one.test");
+  manager.AcceptSetCookie("c5=again", "one.test");
+  ASSERT_EQ(cookies.Count(), CookiesPerDomainLimit);
+  EXPECT_EQ(cookies.Items(0)->CookieName(), "c5");
+  EXPECT_EQ(cookies.Items(0)->CookieValue(), "again");
+  EXPECT_TRUE(Header(manager, "http://one.test/").startsWith("c5=again; c6=v"));
+
+  const qsizetype domains = CookieStoreLimit / CookiesPerDomainLimit;
+  for (qsizetype d = 1; d <= domains; ++d) {
+    for (int i = 0; i < CookiesPerDomainLimit; ++i)
+      manager.AcceptSetCookie(QStringLiteral("c%1=v").arg(i), QStringLiteral("d%1.test").arg(d));
+  }
+  EXPECT_EQ(cookies.Count(), CookieStoreLimit);
+  EXPECT_EQ(Header(manager, "http://one.test/"), "");
+  EXPECT_EQ(cookies.Items(0)->CookieDomain(), "d1.test");
+  ExpectConsistent(cookies);
+}
+
 TEST(CookieExpiry, MaxAgeZeroGoesAtTheNextSweep) {
   TIdCookieManager manager;
   manager.AcceptSetCookie("gone=1; max-age=0", "h.test");

@@ -153,12 +153,13 @@ INSTANTIATE_TEST_SUITE_P(
                     false, "ok", 2}),
     [](const testing::TestParamInfo<FramingCase>& info) { return info.param.name; });
 
-TEST(BodyFraming, AChunkSizeThatIsNoNumberEndsTheBodyAndTheConnection) {
+TEST(BodyFraming, AChunkSizeThatIsNoNumberFailsTheCallAndEndsTheConnection) {
   ScriptedHTTPServer server(
       {Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\nzz\r\nrest\r\n"},
        Reply{Response("HTTP/1.1 200 OK", "fresh")}});
   TIdHTTP client;
-  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("ok"));
+  testsupport::ExpectRaises<EIdHTTPFramingError>([&] { client.Get(server.Url()); },
+                                                 "Response has an invalid chunk size.");
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(client.Get(server.Url()), QStringLiteral("fresh"));
   EXPECT_EQ(server.Connections(), 2);
@@ -274,13 +275,14 @@ TEST(HeaderBlock, KeepsTheLimitAndDropsTheRestUpToTheEmptyLine) {
   EXPECT_EQ(server.Connections(), 1);
 }
 
-TEST(HeaderBlock, ACloseAfterTheFirstLineEndsTheBlock) {
-  // A line the close cuts off is neither a header nor the start of the body.
+TEST(HeaderBlock, ACloseBeforeTheBlocksEndIsRaised) {
+  // A block the close cuts off says nothing of the body: what came is no response.
   for (const QByteArray& tail : {QByteArray(), QByteArray("Content-Le")}) {
     SCOPED_TRACE(tail.constData());
     ScriptedHTTPServer server({Reply{"HTTP/1.1 200 OK\r\nX-Only: 1\r\n" + tail, true}});
     TIdHTTP client;
-    EXPECT_EQ(client.Get(server.Url()), QString());
+    testsupport::ExpectRaises<EIdConnClosedGracefully>([&] { client.Get(server.Url()); },
+                                                       "Connection Closed Gracefully.");
     EXPECT_EQ(client.CurrentResponse().HeaderLines().Lines(), QStringList{"X-Only: 1"});
     EXPECT_FALSE(client.Connected());
   }

@@ -9,6 +9,7 @@
 #include "tests/support/ExpectRaises.h"
 
 #include <QBuffer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -356,15 +357,65 @@ TEST(Redirects, ALineBreakInTheTargetsPortReachesNoHeader) {
   EXPECT_EQ(target.Server().Received(0), QByteArray());
 }
 
-TEST(Addresses, ALineBreakInACallersValueSendsNothing) {
+// A caller's value holding a line break, in a record field or a custom line, with other custom
+// lines beside it: those are joined to the record's lines, and a break must not pass that join
+// as the start of a header of its own.
+struct LineBreakCase {
+  const char* name;
+  std::function<void(TIdHTTPRequest&)> set;
+  const char* refusedLine;
+};
+
+void PrintTo(const LineBreakCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CallersLineBreak : public testing::TestWithParam<LineBreakCase> {};
+
+TEST_P(CallersLineBreak, SendsNothing) {
   ScriptedHTTPServer server({Ok("never")});
   TIdHTTP client;
-  client.Request().SetUserAgent(QStringLiteral("agent\r\nX-Injected: 1"));
+  client.Request().CustomHeaders().Add(QStringLiteral("X-Custom: 1"));
+  GetParam().set(client.Request());
   testsupport::ExpectRaises<EIdHTTPHeaderLineBreak>(
-      [&] { client.Get(server.Url()); }, "Header line holds a line break: User-Agent: agent");
+      [&] { client.Get(server.Url()); }, QStringLiteral("Header line holds a line break: ") +
+                                             QLatin1StringView(GetParam().refusedLine));
   ASSERT_TRUE(server.Server().WaitForScripts(1));
   EXPECT_EQ(server.Server().Received(0), QByteArray());
 }
+
+#define FIELD_CASE(Field, Name)                                                                    \
+  LineBreakCase {                                                                                  \
+#Field, [](TIdHTTPRequest & r) {                                                               \
+      r.Set##Field(QStringLiteral("v\r\nX-Injected: 1"));                                          \
+    }, Name ": v"                                                                                  \
+  }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CallersLineBreak,
+    testing::Values(
+        FIELD_CASE(Accept, "Accept"), FIELD_CASE(AcceptCharSet, "Accept-Charset"),
+        FIELD_CASE(AcceptLanguage, "Accept-Language"), FIELD_CASE(UserAgent, "User-Agent"),
+        FIELD_CASE(From, "From"), FIELD_CASE(Referer, "Referer"),
+        FIELD_CASE(ContentType, "Content-Type"), FIELD_CASE(CacheControl, "Cache-control"),
+        FIELD_CASE(ContentLanguage, "Content-Language"), FIELD_CASE(Pragma, "Pragma"),
+        LineBreakCase{"Range",
+                      [](TIdHTTPRequest& r) { r.SetRange(QStringLiteral("v\r\nX-Injected: 1")); },
+                      "Range: bytes=v"},
+        LineBreakCase{"BareLineFeed",
+                      [](TIdHTTPRequest& r) { r.SetUserAgent(QStringLiteral("v\nX-Injected: 1")); },
+                      "User-Agent: v"},
+        LineBreakCase{"BareCarriageReturn",
+                      [](TIdHTTPRequest& r) { r.SetUserAgent(QStringLiteral("v\rX-Injected: 1")); },
+                      "User-Agent: v"},
+        LineBreakCase{"CustomLine",
+                      [](TIdHTTPRequest& r) {
+                        r.CustomHeaders().Add(QStringLiteral("X-Mine: v\r\nX-Injected: 1"));
+                      },
+                      "X-Mine: v"}),
+    [](const testing::TestParamInfo<LineBreakCase>& info) { return info.param.name; });
+
+#undef FIELD_CASE
 
 TEST(Redirects, TheCallersStreamKeepsWhatWasBeforeItsStart) {
   ScriptedHTTPServer server({Redirect("/b"), Ok("body")});
@@ -463,12 +514,12 @@ TEST(Challenges, CredentialsInTheAddressAreUsed) {
   EXPECT_EQ(server.Header(1, "Authorization"), QByteArray("Basic YW5uOnB3"));
 }
 
-TEST(Challenges, WithoutInProcessAnsweringThePageIsTheBodyAndTheNextCallAnswers) {
+TEST(Challenges, WithoutInProcessAnsweringTheStatusIsRaisedAndTheNextCallAnswers) {
   ScriptedHTTPServer server({Reply{kBasic401}, Ok("welcome")});
   TIdHTTP client;
   client.Request().SetUsername(QStringLiteral("user"));
   client.Request().SetPassword(QStringLiteral("secret"));
-  EXPECT_EQ(client.Get(server.Url()), QStringLiteral("who are you"));
+  EXPECT_THROW(client.Get(server.Url()), EIdHTTPProtocolException);
   EXPECT_EQ(client.Get(server.Url()), QStringLiteral("welcome"));
   EXPECT_EQ(server.Header(1, "Authorization"), QByteArray("Basic dXNlcjpzZWNyZXQ="));
 }

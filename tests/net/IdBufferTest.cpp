@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <limits>
 #include <random>
 
 namespace {
@@ -86,6 +87,33 @@ TEST(TIdBuffer, GrowthAddsTheGrowthStepAfterTheNeededRoom) {
   buffer.AppendBytes(Letters(2048));
   EXPECT_EQ(buffer.Capacity(), 100 + 50 + 2048);
   EXPECT_EQ(buffer.Size(), 2198);
+}
+
+// Spare room that would carry the storage past what a 32-bit size can count is cut to fit, on
+// growth and on shrink alike; the storage is reserved, not filled, so the test stays cheap.
+TEST(TIdBuffer, SpareRoomStopsAtTheLargestSize) {
+  constexpr int32_t largest = std::numeric_limits<int32_t>::max();
+  TIdBuffer buffer;
+  buffer.SetGrowthStep(largest - 10);
+  buffer.AppendBytes(Letters(16));
+  buffer.AppendBytes(Letters(16, 'A'));
+  EXPECT_EQ(buffer.Capacity(), largest);
+  EXPECT_EQ(buffer.Peek(), Letters(16) + Letters(16, 'A'));
+  buffer.Discard(8);
+  buffer.Compact(true);
+  EXPECT_EQ(buffer.Capacity(), largest);
+  EXPECT_EQ(buffer.Size(), 24);
+}
+
+TEST(TIdBuffer, AGrowthStepBelowOneIsRefused) {
+  TIdBuffer buffer;
+  for (const int32_t step : {0, -1, std::numeric_limits<int32_t>::min()}) {
+    ExpectRaises<ERangeError>([&] { buffer.SetGrowthStep(step); }, "Range check error");
+    EXPECT_EQ(buffer.GrowthStep(), 2048);
+  }
+  buffer.AppendBytes(Letters(10));
+  buffer.AppendBytes(Letters(10));
+  EXPECT_EQ(buffer.Peek(), Letters(10) + Letters(10));
 }
 
 TEST(TIdBuffer, HeadMovesWithoutMovingBytesUntilItPassesTheGrowthStepAndLittleIsLeft) {

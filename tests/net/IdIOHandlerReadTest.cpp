@@ -300,6 +300,37 @@ TEST_F(SocketPairTest, ReadAllReturnsEverythingUntilTheClose) {
   EXPECT_EQ(handler().ReadAll(), ""); // no source left: nothing, and no exception
 }
 
+TEST_F(SocketPairTest, ReadAllEndsAtTheReadLimitWithWhatCame) {
+  handler().SetReadTimeout(50);
+  PeerSend("no close follows");
+  EXPECT_EQ(handler().ReadAll(), "no close follows");
+  EXPECT_TRUE(handler().Connected());
+}
+
+TEST_F(SocketPairTest, CheckForDataAnswersFromQueuedBytesWithoutAFill) {
+  PeerSend("queued");
+  handler().FillPendingInput();
+  const int receives = handler().receives;
+  EXPECT_TRUE(handler().CheckForData(2000));
+  EXPECT_EQ(handler().receives, receives);
+}
+
+// The call's deadline ends every wait that is not a poll, and ends a peer that keeps sending
+// as well; a poll still answers after it.
+TEST_F(SocketPairTest, TheCallDeadlineEndsEveryWait) {
+  using std::chrono::steady_clock;
+  handler().SetCallDeadline(steady_clock::now() + std::chrono::milliseconds(50));
+  ExpectRaises<EIdCallTimeout>([&] { handler().ReadLine(); }, "Call timed out.");
+  ExpectRaises<EIdCallTimeout>([&] { handler().ReadAll(); }, "Call timed out.");
+  PeerSend("more\n");
+  EXPECT_EQ(handler().FillPendingInput(false, 0, false), 5);
+  PeerSend("and more\n");
+  ExpectRaises<EIdCallTimeout>([&] { handler().FillPendingInput(); }, "Call timed out.");
+  handler().SetCallDeadline(std::nullopt);
+  EXPECT_EQ(handler().ReadLine(), "more");
+  EXPECT_EQ(handler().ReadLine(), "and more");
+}
+
 // --- Filling and life -----------------------------------------------------------------------
 
 TEST_F(SocketPairTest, FillPendingInputReportsCountsTimeOutsAndCloses) {

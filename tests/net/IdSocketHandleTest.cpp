@@ -90,6 +90,35 @@ TEST(SocketHandle, ARefusedConnectCarriesItsCodeAndText) {
                                  "Socket Error # 10061\r\nConnection refused.");
 }
 
+// No peer address is no address at all: it fails as its text conversion fails, and does not
+// stand for the local host, where a server is listening on the port to prove it.
+TEST(SocketHandle, AnEmptyPeerAddressFailsAsItsConversion) {
+  for (const auto& [version, family] :
+       {std::pair{Id_IPv4, testsupport::Family::IPv4}, {Id_IPv6, testsupport::Family::IPv6}}) {
+    if (version == Id_IPv6 && !LoopbackServer::HasIPv6())
+      continue;
+    LoopbackServer server([](LoopbackPeer& peer) { peer.Send("local"); }, family);
+    QString expected;
+    try {
+      TIdStack::TextToAddress(u"", version);
+    } catch (const Exception& e) {
+      expected = e.ClassName() + u' ' + e.Message();
+    }
+    ASSERT_FALSE(expected.isEmpty());
+    TIdSocketHandle handle;
+    handle.SetIPVersion(version);
+    handle.Allocate();
+    handle.SetPeer({}, server.Port(), version);
+    QString actual;
+    try {
+      handle.Connect();
+    } catch (const Exception& e) {
+      actual = e.ClassName() + u' ' + e.Message();
+    }
+    EXPECT_EQ(actual, expected) << "IP version " << int(version);
+  }
+}
+
 TEST(SocketHandle, ConnectsSendsReceivesAndKnowsBothEnds) {
   LoopbackServer server([](LoopbackPeer& peer) {
     const QByteArray question = peer.ReadUntil("?");

@@ -93,11 +93,36 @@ TEST(ResolveHost, RefusesAnUnknownIPVersion) {
   EXPECT_THROW(stack.ResolveHost("localhost", TIdIPVersion(7)), EIdIPVersionUnsupported);
 }
 
-TEST(LookupHost, AnUnknownNameIsHostNotFound) {
+// A name holding U+0000 would reach the name service cut at the NUL, and the part before it
+// would be resolved while the caller goes on believing in the whole name.
+struct UnknownNameCase {
+  const char* name;
+  QString host;
+  TIdIPVersion version;
+};
+
+void PrintTo(const UnknownNameCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class UnknownName : public testing::TestWithParam<UnknownNameCase> {};
+
+TEST_P(UnknownName, IsHostNotFound) {
   TIdStackHold stack;
-  testsupport::ExpectSocketError([&] { stack->LookupHost("marquelo-unknown.invalid", Id_IPv4); },
+  testsupport::ExpectSocketError([&] { stack->ResolveHost(GetParam().host, GetParam().version); },
                                  11001, "Socket Error # 11001\r\nHost not found.");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnknownName,
+    testing::Values(
+        UnknownNameCase{"Invalid", QStringLiteral("marquelo-unknown.invalid"), Id_IPv4},
+        UnknownNameCase{"NulAfterAnAddress",
+                        QStringLiteral("127.0.0.1") + QChar(0) + QStringLiteral(".evil"), Id_IPv4},
+        UnknownNameCase{"NulAfterAName",
+                        QStringLiteral("localhost") + QChar(0) + QStringLiteral("x"), Id_IPv4},
+        UnknownNameCase{"NulAfterAnIPv6Address", QStringLiteral("::1") + QChar(0), Id_IPv6}),
+    [](const testing::TestParamInfo<UnknownNameCase>& info) { return info.param.name; });
 
 // --- Address texts --------------------------------------------------------------------------
 

@@ -193,4 +193,40 @@ TEST(MarqueloGet, SendsTheWindowsRequestWithWhatTheCommandLineAdds) {
   EXPECT_EQ(server.Header(1, "Authorization"), QByteArray("Basic YW5uOnB3"));
 }
 
+// Whatever a server sends that reaches the terminal (a status line, a header, a redirect
+// target) arrives with its control characters written as escapes: no byte of it may move the
+// cursor, set the window title or ring the bell.
+TEST(MarqueloGet, WritesAPeersControlCharactersAsEscapes) {
+  ScriptedHTTPServer server(
+      {Reply{Response("HTTP/1.1 200 OK", "ok", "X-Title: \x1b]2;owned\x07\r\n")},
+       Reply{Response("HTTP/1.1 302 Found", {}, "Location: /next\x1b[31m\r\n")},
+       Reply{Response("HTTP/1.1 500 \x1b[2J\x7f\xc2\x9b"
+                      "1m")}});
+  const ProgramRun run = MarqueloGet({"-v", "-i", server.Url("/a"), server.Url("/b")});
+  EXPECT_EQ(run.exitCode, 1) << run.err.data();
+  EXPECT_TRUE(run.out.contains("X-Title: \\x1b]2;owned\\x07\n")) << run.out.data();
+  EXPECT_TRUE(run.err.contains("* Redirect 1 to /next\\x1b[31m\n")) << run.err.data();
+  EXPECT_TRUE(run.err.contains("HTTP/1.1 500 \\x1b[2J\\x7f\\x9b1m [500]\n")) << run.err.data();
+  for (const QByteArray& text : {run.out, run.err}) {
+    const QString decoded = QString::fromUtf8(text);
+    for (const QChar c : decoded) {
+      const char16_t u = c.unicode();
+      EXPECT_TRUE(u == u'\n' || (u >= 0x20 && u != 0x7f && (u < 0x80 || u >= 0xa0)))
+          << "control character " << int(u) << " in " << text.data();
+    }
+  }
+}
+
+TEST(MarqueloGet, GivesUpOnAServerThatDripsItsAnswerAtTheCallLimit) {
+  using namespace std::chrono_literals;
+  testsupport::LoopbackServer server([](testsupport::LoopbackPeer& peer) {
+    if (!peer.ReadRequestHead().isEmpty())
+      peer.SendSlowly("HTTP/1.1 200 OK\r\nX-Drip: " + QByteArray(10000, 'a'), 1, 100ms);
+  });
+  const ProgramRun run = MarqueloGet({"--read-timeout", "1000", "--max-time", "600",
+                                      QStringLiteral("http://127.0.0.1:%1/").arg(server.Port())});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.err, QByteArray("EIdCallTimeout: Call timed out.\n"));
+}
+
 } // namespace

@@ -6,11 +6,10 @@
 
 #include "net/IdComponent.h"
 #include "net/IdIOHandler.h"
+#include "net/IdIOHandlerSocket.h"
 #include "net/IdIntercept.h"
 
 #include <QPointer>
-
-class TIdIOHandlerSocket;
 
 class TIdTCPConnection : public TIdComponent {
 public:

@@ -1,8 +1,13 @@
 #pragma once
 
-// What the window benchmarks share: the window shown and made the active one, as a user's is
-// before the first press (keys reach the window, and Esc its shortcut, only while it is active).
+// What the window benchmarks share: a run that leaves nothing behind and shows no box, and the
+// window shown and made the active one, as a user's is before the first press (keys reach the
+// window, and Esc its shortcut, only while it is active).
 
+#include "app/FailureDisplay.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -23,3 +28,24 @@ inline bool ShowActive(QWidget& window, const char* who) {
   }
   return true;
 }
+
+// For the benchmark's whole run, once the QApplication exists: every preview file goes to a
+// directory of the run's own, removed at the end, and every message box the window would show
+// is counted in `messages` and written to standard error instead.
+class QuietRun {
+public:
+  QuietRun() {
+    qputenv("TMPDIR", QFile::encodeName(previews_.path()));
+    SetMessagePresenter([this](QMessageBox::Icon, const QString&, const QString& text) {
+      ++messages;
+      std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+    });
+  }
+  QuietRun(const QuietRun&) = delete;
+  QuietRun& operator=(const QuietRun&) = delete;
+
+  int messages = 0;
+
+private:
+  QTemporaryDir previews_;
+};

@@ -132,14 +132,8 @@ int main(int argc, char* argv[]) {
   SetApplicationIdentity();
   const QStringList arguments = QCoreApplication::arguments();
   const int rounds = std::max(1, arguments.size() > 1 ? arguments[1].toInt() : 20);
-  QTemporaryDir previews;
-  qputenv("TMPDIR", QFile::encodeName(previews.path()));
-  int messages = 0;
-  SetMessagePresenter([&messages](QMessageBox::Icon, const QString&, const QString& text) {
-    ++messages;
-    std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-  });
+  QuietRun run;
   const int status = MeasureEsc(rounds) | MeasureClose(rounds);
-  std::printf("message boxes: %d\n", messages);
-  return status == 0 && messages == 0 ? 0 : 1;
+  std::printf("message boxes: %d\n", run.messages);
+  return status == 0 && run.messages == 0 ? 0 : 1;
 }

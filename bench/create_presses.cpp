@@ -151,14 +151,7 @@ int main(int argc, char* argv[]) {
   const int checkpoint = arguments.size() > 3 ? arguments[3].toInt() : 0;
   const bool cold = arguments.size() > 4 && arguments[4] == QStringLiteral("cold");
 
-  // Every press leaves a preview file; they go to a directory of the run's own.
-  QTemporaryDir previews;
-  qputenv("TMPDIR", QFile::encodeName(previews.path()));
-  int messages = 0;
-  SetMessagePresenter([&messages](QMessageBox::Icon, const QString&, const QString& text) {
-    ++messages;
-    std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-  });
+  QuietRun run;
 
   TSlideshowForm form;
   if (!ShowActive(form, "create_presses")) {
@@ -240,6 +233,6 @@ int main(int argc, char* argv[]) {
     PrintSummary("click to preview loaded", toLoaded);
   }
   std::printf("cancelled presses: %d\n", cancelled);
-  std::printf("message boxes: %d\n", messages);
-  return messages == 0 ? 0 : 1;
+  std::printf("message boxes: %d\n", run.messages);
+  return run.messages == 0 ? 0 : 1;
 }

@@ -23,13 +23,7 @@ cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build_dir" --target marquelo-get >/dev/null
 get="$build_dir/bin/marquelo-get"
 
-work=$(mktemp -d)
-nginx_pid=""
-cleanup() {
-  [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work_dir
 
 mkdir -p "$work/www"
 head -c "$big_size" /dev/zero >"$work/www/big.bin"

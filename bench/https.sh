@@ -29,13 +29,7 @@ cmake --build "$build_dir" --target marquelo-get >/dev/null
 get="$build_dir/bin/marquelo-get"
 before=${MARQUELO_GET_BEFORE:-}
 
-work=$(mktemp -d)
-nginx_pid=""
-cleanup() {
-  [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work_dir
 
 mkdir -p "$work/www" "$work/pki"
 head -c $((256 * 1024 * 1024)) /dev/zero >"$work/www/big.bin"

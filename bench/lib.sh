@@ -54,6 +54,21 @@ compare_row() {
     "$(awk -v a="${cpus[0]}" -v b="${cpus[1]}" 'BEGIN { print a / b }')"
 }
 
+#   make_work_dir
+# Makes a scratch directory for the run in $work; when the script exits, the nginx that
+# start_nginx started (nginx_pid) is stopped and the directory removed.
+make_work_dir() {
+  work=$(mktemp -d)
+  nginx_pid=""
+  at_exit remove_work_dir
+}
+remove_work_dir() {
+  if [[ -n "$nginx_pid" ]]; then
+    kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+
 #   free_port
 # prints a TCP port on 127.0.0.1 that is free now.
 free_port() {

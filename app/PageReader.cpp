@@ -23,17 +23,20 @@ void TPageReader::Start(Work work, Done done) {
   done_ = std::move(done);
   ++readId_;
   // Otherwise a cancelled read is still in its name lookup; this one starts when it ends.
-  if (!worker_.joinable())
+  if (!worker_.joinable()) {
     Launch();
+  }
 }
 
 void TPageReader::Cancel() noexcept {
-  if (!Reading())
+  if (!Reading()) {
     return;
+  }
   done_ = nullptr;
   work_ = nullptr;
-  if (workerReadId_ == readId_ && worker_.joinable())
+  if (workerReadId_ == readId_ && worker_.joinable()) {
     handler_.Abort();
+  }
 }
 
 void TPageReader::Launch() {
@@ -69,10 +72,12 @@ void TPageReader::Launch() {
 }
 
 void TPageReader::WorkerEnded(uint64_t id, QString text, std::exception_ptr failure) {
-  if (worker_.joinable())
+  if (worker_.joinable()) {
     worker_.join();
-  if (!Reading())
+  }
+  if (!Reading()) {
     return;
+  }
   if (id != readId_) {
     Launch();
     return;

@@ -25,8 +25,9 @@ void BM_BasicValue(benchmark::State& state) {
   TIdBasicAuthentication scheme;
   scheme.SetUsername(QStringLiteral("photographer"));
   scheme.SetPassword(QStringLiteral("correct horse battery staple"));
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(scheme.AuthorizationValue());
+  }
 }
 BENCHMARK(BM_BasicValue);
 
@@ -54,8 +55,9 @@ void BM_AnswerServerChallengeBasic(benchmark::State& state) {
   request.SetPassword(QStringLiteral("secret"));
   const TIdHeaderList challenges =
       ChallengesOf(QStringLiteral("Negotiate\r\nBasic realm=\"photos\""));
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(AnswerServerChallenge(nullptr, request, challenges, {}, {}));
+  }
 }
 BENCHMARK(BM_AnswerServerChallengeBasic);
 

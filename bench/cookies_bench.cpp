@@ -18,8 +18,9 @@ void Fill(TIdCookieManager& manager, int domains, int perDomain, bool dated) {
   for (int d = 0; d < domains; ++d) {
     // The first domain is the one requests go to; the others never match.
     const QString host = d == 0 ? kHost : QStringLiteral("host%1.example.invalid").arg(d);
-    for (int c = 0; c < perDomain; ++c)
+    for (int c = 0; c < perDomain; ++c) {
       manager.AcceptSetCookie(QStringLiteral("name%1=value%1; path=/").arg(c) + expiry, host);
+    }
   }
 }
 
@@ -27,8 +28,9 @@ void BM_CookieHeaderFor(benchmark::State& state) {
   TIdCookieManager manager;
   Fill(manager, int(state.range(0)), int(state.range(1)), state.range(2) != 0);
   const TIdURI uri(u"http://www.example.invalid/photos/someone/");
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(manager.CookieHeaderFor(uri, false));
+  }
   state.counters["cookies"] = double(manager.CookieCollection().Count());
 }
 BENCHMARK(BM_CookieHeaderFor)
@@ -50,8 +52,9 @@ void BM_AcceptSetCookie(benchmark::State& state) {
       "localization=en-us%3Bus%3Bus; expires=Sat, 06-Nov-2027 08:49:37 GMT; path=/",
       "ccc=%7B%22needsConsent%22%3Afalse%7D; max-age=31536000; path=/; domain=.example.invalid"};
   for (auto _ : state) {
-    for (const QString& value : values)
+    for (const QString& value : values) {
       manager.AcceptSetCookie(value, kHost);
+    }
   }
   state.SetItemsProcessed(state.iterations() * values.size());
 }

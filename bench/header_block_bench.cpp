@@ -15,8 +15,9 @@ QByteArray FoldedResponse(int lines) {
   QByteArray response = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Type: text/html\r\n";
   const QByteArray line = " ; part=0123456789abcdef0123456789ab\r\n";
   response.reserve(response.size() + lines * line.size() + 8);
-  for (int i = 0; i < lines; ++i)
+  for (int i = 0; i < lines; ++i) {
     response += line;
+  }
   response += "\r\nok";
   return response;
 }
@@ -34,8 +35,9 @@ void ReadFoldedBlock(benchmark::State& state) {
     TIdHTTP client;
     client.SetHeaderLineLimit(0);
     client.Get(url);
-    if (client.CurrentResponse().ContentType().size() < state.range(0) * 30)
+    if (client.CurrentResponse().ContentType().size() < state.range(0) * 30) {
       state.SkipWithError("the folded value did not arrive whole");
+    }
   }
   state.counters["block_bytes"] = double(response.size());
 }

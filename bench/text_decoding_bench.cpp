@@ -16,16 +16,18 @@ QByteArray PageOfSize(qsizetype size) {
       "am Flu\xc3\x9f</a></div>\n";
   QByteArray page;
   page.reserve(size + line.size());
-  while (page.size() < size)
+  while (page.size() < size) {
     page += line;
+  }
   page.truncate(size);
   return page;
 }
 
 void BM_EncodingFromContentType(benchmark::State& state) {
   const QString value = QStringLiteral("text/html; charset=utf-8");
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(EncodingFromContentType(value));
+  }
 }
 BENCHMARK(BM_EncodingFromContentType);
 

@@ -68,12 +68,15 @@ int64_t Request(TIdTCPClient& client, const testsupport::NginxServer& nginx, con
   io.WriteLine();
   io.EndWriteBuffering();
   const QString status = io.ReadLine();
-  if (!status.startsWith(QStringLiteral("HTTP/1.1 200")))
+  if (!status.startsWith(QStringLiteral("HTTP/1.1 200"))) {
     throw std::runtime_error("unexpected status: " + status.toStdString());
+  }
   int64_t length = -1;
-  for (QString line = io.ReadLine(); !line.isEmpty(); line = io.ReadLine())
-    if (line.startsWith(QStringLiteral("Content-Length:"), Qt::CaseInsensitive))
+  for (QString line = io.ReadLine(); !line.isEmpty(); line = io.ReadLine()) {
+    if (line.startsWith(QStringLiteral("Content-Length:"), Qt::CaseInsensitive)) {
       length = line.mid(15).trimmed().toLongLong();
+    }
+  }
   return length;
 }
 
@@ -85,8 +88,9 @@ double StreamRun(const testsupport::NginxServer& nginx, int64_t expected) {
   client.IOHandler()->ReadStream(sink, length);
   const double seconds = SecondsSince(start);
   client.Disconnect();
-  if (length != expected || sink.written != expected)
+  if (length != expected || sink.written != expected) {
     throw std::runtime_error("stream came up short: " + std::to_string(sink.written));
+  }
   return seconds;
 }
 
@@ -96,13 +100,16 @@ double LinesRun(const testsupport::NginxServer& nginx, int64_t lines) {
   Request(client, nginx, "/lines.txt");
   TIdIOHandler& io = *client.IOHandler();
   int64_t count = 0;
-  for (; count < lines; ++count)
-    if (io.ReadLine().isEmpty())
+  for (; count < lines; ++count) {
+    if (io.ReadLine().isEmpty()) {
       break;
+    }
+  }
   const double seconds = SecondsSince(start);
   client.Disconnect();
-  if (count != lines)
+  if (count != lines) {
     throw std::runtime_error("lines came up short: " + std::to_string(count));
+  }
   return seconds;
 }
 
@@ -112,11 +119,13 @@ double CurlRun(const testsupport::NginxServer& nginx, int64_t expected) {
              {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
               QStringLiteral("-w"), QStringLiteral("%{time_total} %{size_download}"),
               nginx.BaseUrl() + QStringLiteral("/big.bin")});
-  if (!curl.waitForFinished(120000) || curl.exitCode() != 0)
+  if (!curl.waitForFinished(120000) || curl.exitCode() != 0) {
     throw std::runtime_error("curl failed");
+  }
   const QList<QByteArray> fields = curl.readAllStandardOutput().split(' ');
-  if (fields.size() != 2 || fields[1].toLongLong() != expected)
+  if (fields.size() != 2 || fields[1].toLongLong() != expected) {
     throw std::runtime_error("curl came up short");
+  }
   return fields[0].toDouble();
 }
 
@@ -129,20 +138,22 @@ int main(int argc, char** argv) {
   int64_t lines = 1000000;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
-    if (option == "--runs")
+    if (option == "--runs") {
       runs = std::stoi(argv[i + 1]);
-    else if (option == "--mib")
+    } else if (option == "--mib") {
       mib = std::stoll(argv[i + 1]);
-    else if (option == "--lines")
+    } else if (option == "--lines") {
       lines = std::stoll(argv[i + 1]);
+    }
   }
   try {
     testsupport::NginxServer nginx;
     const int64_t bytes = mib << 20;
     nginx.AddPatternFile(QStringLiteral("big.bin"), bytes);
     QByteArray text;
-    for (int64_t i = 0; i < lines; ++i)
+    for (int64_t i = 0; i < lines; ++i) {
       text += QByteArray::number(i).rightJustified(7, '0') + " short line\r\n";
+    }
     nginx.AddFile(QStringLiteral("lines.txt"), text);
 
     // Rounds interleave the three, so that a busy moment of the machine hits them alike; the
@@ -152,8 +163,9 @@ int main(int argc, char** argv) {
       const double stream = StreamRun(nginx, bytes);
       const double lineTime = LinesRun(nginx, lines);
       const double curl = CurlRun(nginx, bytes);
-      if (round == 0)
+      if (round == 0) {
         continue;
+      }
       streams.push_back(stream);
       lineTimes.push_back(lineTime);
       curls.push_back(curl);

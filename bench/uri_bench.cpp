@@ -42,30 +42,34 @@ BENCHMARK(BM_ReparseInPlace);
 
 // The first step of every parse: the copy with backslashes turned, alone.
 void BM_SlashBackslashes(benchmark::State& state) {
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(SlashBackslashes(kTypical));
+  }
 }
 BENCHMARK(BM_SlashBackslashes);
 
 void BM_PathAndQuery(benchmark::State& state) {
   const TIdURI uri(kTypical);
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(uri.PathAndQuery());
+  }
 }
 BENCHMARK(BM_PathAndQuery);
 
 void BM_ComposeAddress(benchmark::State& state) {
   const TIdURI uri(kWithEverything);
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(uri.ComposeAddress(IncludeCredentials | IncludeFragment));
+  }
 }
 BENCHMARK(BM_ComposeAddress);
 
 void BM_MergeRedirectPath(benchmark::State& state) {
   const QString base = QStringLiteral("/photos/greta_m/sets/72157625436123456/");
   const QString path = QStringLiteral("../../favorites/./show/");
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(MergePath(base, path));
+  }
 }
 BENCHMARK(BM_MergeRedirectPath);
 

@@ -38,8 +38,9 @@ bool CollectInputs(const fs::path& path, std::vector<fs::path>& inputs) {
   }
   std::vector<fs::path> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
-    if (entry.is_regular_file())
+    if (entry.is_regular_file()) {
       files.push_back(entry.path());
+    }
   }
   if (error) {
     std::fprintf(stderr, "replay: cannot list %s: %s\n", path.c_str(), error.message().c_str());
@@ -52,8 +53,9 @@ bool CollectInputs(const fs::path& path, std::vector<fs::path>& inputs) {
 
 bool ReadInput(const fs::path& path, std::vector<uint8_t>& bytes) {
   std::ifstream in(path, std::ios::binary);
-  if (!in)
+  if (!in) {
     return false;
+  }
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
 }
@@ -65,13 +67,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s PATH...\n", argv[0]);
     return 64;
   }
-  if (LLVMFuzzerInitialize)
+  if (LLVMFuzzerInitialize) {
     LLVMFuzzerInitialize(&argc, &argv);
+  }
 
   std::vector<fs::path> inputs;
   bool complete = true;
-  for (int i = 1; i < argc; ++i)
+  for (int i = 1; i < argc; ++i) {
     complete = CollectInputs(argv[i], inputs) && complete;
+  }
   if (inputs.empty()) {
     std::fprintf(stderr, "replay: no input to run\n");
     return 1;

@@ -16,8 +16,9 @@ namespace {
 
 bool HasControlCharacter(QStringView text) {
   for (QChar c : text) {
-    if (c.unicode() < 32 || c.unicode() == 127)
+    if (c.unicode() < 32 || c.unicode() == 127) {
       return true;
+    }
   }
   return false;
 }
@@ -26,10 +27,12 @@ bool HasControlCharacter(QStringView text) {
 bool IsOrderedSubset(const QStringList& part, const QStringList& whole) {
   qsizetype at = 0;
   for (const QString& entry : part) {
-    while (at < whole.size() && whole[at] != entry)
+    while (at < whole.size() && whole[at] != entry) {
       ++at;
-    if (at == whole.size())
+    }
+    if (at == whole.size()) {
       return false;
+    }
     ++at;
   }
   return true;
@@ -38,16 +41,18 @@ bool IsOrderedSubset(const QStringList& part, const QStringList& whole) {
 void CheckTextFormReadsBack(const TIdCookieRFC2109& cookie) {
   // A host taken as the domain is written as it stands: a ";" in it would start attributes.
   const QString& domain = cookie.CookieDomain();
-  if (domain.contains(u';'))
+  if (domain.contains(u';')) {
     return;
+  }
   TIdCookieRFC2109 reread;
   reread.ParseCookieText(cookie.CookieTextForm());
   FUZZ_CHECK(reread.CookieName() == cookie.CookieName());
   FUZZ_CHECK(reread.CookieValue() == cookie.CookieValue());
   FUZZ_CHECK(reread.SecureOnly() == cookie.SecureOnly());
   // Attribute values lose blanks at their end.
-  if (domain.isEmpty() || domain.back().unicode() > 32)
+  if (domain.isEmpty() || domain.back().unicode() > 32) {
     FUZZ_CHECK(reread.CookieDomain() == domain);
+  }
 }
 
 } // namespace
@@ -59,17 +64,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QStringList lines = Latin1Text(data, size).split(u'\n');
-  if (lines.size() < 2)
+  if (lines.size() < 2) {
     return 0;
+  }
   const QString& host = lines[0];
 
   TIdCookieManager manager;
   qsizetype offered = 0;
   for (qsizetype i = 2; i < lines.size(); ++i, ++offered) {
-    if (lines[i].startsWith(u"2 "))
+    if (lines[i].startsWith(u"2 ")) {
       manager.AcceptSetCookie2(lines[i].mid(2), host);
-    else
+    } else {
       manager.AcceptSetCookie(lines[i], host);
+    }
   }
 
   TIdCookies& store = manager.CookieCollection();

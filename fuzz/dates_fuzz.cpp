@@ -21,8 +21,9 @@ void CheckParse(const QString& text) {
   FUZZ_CHECK(std::isfinite(value));
   FUZZ_CHECK(value >= kFirstMoment && value < kLastMoment);
   FUZZ_CHECK(rest.size() <= text.size() + 1); // one space may go in after "Sun,"
-  if (value != 0)
+  if (value != 0) {
     FUZZ_CHECK(!HasUntrimmedEnds(rest.left(1)));
+  }
 
   const TDateTimeParts parts = DecodeDateTime(value);
   FUZZ_CHECK(parts.msec == 0); // the forms carry whole seconds
@@ -35,8 +36,9 @@ void CheckParse(const QString& text) {
 
   const TDateTime local = InternetDateToLocal(text);
   FUZZ_CHECK(std::isfinite(local));
-  if (!text.isEmpty())
+  if (!text.isEmpty()) {
     FUZZ_CHECK(std::abs(local - value) < 1.0);
+  }
 }
 
 } // namespace

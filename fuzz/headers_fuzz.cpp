@@ -18,8 +18,9 @@ namespace {
 QString WithoutControls(QStringView text) {
   QString visible;
   for (QChar c : text) {
-    if (c.unicode() > 32)
+    if (c.unicode() > 32) {
       visible += c;
+    }
   }
   return visible;
 }
@@ -37,8 +38,9 @@ void CheckLineList(const QString& block) {
 
   for (qsizetype i = 0; i < list.Count(); ++i) {
     FUZZ_CHECK(!HasUntrimmedEnds(list.HeaderValueOfLine(i)));
-    if (!list[i].contains(u':'))
+    if (!list[i].contains(u':')) {
       continue;
+    }
     const qsizetype found = list.FindHeader(list.HeaderNameOfLine(i));
     FUZZ_CHECK(found >= 0 && found <= i);
   }
@@ -49,8 +51,9 @@ constexpr double kHalfSecond = 0.5 / 86400;
 // Whether a date comes back from its written form: records write only dates after day 0, years
 // below 100 read back as two-digit years, and the written form cannot hold a moment past 9999.
 bool IsWrittenAsItStands(TDateTime value) {
-  if (value <= 0)
+  if (value <= 0) {
     return false;
+  }
   const TDateTimeParts p = DecodeDateTime(value);
   const auto encoded = EncodeDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second, p.msec);
   return p.year >= 100 && encoded && std::abs(*encoded - value) < kHalfSecond;
@@ -81,18 +84,22 @@ void CheckResponseRecord(const QString& block) {
         &TIdEntityHeaderInfo::CacheControl, &TIdEntityHeaderInfo::ETag,
         &TIdEntityHeaderInfo::Pragma}) {
     const QString& written = (response.*field)();
-    if (FitsOneLine(written))
+    if (FitsOneLine(written)) {
       FUZZ_CHECK((reread.*field)() == written);
+    }
   }
-  if (FitsOneLine(response.AcceptRanges()))
+  if (FitsOneLine(response.AcceptRanges())) {
     FUZZ_CHECK(reread.AcceptRanges() == response.AcceptRanges());
+  }
   // A negative length is kept as read but means "unknown", which is written as no line at all.
-  if (response.ContentLengthKnown())
+  if (response.ContentLengthKnown()) {
     FUZZ_CHECK(reread.ContentLength() == response.ContentLength());
-  else
+  } else {
     FUZZ_CHECK(!reread.ContentLengthKnown());
-  if (IsWrittenAsItStands(response.Date()))
+  }
+  if (IsWrittenAsItStands(response.Date())) {
     FUZZ_CHECK(std::abs(reread.Date() - response.Date()) < kHalfSecond);
+  }
   if (response.ContentRangeEnd() > 0 && response.ContentRangeInstanceLength() > 0) {
     FUZZ_CHECK(reread.ContentRangeStart() == response.ContentRangeStart());
     FUZZ_CHECK(reread.ContentRangeEnd() == response.ContentRangeEnd());
@@ -120,8 +127,9 @@ void CheckFoldedValue(const QString& block, int width) {
   TIdHeaderList list;
   list.SetFoldWidth(width);
   list.WriteHeader(name, value);
-  if (WithoutControls(value).isEmpty())
+  if (WithoutControls(value).isEmpty()) {
     return;
+  }
   FUZZ_CHECK(list.FindHeader(name) == 0);
   FUZZ_CHECK(WithoutControls(list.ReadHeader(name)) == WithoutControls(value));
 

@@ -22,15 +22,17 @@ constexpr QStringView kEndMarker = u"\"";
 QString JoinedForm(const QString& text) {
   QString joined = text.left(text.indexOf(QChar(u'\0')));
   joined.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-  if (joined.endsWith(u'\n'))
+  if (joined.endsWith(u'\n')) {
     joined.chop(1);
+  }
   return joined;
 }
 
 void CheckMarkedValue(const QString& line, QStringView start, QStringView end) {
   const QString value = ExtractMarkedValue(line, start, end);
-  if (value.isEmpty())
+  if (value.isEmpty()) {
     return;
+  }
   FUZZ_CHECK(line.contains(start));
   FUZZ_CHECK(line.contains(value));
   FUZZ_CHECK(!HasUntrimmedEnds(value));
@@ -47,16 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The page's first line also serves as a start marker of its own, against every line.
   const QString ownMarker = lines.isEmpty() ? QString() : lines.front().left(8);
   for (const QString& line : lines) {
-    for (QStringView start : kStartMarkers)
+    for (QStringView start : kStartMarkers) {
       CheckMarkedValue(line, start, kEndMarker);
-    if (!ownMarker.isEmpty())
+    }
+    if (!ownMarker.isEmpty()) {
       CheckMarkedValue(line, ownMarker, ownMarker.right(1));
+    }
   }
 
   const SlideshowIds ids = ScanPageLines(lines);
   for (const QString* id : {&ids.OwnerId, &ids.GroupId, &ids.SetId}) {
-    if (id->isEmpty())
+    if (id->isEmpty()) {
       continue;
+    }
     FUZZ_CHECK(!HasUntrimmedEnds(*id));
     FUZZ_CHECK(std::any_of(lines.begin(), lines.end(),
                            [id](const QString& line) { return line.contains(*id); }));

@@ -21,9 +21,10 @@ const QString kSource = QStringLiteral("http_proxy");
 
 void CheckHost(const QString& host) {
   FUZZ_CHECK(!host.isEmpty());
-  for (const QChar c : host)
+  for (const QChar c : host) {
     FUZZ_CHECK(c.unicode() > 32 && c.unicode() != 127 && c != u'@' && c != u'/' && c != u'[' &&
                c != u']' && c != u'"' && c != u'\\');
+  }
   if (host.contains(u':')) {
     const auto address = TIdIPAddress::MakeAddressObject(host);
     FUZZ_CHECK(address && address->AddrType() == Id_IPv6);
@@ -37,8 +38,9 @@ void CheckAddress(const QString& text) {
   } catch (const EIdProxyAddressInvalid& e) {
     FUZZ_CHECK(e.Message().startsWith(QStringLiteral("The proxy address in http_proxy ")));
     const QString trimmed = Trim(text);
-    if (trimmed.size() >= 8)
+    if (trimmed.size() >= 8) {
       FUZZ_CHECK(!e.Message().contains(trimmed));
+    }
     return;
   }
   CheckHost(address.host);
@@ -62,8 +64,9 @@ void CheckAddress(const QString& text) {
 void CheckNoProxy(const QString& list) {
   const TIdNoProxyList noProxy(list);
   bool everyHost = false;
-  for (const QString& piece : list.split(u','))
+  for (const QString& piece : list.split(u',')) {
     everyHost = everyHost || Trim(piece) == u"*";
+  }
   for (const QString& piece : list.split(u',')) {
     const QString entry = Trim(piece);
     noProxy.Matches(entry);
@@ -75,14 +78,17 @@ void CheckNoProxy(const QString& list) {
     const QString name = entry.startsWith(u'.') ? entry.mid(1) : entry;
     // A name as the resolver would take it: not an address, nothing a dot would split oddly.
     if (name.isEmpty() || name.endsWith(u'.') || name.startsWith(u'.') || name.startsWith(u'[') ||
-        TIdIPAddress::MakeAddressObject(name))
+        TIdIPAddress::MakeAddressObject(name)) {
       continue;
+    }
     FUZZ_CHECK(noProxy.Matches(name));
-    if (name.toUpper().toLower() == name.toLower())
+    if (name.toUpper().toLower() == name.toLower()) {
       FUZZ_CHECK(noProxy.Matches(name.toUpper()));
+    }
     const QString under = QStringLiteral("www.") + name;
-    if (!TIdIPAddress::MakeAddressObject(under))
+    if (!TIdIPAddress::MakeAddressObject(under)) {
       FUZZ_CHECK(noProxy.Matches(under));
+    }
   }
 }
 
@@ -92,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QString text = Utf8Text(data, size);
   const qsizetype lineEnd = text.indexOf(u'\n');
   CheckAddress(lineEnd < 0 ? text : text.left(lineEnd));
-  if (lineEnd >= 0)
+  if (lineEnd >= 0) {
     CheckNoProxy(text.mid(lineEnd + 1));
+  }
   return 0;
 }

@@ -63,13 +63,15 @@ Expected NextLine(QByteArrayView rest, QByteArrayView terminator, int32_t maxLen
   const qsizetype found = rest.indexOf(terminator);
   if (found >= 0 && !(maxLength > 0 && found > maxLength)) {
     qsizetype length = found;
-    if (terminator == "\n" && found > 0 && rest[found - 1] == '\r')
+    if (terminator == "\n" && found > 0 && rest[found - 1] == '\r') {
       --length;
+    }
     return {Expected::Line, rest.first(length).toByteArray(), found + terminator.size()};
   }
   const qsizetype searched = std::max<qsizetype>(rest.size() - terminator.size() + 1, 0);
-  if (found >= 0 || (maxLength > 0 && !rest.isEmpty() && searched > maxLength))
+  if (found >= 0 || (maxLength > 0 && !rest.isEmpty() && searched > maxLength)) {
     return {Expected::TooLong, rest.first(maxLength).toByteArray(), maxLength};
+  }
   return {Expected::Closed, {}, 0};
 }
 
@@ -78,14 +80,16 @@ Expected NextLine(QByteArrayView rest, QByteArrayView terminator, int32_t maxLen
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   QByteArray terminator;
-  for (int n = input.ConsumeIntegralInRange(0, 3); n > 0; --n)
+  for (int n = input.ConsumeIntegralInRange(0, 3); n > 0; --n) {
     terminator += char(input.ConsumeIntegral<uint8_t>());
+  }
   const auto maxLength = input.ConsumeIntegralInRange<int32_t>(0, 80);
   const bool split = input.ConsumeBool();
   const auto receiveSize = input.ConsumeIntegralInRange<int32_t>(1, kMaxReceiveSize);
   std::vector<int32_t> runs(input.ConsumeIntegralInRange(1, 8));
-  for (int32_t& run : runs)
+  for (int32_t& run : runs) {
     run = input.ConsumeIntegralInRange(1, 300);
+  }
   const std::string rest = input.ConsumeRemainingBytesAsString();
   const QByteArray bytes(rest.data(), qsizetype(rest.size()));
 

@@ -141,10 +141,12 @@ void CheckOneCall(TIdHTTP& client, PeerInMemory& peer, const QString& address, u
     }
   } catch (const Exception& e) {
     FUZZ_CHECK(IsOwnFailure(e));
-    if (CutsTheExchangeShort(e))
+    if (CutsTheExchangeShort(e)) {
       FUZZ_CHECK(!client.Connected());
-    if (const auto* status = dynamic_cast<const EIdHTTPProtocolException*>(&e))
+    }
+    if (const auto* status = dynamic_cast<const EIdHTTPProtocolException*>(&e)) {
       FUZZ_CHECK(status->ReplyBody().size() <= peer.Served() - servedBefore);
+    }
   }
   // The body holds bytes of this call's responses only, and the queue what came and was left.
   FUZZ_CHECK(body.size() <= peer.Served() - servedBefore);
@@ -156,8 +158,9 @@ QList<QByteArray> SplitScripts(QByteArrayView bytes) {
   QList<QByteArray> scripts;
   for (;;) {
     const qsizetype mark = bytes.indexOf(QByteArrayView("|~|"));
-    if (mark < 0)
+    if (mark < 0) {
       break;
+    }
     scripts.append(bytes.first(mark).toByteArray());
     bytes = bytes.sliced(mark + 3);
   }
@@ -168,14 +171,16 @@ QList<QByteArray> SplitScripts(QByteArrayView bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < kSettings)
+  if (size < kSettings) {
     return 0;
+  }
   const uint8_t flags = data[0];
   PeerInMemory peer(SplitScripts(QByteArrayView(data + kSettings, qsizetype(size - kSettings))),
                     data[4]);
   peer.SetRecvBufferSize(data[3] == 0 ? 32768 : data[3]);
-  if (flags & 32)
+  if (flags & 32) {
     peer.SetMaxLineLength(256);
+  }
 
   TIdHTTP client;
   client.SetIOHandler(&peer);
@@ -185,10 +190,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   client.SetHeaderLineLimit(data[1] == 0 ? 255 : data[1] == 1 ? 0 : data[1]);
   client.SetRedirectMaximum(data[2] == 0 ? 15 : data[2] % 32);
   client.SetAllowCookies(!(data[5] & 1));
-  if (flags & 8)
+  if (flags & 8) {
     client.OnHeadersAvailable = [](TIdCustomHTTP*, TIdHeaderList&, bool& proceed) {
       proceed = false;
     };
+  }
   if (flags & 128) {
     client.SetHTTPOptions(client.HTTPOptions() | hoInProcessAuth);
     client.Request().SetUsername(QStringLiteral("user"));

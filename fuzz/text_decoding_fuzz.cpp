@@ -59,8 +59,9 @@ void CheckDecoding(const QByteArray& bytes) {
 
   const QString utf8 = DecodeBytes(bytes, -1, ekUTF8);
   FUZZ_CHECK(utf8.size() <= bytes.size());
-  if (!utf8.contains(QChar::ReplacementCharacter))
+  if (!utf8.contains(QChar::ReplacementCharacter)) {
     FUZZ_CHECK(EncodeText(utf8, ekUTF8) == bytes);
+  }
 }
 
 void CheckStreams(const QByteArray& bytes, qint64 start, qint64 count, qint64 step,
@@ -92,12 +93,14 @@ void CheckNumbers(const QString& text) {
     const bool fits = wide && *wide >= std::numeric_limits<int32_t>::min() &&
                       *wide <= std::numeric_limits<int32_t>::max();
     FUZZ_CHECK(narrow.has_value() == fits);
-    if (narrow)
+    if (narrow) {
       FUZZ_CHECK(*narrow == *wide);
+    }
   }
   // Decimal numbers are a subset of what the wider syntax takes, with the same value.
-  if (const auto decimal = TextToInt64(text, IntegerSyntax::Decimal))
+  if (const auto decimal = TextToInt64(text, IntegerSyntax::Decimal)) {
     FUZZ_CHECK(TextToInt64(text, IntegerSyntax::DecimalOrHex) == decimal);
+  }
 }
 
 } // namespace

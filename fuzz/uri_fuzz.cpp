@@ -30,14 +30,18 @@ bool PartsSurviveRewriting(const TIdURI& uri) {
     for (const QString* part :
          {&uri.UserPart(), &uri.PasswordPart(), &uri.HostPart(), &uri.PortPart(), &uri.Directory(),
           &uri.FileName(), &uri.Fragment()}) {
-      if (part->contains(u'='))
+      if (part->contains(u'=')) {
         return false;
+      }
     }
   }
-  if (!uri.Fragment().isEmpty() && !uri.Query().isEmpty())
+  if (!uri.Fragment().isEmpty() && !uri.Query().isEmpty()) {
     return false;
-  if (uri.UserPart().isEmpty() && (uri.HostPart().contains(u'@') || uri.PortPart().contains(u'@')))
+  }
+  if (uri.UserPart().isEmpty() &&
+      (uri.HostPart().contains(u'@') || uri.PortPart().contains(u'@'))) {
     return false;
+  }
   return true;
 }
 
@@ -51,8 +55,9 @@ void CheckParseAndCompose(const QString& text) {
   }
   FUZZ_CHECK(!uri.FileName().contains(u'/'));
   FUZZ_CHECK(uri.Directory().isEmpty() || uri.Directory().endsWith(u'/'));
-  if (uri.UserPart().isEmpty())
+  if (uri.UserPart().isEmpty()) {
     FUZZ_CHECK(uri.PasswordPart().isEmpty());
+  }
 
   const bool composable = !uri.Scheme().isEmpty() && !uri.HostPart().isEmpty();
   QString full;
@@ -65,8 +70,9 @@ void CheckParseAndCompose(const QString& text) {
   }
   FUZZ_CHECK(uri.Directory().startsWith(u'/'));
   FUZZ_CHECK(full.endsWith(uri.PathAndQuery()) || !uri.Fragment().isEmpty());
-  if (!PartsSurviveRewriting(uri))
+  if (!PartsSurviveRewriting(uri)) {
     return;
+  }
 
   const TIdURI again(full);
   FUZZ_CHECK(again.Scheme() == uri.Scheme());
@@ -92,8 +98,9 @@ void CheckMergePath(QStringView base, QStringView path) {
   FUZZ_CHECK(merged.size() <= base.size() + 1 + path.size());
   FUZZ_CHECK(!merged.contains(u"//"));
   FUZZ_CHECK(!merged.contains(u"/.."));
-  if (merged.size() > 1 && merged.endsWith(u'/'))
+  if (merged.size() > 1 && merged.endsWith(u'/')) {
     FUZZ_CHECK(path.isEmpty() || path.endsWith(u'/'));
+  }
 }
 
 } // namespace
@@ -102,9 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QString text = Utf8Text(data, size);
   CheckParseAndCompose(text);
   const qsizetype lineEnd = text.indexOf(u'\n');
-  if (lineEnd < 0)
+  if (lineEnd < 0) {
     CheckMergePath({}, text);
-  else
+  } else {
     CheckMergePath(QStringView(text).left(lineEnd), QStringView(text).mid(lineEnd + 1));
+  }
   return 0;
 }

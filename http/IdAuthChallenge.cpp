@@ -15,13 +15,16 @@ std::unique_ptr<TIdAuthentication> CreateOfferedScheme(QObject* sender,
   TIdAuthenticationClass chosen;
   for (const QString& line : challenges) {
     chosen = FindAuthScheme(ChallengeSchemeName(line));
-    if (chosen)
+    if (chosen) {
       break;
+    }
   }
-  if (!chosen)
+  if (!chosen) {
     return nullptr;
-  if (onSelect)
+  }
+  if (onSelect) {
     onSelect(sender, chosen, challenges);
+  }
   return chosen.Create();
 }
 
@@ -50,13 +53,15 @@ bool EvaluateChallenge(QObject* sender, TIdAuthentication& scheme,
     case TIdAuthWhatsNext::GiveUp:
       return false;
     case TIdAuthWhatsNext::NeedCredentials: {
-      if (!onAuthorization)
+      if (!onAuthorization) {
         return false;
+      }
       GiveCredentials(scheme, recordCredentials());
       bool handled = false;
       onAuthorization(sender, &scheme, handled);
-      if (!handled)
+      if (!handled) {
         return false;
+      }
       keep({scheme.Username(), scheme.Password()});
       break;
     }
@@ -69,8 +74,9 @@ bool OffersSchemeOf(const TIdHeaderList& challenges, const TIdAuthentication& sc
   for (const QString& line : challenges) {
     const std::unique_ptr<TIdAuthentication> probe =
         FindAuthScheme(ChallengeSchemeName(line)).Create();
-    if (probe && typeid(*probe) == typeid(scheme))
+    if (probe && typeid(*probe) == typeid(scheme)) {
       return true;
+    }
   }
   return false;
 }
@@ -82,8 +88,9 @@ template <class Record>
 TIdAuthentication* AttachOfferedScheme(QObject* sender, Record& record,
                                        const TIdHeaderList& challenges,
                                        const TIdOnSelectAuthorization& onSelect) {
-  if (!record.Authentication() || !OffersSchemeOf(challenges, *record.Authentication()))
+  if (!record.Authentication() || !OffersSchemeOf(challenges, *record.Authentication())) {
     record.SetAuthentication(CreateOfferedScheme(sender, challenges, onSelect));
+  }
   return record.Authentication();
 }
 
@@ -95,8 +102,9 @@ bool AnswerServerChallenge(QObject* sender, TIdRequestHeaderInfo& request,
                            const TIdOnAuthorization& onAuthorization) {
   TIdAuthentication* scheme =
       AttachOfferedScheme(sender, request, challenges, onSelectAuthorization);
-  if (!scheme || (!onAuthorization && Trim(request.Password()).isEmpty()))
+  if (!scheme || (!onAuthorization && Trim(request.Password()).isEmpty())) {
     return false;
+  }
 
   const auto recordCredentials = [&request] {
     return Credentials{request.Username(), request.Password()};
@@ -118,8 +126,9 @@ bool AnswerProxyChallenge(QObject* sender, TIdProxyConnectionInfo& proxy,
                           const TIdOnAuthorization& onProxyAuthorization) {
   TIdAuthentication* scheme =
       AttachOfferedScheme(sender, proxy, challenges, onSelectProxyAuthorization);
-  if (!scheme || !onProxyAuthorization)
+  if (!scheme || !onProxyAuthorization) {
     return false;
+  }
 
   const auto recordCredentials = [&proxy] {
     return Credentials{proxy.ProxyUsername(), proxy.ProxyPassword()};

@@ -18,8 +18,9 @@ QStringList TrimmedItems(const QString& list, QChar separator) {
   QStringList items;
   for (const QStringView piece : QStringView(list).split(separator)) {
     QString item = Trim(piece);
-    if (!item.isEmpty())
+    if (!item.isEmpty()) {
       items.append(std::move(item));
+    }
   }
   return items;
 }
@@ -32,15 +33,18 @@ QString Md5Hex(QStringView text) {
 }
 
 bool TIdDigestAuthentication::OffersQop(QStringView qop) const {
-  for (const QString& offered : qopValues_)
-    if (TextIsSame(offered, qop))
+  for (const QString& offered : qopValues_) {
+    if (TextIsSame(offered, qop)) {
       return true;
+    }
+  }
   return false;
 }
 
 TIdAuthWhatsNext TIdDigestAuthentication::Next() {
-  if (StepIndex() != 0)
+  if (StepIndex() != 0) {
     return TIdAuthWhatsNext::SendAgain;
+  }
 
   domainList_.clear();
   qopValues_.clear();
@@ -58,8 +62,9 @@ TIdAuthWhatsNext TIdDigestAuthentication::Next() {
   staleFlag_ = TextIsSame(params.ReadHeader(u"stale"), u"True");
   algorithmName_ = params.ReadHeader(u"algorithm");
   qopValues_ = TrimmedItems(params.ReadHeader(u"qop"), u',');
-  if (!TextIsSame(algorithmName_, u"MD5"))
+  if (!TextIsSame(algorithmName_, u"MD5")) {
     throw EIdInvalidAlgorithm(RSDigestUnsupportedAlgorithm());
+  }
 
   stepIndex_ = 1;
   return Username().isEmpty() ? TIdAuthWhatsNext::NeedCredentials : TIdAuthWhatsNext::SendAgain;
@@ -70,8 +75,9 @@ QString TIdDigestAuthentication::NewClientNonce() const {
 }
 
 QString TIdDigestAuthentication::AuthorizationValue() {
-  if (StepIndex() == 0)
+  if (StepIndex() == 0) {
     return QStringLiteral("Digest");
+  }
 
   const QString clientNonce = NewClientNonce();
   const QString ha1 = Md5HexOf({Username(), RealmValue(), Password()});
@@ -100,8 +106,9 @@ QString TIdDigestAuthentication::AuthorizationValue() {
     add(u"cnonce", QuotedParamValue(clientNonce));
   }
   add(u"response", QuotedParamValue(response));
-  if (!opaqueValue_.isEmpty())
+  if (!opaqueValue_.isEmpty()) {
     add(u"opaque", QuotedParamValue(opaqueValue_));
+  }
 
   ++nonceCount_;
   stepIndex_ = 0;

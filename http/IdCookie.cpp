@@ -9,8 +9,9 @@ namespace {
 QString AsciiUpper(QStringView text) {
   QString result = text.toString();
   for (QChar& ch : result) {
-    if (ch >= u'a' && ch <= u'z')
+    if (ch >= u'a' && ch <= u'z') {
       ch = QChar(ch.unicode() - (u'a' - u'A'));
+    }
   }
   return result;
 }
@@ -20,8 +21,9 @@ QString AsciiUpper(QStringView text) {
 QString AttributeValue(const QStringList& attributes, QStringView name) {
   for (const QString& piece : attributes) {
     const qsizetype eq = piece.indexOf(u'=');
-    if (eq >= 0 && QStringView(piece).left(eq).compare(name, Qt::CaseInsensitive) == 0)
+    if (eq >= 0 && QStringView(piece).left(eq).compare(name, Qt::CaseInsensitive) == 0) {
       return piece.mid(eq + 1);
+    }
   }
   return {};
 }
@@ -59,13 +61,15 @@ void AppendAttribute(QString& text, QStringView name, QStringView value) {
 TIdNetscapeCookie::~TIdNetscapeCookie() = default;
 
 void TIdNetscapeCookie::ParseCookieText(const QString& text) {
-  if (text == sourceText_)
+  if (text == sourceText_) {
     return;
+  }
   sourceText_ = text;
 
   QStringList pieces = Trim(text).split(u';');
-  for (QString& piece : pieces)
+  for (QString& piece : pieces) {
     piece = Trim(piece);
+  }
 
   const QString pair = pieces.takeFirst();
   const qsizetype eq = pair.indexOf(u'=');
@@ -77,13 +81,16 @@ void TIdNetscapeCookie::ParseCookieText(const QString& text) {
 
 void TIdNetscapeCookie::LoadAttributes(const QStringList& attributes) {
   cookiePath_ = AttributeValue(attributes, u"PATH");
-  if (cookiePath_.startsWith(u'"'))
+  if (cookiePath_.startsWith(u'"')) {
     cookiePath_.remove(0, 1);
-  if (cookiePath_.endsWith(u'"'))
+  }
+  if (cookiePath_.endsWith(u'"')) {
     cookiePath_.chop(1);
+  }
   // Checked after the quotes go: path="" is as empty as path=.
-  if (cookiePath_.isEmpty())
+  if (cookiePath_.isEmpty()) {
     cookiePath_ = QStringLiteral("/");
+  }
   SetExpiresText(AttributeValue(attributes, u"EXPIRES"));
   cookieDomain_ = AttributeValue(attributes, u"DOMAIN");
   secureOnly_ = HasFlag(attributes, u"SECURE");
@@ -102,20 +109,25 @@ void TIdNetscapeCookie::StoreExpiresText(const QString& text) {
 
 QString TIdNetscapeCookie::CookieTextForm() const {
   QString text = NameValuePair();
-  if (!cookiePath_.isEmpty())
+  if (!cookiePath_.isEmpty()) {
     AppendAttribute(text, u"path", cookiePath_);
-  if (cookieStyle_ == NetscapeStyle && !expiresText_.isEmpty())
+  }
+  if (cookieStyle_ == NetscapeStyle && !expiresText_.isEmpty()) {
     AppendAttribute(text, u"expires", expiresText_);
-  if (!cookieDomain_.isEmpty())
+  }
+  if (!cookieDomain_.isEmpty()) {
     AppendAttribute(text, u"domain", cookieDomain_);
-  if (secureOnly_)
+  }
+  if (secureOnly_) {
     AppendPiece(text, u"secure");
+  }
   return text;
 }
 
 void TIdNetscapeCookie::Assign(const TIdNetscapeCookie& source) {
-  if (&source == this)
+  if (&source == this) {
     return;
+  }
   sourceText_ = source.sourceText_;
   cookieDomain_ = source.cookieDomain_;
   expiresText_ = source.expiresText_;
@@ -136,8 +148,9 @@ void TIdCookieRFC2109::LoadAttributes(const QStringList& attributes) {
       TextToInt32Def(Trim(AttributeValue(attributes, u"MAX-AGE")), -1, IntegerSyntax::Decimal);
   versionText_ = AttributeValue(attributes, u"VERSION");
   commentText_ = AttributeValue(attributes, u"COMMENT");
-  if (!ExpiresText().isEmpty())
+  if (!ExpiresText().isEmpty()) {
     return;
+  }
   SetCookieStyle(NetscapeStyle);
   if (maxAgeSeconds_ >= 0) {
     // Written straight into the text: deriving MaxAgeSeconds back from a date cut to the whole
@@ -148,24 +161,29 @@ void TIdCookieRFC2109::LoadAttributes(const QStringList& attributes) {
 
 void TIdCookieRFC2109::SetExpiresText(const QString& text) {
   TIdNetscapeCookie::SetExpiresText(text);
-  if (!text.isEmpty())
+  if (!text.isEmpty()) {
     maxAgeSeconds_ = DaysToSeconds(ExpiresUtc() - UtcNow());
+  }
 }
 
 QString TIdCookieRFC2109::CookieTextForm() const {
   QString text = TIdNetscapeCookie::CookieTextForm();
-  if (maxAgeSeconds_ >= 0 && ExpiresText().isEmpty())
+  if (maxAgeSeconds_ >= 0 && ExpiresText().isEmpty()) {
     AppendAttribute(text, u"max-age", QString::number(maxAgeSeconds_));
-  if (!commentText_.isEmpty())
+  }
+  if (!commentText_.isEmpty()) {
     AppendAttribute(text, u"comment", commentText_);
-  if (!versionText_.isEmpty())
+  }
+  if (!versionText_.isEmpty()) {
     AppendAttribute(text, u"version", versionText_);
+  }
   return text;
 }
 
 void TIdCookieRFC2109::Assign(const TIdNetscapeCookie& source) {
-  if (&source == this)
+  if (&source == this) {
     return;
+  }
   TIdNetscapeCookie::Assign(source);
   if (const auto* cookie = dynamic_cast<const TIdCookieRFC2109*>(&source)) {
     maxAgeSeconds_ = cookie->maxAgeSeconds_;
@@ -188,22 +206,26 @@ void TIdCookieRFC2965::LoadAttributes(const QStringList& attributes) {
   portNumbers_.clear();
   const QString ports = AttributeValue(attributes, u"PORT");
   const bool quoted = ports.size() >= 2 && ports.startsWith(u'"') && ports.endsWith(u'"');
-  if (!ports.isEmpty() && !quoted)
+  if (!ports.isEmpty() && !quoted) {
     return;
+  }
   if (quoted) {
     // One bad item must not cost the whole response its cookies: it is skipped.
     for (QStringView item : QStringView(ports).mid(1, ports.size() - 2).split(u',')) {
-      if (const auto port = TextToInt32(Trim(item), IntegerSyntax::Decimal))
+      if (const auto port = TextToInt32(Trim(item), IntegerSyntax::Decimal)) {
         portNumbers_.push_back(*port);
+      }
     }
   }
-  if (portNumbers_.empty())
+  if (portNumbers_.empty()) {
     portNumbers_.push_back(80);
+  }
 }
 
 void TIdCookieRFC2965::Assign(const TIdNetscapeCookie& source) {
-  if (&source == this)
+  if (&source == this) {
     return;
+  }
   TIdCookieRFC2109::Assign(source);
   if (const auto* cookie = dynamic_cast<const TIdCookieRFC2965*>(&source)) {
     commentURL_ = cookie->commentURL_;
@@ -229,8 +251,9 @@ TIdCookies::~TIdCookies() = default;
 TIdCookieRFC2109* TIdCookies::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie) {
   const TIdCookieListLock guard(*this, WriteAccess);
   qsizetype domain = domains_.IndexOf(cookie->CookieDomain());
-  if (domain < 0)
+  if (domain < 0) {
     domain = domains_.Add(cookie->CookieDomain(), {});
+  }
   TIdDomainCookies& names = domains_.Object(domain);
 
   if (const qsizetype known = names.IndexOf(cookie->CookieName()); known >= 0) {
@@ -244,8 +267,9 @@ TIdCookieRFC2109* TIdCookies::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cook
   items_.push_back(std::move(cookie));
   TIdCookieRFC2109* stored = items_.back().get();
   // The new cookie is the newest of both, so it is never the one pushed out.
-  if (names.Count() > CookiesPerDomainLimit)
+  if (names.Count() > CookiesPerDomainLimit) {
     DropCookie(names, 0);
+  }
   if (qsizetype(items_.size()) > CookieStoreLimit) {
     const TIdCookieRFC2109* oldest = items_.front().get();
     TIdDomainCookies& its = domains_.Object(domains_.IndexOf(oldest->CookieDomain()));
@@ -265,8 +289,9 @@ void TIdCookies::RemoveExpiredCookies(TDateTime utcNow) {
   for (qsizetype domain = 0; domain < domains_.Count(); ++domain) {
     TIdDomainCookies& names = domains_.Object(domain);
     for (qsizetype i = names.Count() - 1; i >= 0; --i) {
-      if (names.Object(i)->IsExpiredAt(utcNow))
+      if (names.Object(i)->IsExpiredAt(utcNow)) {
         DropCookie(names, i);
+      }
     }
   }
 }
@@ -274,8 +299,9 @@ void TIdCookies::RemoveExpiredCookies(TDateTime utcNow) {
 void TIdCookies::EraseItem(TIdCookieRFC2109* cookie) {
   const auto owned = std::find_if(items_.begin(), items_.end(),
                                   [cookie](const auto& item) { return item.get() == cookie; });
-  if (owned != items_.end())
+  if (owned != items_.end()) {
     items_.erase(owned);
+  }
 }
 
 const TIdCookieDomains& TIdCookies::LockCookieList(TIdCookieAccess mode) const {
@@ -285,16 +311,18 @@ const TIdCookieDomains& TIdCookies::LockCookieList(TIdCookieAccess mode) const {
     return domains_;
   }
   lock_.lockForWrite();
-  if (writeDepth_++ == 0)
+  if (writeDepth_++ == 0) {
     writer_.store(self, std::memory_order_relaxed);
+  }
   return domains_;
 }
 
 void TIdCookies::UnlockCookieList(TIdCookieAccess) const {
   // A writer's every hold is a write (its reads nested as writes), so the mode only tells
   // callers what they release.
-  if (writer_.load(std::memory_order_relaxed) == std::this_thread::get_id() && --writeDepth_ == 0)
+  if (writer_.load(std::memory_order_relaxed) == std::this_thread::get_id() && --writeDepth_ == 0) {
     writer_.store(std::thread::id(), std::memory_order_relaxed);
+  }
   lock_.unlock();
 }
 

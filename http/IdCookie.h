@@ -172,8 +172,9 @@ public:
   // The index of the first entry whose text equals text without regard to case; -1 if none.
   qsizetype IndexOf(QStringView text) const {
     for (size_t i = 0; i < entries_.size(); ++i) {
-      if (entries_[i].first.compare(text, Qt::CaseInsensitive) == 0)
+      if (entries_[i].first.compare(text, Qt::CaseInsensitive) == 0) {
         return qsizetype(i);
+      }
     }
     return -1;
   }

@@ -7,8 +7,9 @@ namespace {
 // Records write a line only for a field that holds something: an empty value given to
 // WriteHeader would remove a custom line of the same name instead.
 void WriteIfSet(TIdHeaderList& lines, const QString& name, const QString& value) {
-  if (!value.isEmpty())
+  if (!value.isEmpty()) {
     lines.WriteHeader(name, value);
+  }
 }
 
 // "Expires" may be a number of seconds from now instead of a date: a sign, then decimal digits
@@ -29,8 +30,9 @@ TDateTime ExpiresFrom(const QString& value) {
 QString AuthorizationFrom(std::unique_ptr<TIdAuthentication>& scheme, bool basic,
                           const QString& username, const QString& password) {
   if (!scheme) {
-    if (!basic)
+    if (!basic) {
       return {};
+    }
     scheme = std::make_unique<TIdBasicAuthentication>();
     scheme->SetUsername(username);
     scheme->SetPassword(password);
@@ -49,8 +51,9 @@ TIdEntityHeaderInfo::TIdEntityHeaderInfo() {
 TIdEntityHeaderInfo::~TIdEntityHeaderInfo() = default;
 
 void TIdEntityHeaderInfo::Assign(const TIdEntityHeaderInfo& source) {
-  if (&source == this)
+  if (&source == this) {
     return;
+  }
   headerLines_.Assign(source.headerLines_);
   customHeaders_.Assign(source.customHeaders_);
   entity_ = source.entity_;
@@ -71,19 +74,23 @@ void TIdEntityHeaderInfo::ComposeHeaderLines() {
   WriteIfSet(lines, QStringLiteral("Content-Encoding"), entity_.contentEncoding);
   WriteIfSet(lines, QStringLiteral("Content-Language"), entity_.contentLanguage);
   WriteIfSet(lines, QStringLiteral("Content-Type"), entity_.contentType);
-  if (entity_.contentLength >= 0)
+  if (entity_.contentLength >= 0) {
     lines.WriteHeader(QStringLiteral("Content-Length"), QString::number(entity_.contentLength));
+  }
   WriteIfSet(lines, QStringLiteral("Cache-control"), entity_.cacheControl);
-  if (entity_.date > 0)
+  if (entity_.date > 0) {
     lines.WriteHeader(QStringLiteral("Date"), FormatInternetDate(entity_.date));
+  }
   WriteIfSet(lines, QStringLiteral("ETag"), entity_.eTag);
-  if (entity_.expires > 0)
+  if (entity_.expires > 0) {
     lines.WriteHeader(QStringLiteral("Expires"), FormatInternetDate(entity_.expires));
+  }
   WriteIfSet(lines, QStringLiteral("Pragma"), pragma_);
   // Each custom line is appended as it stands: taken through the list's text, a line holding a
   // line break would come out as two, and the second would pass for a header of its own.
-  for (const QString& line : customHeaders_)
+  for (const QString& line : customHeaders_) {
     lines.Add(line);
+  }
 }
 
 void TIdEntityHeaderInfo::ParseHeaderLines() {
@@ -157,10 +164,12 @@ void TIdRequestHeaderInfo::ComposeHeaderLines() {
   WriteIfSet(lines, QStringLiteral("From"), lasting_.from);
   WriteIfSet(lines, QStringLiteral("Referer"), lasting_.referer);
   WriteIfSet(lines, QStringLiteral("User-Agent"), request_.userAgent);
-  if (!request_.range.isEmpty())
+  if (!request_.range.isEmpty()) {
     lines.WriteHeader(QStringLiteral("Range"), QStringLiteral("bytes=") + request_.range);
-  if (LastModified() > 0)
+  }
+  if (LastModified() > 0) {
     lines.WriteHeader(QStringLiteral("If-Modified-Since"), FormatInternetDate(LastModified()));
+  }
   WriteIfSet(lines, QStringLiteral("Authorization"),
              AuthorizationFrom(authentication_, request_.basicAuthentication, lasting_.username,
                                lasting_.password));
@@ -245,8 +254,9 @@ TIdProxyConnectionInfo::TIdProxyConnectionInfo() = default;
 TIdProxyConnectionInfo::~TIdProxyConnectionInfo() = default;
 
 void TIdProxyConnectionInfo::Assign(const TIdProxyConnectionInfo& source) {
-  if (&source == this)
+  if (&source == this) {
     return;
+  }
   SetProxyServer(source.proxyServer_);
   SetProxyPort(source.proxyPort_);
   proxyUsername_ = source.proxyUsername_;
@@ -269,14 +279,16 @@ void TIdProxyConnectionInfo::ComposeHeaderLines(TIdHeaderList& target) {
 
 void TIdProxyConnectionInfo::SetProxyServer(const QString& value) {
   // Credentials answered one proxy; another proxy has to challenge afresh.
-  if (!TextIsSame(value, proxyServer_))
+  if (!TextIsSame(value, proxyServer_)) {
     authentication_.reset();
+  }
   proxyServer_ = value;
 }
 
 void TIdProxyConnectionInfo::SetProxyPort(int value) {
-  if (value != proxyPort_)
+  if (value != proxyPort_) {
     authentication_.reset();
+  }
   proxyPort_ = value;
 }
 

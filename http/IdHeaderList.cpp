@@ -25,8 +25,9 @@ bool IsHeaderContinuationLine(QStringView line) {
 
 QString FetchField(QString& text, QStringView delimiter) {
   const qsizetype at = text.indexOf(delimiter);
-  if (at < 0)
+  if (at < 0) {
     return std::exchange(text, QString());
+  }
   QString field = text.left(at);
   text.remove(0, at + delimiter.size());
   return field;
@@ -72,11 +73,13 @@ QString WrapText(QStringView text, QStringView breakText, QStringView breakChars
       result += text.mid(lineStart, breakPos - lineStart + 1);
       column = pos - breakPos;
       if (current != kQuote) {
-        while (pos < n && (isBreakChar(text[pos]) || text[pos] == kCR || text[pos] == kLF))
+        while (pos < n && (isBreakChar(text[pos]) || text[pos] == kCR || text[pos] == kLF)) {
           ++pos;
+        }
       }
-      if (!existingBreak && pos < n)
+      if (!existingBreak && pos < n) {
         result += breakText;
+      }
       lineStart = breakPos + 1;
       existingBreak = false;
     }
@@ -92,8 +95,9 @@ TIdHeaderList::TIdHeaderList() {
 }
 
 void TIdHeaderList::CheckIndex(qsizetype index, qsizetype limit) const {
-  if (index < 0 || index >= limit)
+  if (index < 0 || index >= limit) {
     throw EListError(RSListIndexError().arg(index));
+  }
 }
 
 const QString& TIdHeaderList::operator[](qsizetype index) const {
@@ -121,8 +125,9 @@ void TIdHeaderList::Delete(qsizetype index) {
 
 QString TIdHeaderList::Text() const {
   qsizetype size = 0;
-  for (const QString& line : lines_)
+  for (const QString& line : lines_) {
     size += line.size() + 2;
+  }
   QString text;
   text.reserve(size);
   for (const QString& line : lines_) {
@@ -178,35 +183,42 @@ bool TIdHeaderList::HasName(const QString& line, QStringView name) const {
   const qsizetype n = name.size();
   const qsizetype sepLen = searchSeparator_.size();
   if (n > 0 && sepLen > 0) {
-    if (line.size() < n + sepLen || line[n] != searchSeparator_[0])
+    if (line.size() < n + sepLen || line[n] != searchSeparator_[0]) {
       return false;
-    if (sepLen > 1 && QStringView(line).mid(n, sepLen) != searchSeparator_)
+    }
+    if (sepLen > 1 && QStringView(line).mid(n, sepLen) != searchSeparator_) {
       return false;
+    }
   }
   return TextIsSame(NameOf(line), name);
 }
 
 QString TIdHeaderList::HeaderNameOfLine(qsizetype index) const {
-  if (index < 0 || index >= lines_.size())
+  if (index < 0 || index >= lines_.size()) {
     return {};
+  }
   return NameOf(lines_[index]).toString();
 }
 
 QString TIdHeaderList::HeaderValueOfLine(qsizetype index) const {
-  if (index < 0 || index >= lines_.size())
+  if (index < 0 || index >= lines_.size()) {
     return {};
+  }
   QString value = Trim(ValueOf(lines_[index]));
-  if (!unfold_)
+  if (!unfold_) {
     return value;
+  }
   // Joined in place: building the value anew for every continuation line costs the square of
   // a long block. A piece is trimmed and a space goes only between two pieces that hold
   // something, which is what trimming the joined value after each step would give.
   for (qsizetype i = index + 1; i < lines_.size() && IsHeaderContinuationLine(lines_[i]); ++i) {
     const QStringView piece = TrimView(lines_[i]);
-    if (piece.isEmpty())
+    if (piece.isEmpty()) {
       continue;
-    if (!value.isEmpty())
+    }
+    if (!value.isEmpty()) {
       value += u' ';
+    }
     value += piece;
   }
   return value;
@@ -216,30 +228,34 @@ template <typename Match>
 void TIdHeaderList::ForEachCandidate(QStringView name, Match match) const {
   if (name.isEmpty() || IsHeaderContinuationLine(name)) {
     for (qsizetype i = 0; i < lines_.size(); ++i) {
-      if (match(i))
+      if (match(i)) {
         return;
+      }
     }
     return;
   }
   if (!startsKnown_) {
     starts_.clear();
     for (qsizetype i = 0; i < lines_.size(); ++i) {
-      if (!IsHeaderContinuationLine(lines_[i]))
+      if (!IsHeaderContinuationLine(lines_[i])) {
         starts_.push_back(i);
+      }
     }
     startsKnown_ = true;
   }
   for (const qsizetype i : starts_) {
-    if (match(i))
+    if (match(i)) {
       return;
+    }
   }
 }
 
 qsizetype TIdHeaderList::FindHeader(QStringView name) const {
   qsizetype found = -1;
   ForEachCandidate(name, [&](qsizetype i) {
-    if (!HasName(lines_[i], name))
+    if (!HasName(lines_[i], name)) {
       return false;
+    }
     found = i;
     return true;
   });
@@ -249,10 +265,12 @@ qsizetype TIdHeaderList::FindHeader(QStringView name) const {
 void TIdHeaderList::WriteHeader(const QString& name, const QString& value) {
   qsizetype index = FindHeader(name);
   if (value.isEmpty()) {
-    if (index < 0)
+    if (index < 0) {
       return;
-    if (fold_)
+    }
+    if (fold_) {
       RemoveContinuationLines(index);
+    }
     lines_.removeAt(index);
     LinesChanged();
     return;
@@ -271,29 +289,34 @@ void TIdHeaderList::WriteHeader(const QString& name, const QString& value) {
   RemoveContinuationLines(index);
   QStringList pieces = WrapHeaderLine(line);
   lines_[index] = std::move(pieces[0]);
-  for (qsizetype i = 1; i < pieces.size(); ++i)
+  for (qsizetype i = 1; i < pieces.size(); ++i) {
     lines_.insert(index + i, std::move(pieces[i]));
+  }
 }
 
 void TIdHeaderList::CollectHeaderValues(QStringView name, TIdHeaderList* destination) const {
-  if (destination == nullptr)
+  if (destination == nullptr) {
     return;
+  }
   // Collected first: the destination may be this very list.
   QStringList values;
   ForEachCandidate(name, [&](qsizetype i) {
-    if (HasName(lines_[i], name))
+    if (HasName(lines_[i], name)) {
       values.append(HeaderValueOfLine(i));
+    }
     return false;
   });
-  for (QString& value : values)
+  for (QString& value : values) {
     destination->Add(std::move(value));
+  }
 }
 
 void TIdHeaderList::RemoveContinuationLines(qsizetype index) {
   const qsizetype first = std::max<qsizetype>(index + 1, 0);
   qsizetype end = first;
-  while (end < lines_.size() && IsHeaderContinuationLine(lines_[end]))
+  while (end < lines_.size() && IsHeaderContinuationLine(lines_[end])) {
     ++end;
+  }
   lines_.remove(first, end - first);
   LinesChanged();
 }
@@ -305,8 +328,9 @@ QStringList TIdHeaderList::WrapHeaderLine(const QString& line) const {
     QString trimmed = TrimRight(piece);
     // A piece of nothing but blanks and control characters would leave an empty line, which
     // ends a header block; a reader trims those characters away in any case.
-    if (trimmed.isEmpty() && !pieces.isEmpty())
+    if (trimmed.isEmpty() && !pieces.isEmpty()) {
       continue;
+    }
     pieces.append(std::move(trimmed));
   }
   return pieces;

@@ -41,8 +41,9 @@ bool IsName(QStringView text, const char* name) {
 
 bool IsDayName(QStringView text) {
   for (const char* name : kDayNames) {
-    if (IsName(text, name))
+    if (IsName(text, name)) {
       return true;
+    }
   }
   return false;
 }
@@ -50,8 +51,9 @@ bool IsDayName(QStringView text) {
 // 1..12 for a three-letter English month name in any case, 0 for anything else.
 int MonthOf(QStringView text) {
   for (int i = 0; i < 12; ++i) {
-    if (IsName(text, kMonthNames[i]))
+    if (IsName(text, kMonthNames[i])) {
       return i + 1;
+    }
   }
   return 0;
 }
@@ -59,15 +61,18 @@ int MonthOf(QStringView text) {
 // The offset written after a time ("+0200", "-0530") in days, east positive; 0 for anything
 // else.
 TDateTime WrittenZoneOffset(QStringView rest) {
-  if (rest.size() <= 4)
+  if (rest.size() <= 4) {
     return 0;
+  }
   const QString zone = Trim(rest.left(5));
-  if (!zone.startsWith(u'+') && !zone.startsWith(u'-'))
+  if (!zone.startsWith(u'+') && !zone.startsWith(u'-')) {
     return 0;
+  }
   const auto hours = TextToInt32(QStringView(zone).mid(1, 2), IntegerSyntax::Decimal);
   const auto minutes = TextToInt32(QStringView(zone).mid(3, 2), IntegerSyntax::Decimal);
-  if (!hours || !minutes || *hours < 0 || *hours > 23 || *minutes < 0 || *minutes > 59)
+  if (!hours || !minutes || *hours < 0 || *hours > 23 || *minutes < 0 || *minutes > 59) {
     return 0;
+  }
   const TDateTime offset = double(*hours * 60 + *minutes) / kMinutesPerDay;
   return zone.startsWith(u'-') ? -offset : offset;
 }
@@ -78,11 +83,13 @@ TDateTime WrittenZoneOffset(QStringView rest) {
 
 std::optional<TDateTime> EncodeDateTime(int year, int month, int day, int hour, int minute,
                                         int second, int msec) {
-  if (year < 1 || year > 9999 || !QDate::isValid(year, month, day))
+  if (year < 1 || year > 9999 || !QDate::isValid(year, month, day)) {
     return std::nullopt;
+  }
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 ||
-      msec > 999)
+      msec > 999) {
     return std::nullopt;
+  }
   const qint64 days = QDate(year, month, day).toJulianDay() - kEpochJulianDay;
   return Combine(days, ((qint64(hour) * 60 + minute) * 60 + second) * 1000 + msec);
 }
@@ -149,8 +156,9 @@ int64_t DaysToSeconds(TDateTime days) noexcept {
 // --- Time zones ---------------------------------------------------------------------------------
 
 TDateTime ZoneOffsetAt(const QTimeZone& zone, const QDateTime& moment) {
-  if (!zone.isValid())
+  if (!zone.isValid()) {
     throw EIdFailedToRetreiveTimeZoneInfo(RSFailedTimeZoneInfo());
+  }
   return double(zone.offsetFromUtc(moment)) / 86400.0;
 }
 
@@ -194,13 +202,15 @@ QString FormatInternetDate(TDateTime value) {
 
 TDateTime ParseInternetDate(QString& text) {
   text = Trim(text);
-  if (text.isEmpty())
+  if (text.isEmpty()) {
     return 0;
+  }
 
   // A leading day name goes, whatever its length ("Sun," or "Sunday,").
   if (IsDayName(QStringView(text).left(3))) {
-    if (text.size() >= 4 && text[3] == u',' && (text.size() < 5 || text[4] != u' '))
+    if (text.size() >= 4 && text[3] == u',' && (text.size() < 5 || text[4] != u' ')) {
       text.insert(4, u' ');
+    }
     FetchField(text, u" ");
     text = TrimLeft(text);
   }
@@ -233,12 +243,14 @@ TDateTime ParseInternetDate(QString& text) {
     year = TextToInt32Def(text, 1900, IntegerSyntax::Decimal);
     text = yearField;
   }
-  if (year < 80)
+  if (year < 80) {
     year += 2000;
-  else if (year <= 99)
+  } else if (year <= 99) {
     year += 1900;
-  if (!EncodeDateTime(year, month, day))
+  }
+  if (!EncodeDateTime(year, month, day)) {
     return 0;
+  }
 
   bool am = false;
   bool pm = false;
@@ -260,18 +272,21 @@ TDateTime ParseInternetDate(QString& text) {
     minute = TextToInt32Def(FetchField(time, u":"), 0, IntegerSyntax::Decimal);
     second = TextToInt32Def(time, 0, IntegerSyntax::Decimal);
     text = TrimLeft(text);
-    if (am && hour == 12)
+    if (am && hour == 12) {
       hour = 0;
-    if (pm && hour < 12)
+    }
+    if (pm && hour < 12) {
       hour += 12;
+    }
   }
   text = TrimLeft(text);
   return EncodeDateTime(year, month, day, hour, minute, second).value_or(0);
 }
 
 TDateTime InternetDateToLocal(const QString& text) {
-  if (text.isEmpty())
+  if (text.isEmpty()) {
     return 0;
+  }
   // A kept connection brings the same dates again and again (Last-Modified always, Date within
   // the second): the moment a text names is kept for the last few texts, and only the local
   // zone's offset, which may change, is asked for every time.
@@ -282,8 +297,9 @@ TDateTime InternetDateToLocal(const QString& text) {
   thread_local std::array<Parsed, 4> recent;
   thread_local size_t next = 0;
   for (const Parsed& parsed : recent) {
-    if (!parsed.text.isNull() && parsed.text == text)
+    if (!parsed.text.isNull() && parsed.text == text) {
       return parsed.utc + LocalZoneOffset();
+    }
   }
   QString rest = text;
   const TDateTime written = ParseInternetDate(rest);

@@ -21,11 +21,13 @@ bool IsHostNameCharacter(QChar c) {
 }
 
 bool IsHostName(QStringView host) {
-  if (host.isEmpty())
+  if (host.isEmpty()) {
     return false;
+  }
   for (const QChar c : host) {
-    if (!IsHostNameCharacter(c))
+    if (!IsHostNameCharacter(c)) {
       return false;
+    }
   }
   return true;
 }
@@ -45,8 +47,9 @@ QString PercentDecoded(QStringView text) {
 
 // The entry or host as compared: an IPv6 address loses its brackets.
 QStringView WithoutBrackets(QStringView text) {
-  if (text.size() >= 2 && text.startsWith(u'[') && text.endsWith(u']'))
+  if (text.size() >= 2 && text.startsWith(u'[') && text.endsWith(u']')) {
     return text.sliced(1, text.size() - 2);
+  }
   return text;
 }
 
@@ -54,8 +57,9 @@ QStringView WithoutBrackets(QStringView text) {
 // ("127.1") is an address too, as the resolver would read it.
 std::optional<QByteArray> AddressBytes(QStringView text) {
   const auto address = TIdIPAddress::MakeAddressObject(text);
-  if (!address)
+  if (!address) {
     return std::nullopt;
+  }
   return address->HToNBytes();
 }
 
@@ -67,20 +71,23 @@ TIdProxyAddress TIdProxyAddress::Parse(QStringView text, const QString& source) 
   const QString trimmed = Trim(text);
   QStringView rest = trimmed;
   for (const QChar c : rest) {
-    if (c.unicode() <= 32 || c.unicode() == 127)
+    if (c.unicode() <= 32 || c.unicode() == 127) {
       Refuse(source, RSProxyAddressBadCharacter());
+    }
   }
   const qsizetype schemeEnd = rest.indexOf(u"://");
   if (schemeEnd >= 0) {
-    if (!TextIsSame(rest.first(schemeEnd), u"http"))
+    if (!TextIsSame(rest.first(schemeEnd), u"http")) {
       Refuse(source, RSProxyAddressNotHttp());
+    }
     rest = rest.sliced(schemeEnd + 3);
   }
 
   const qsizetype slash = rest.indexOf(u'/');
   if (slash >= 0) {
-    if (rest.sliced(slash) != u"/")
+    if (rest.sliced(slash) != u"/") {
       Refuse(source, RSProxyAddressHasPath());
+    }
     rest = rest.first(slash);
   }
 
@@ -90,8 +97,9 @@ TIdProxyAddress TIdProxyAddress::Parse(QStringView text, const QString& source) 
     const QStringView userInfo = rest.first(at);
     const qsizetype colon = userInfo.indexOf(u':');
     address.username = PercentDecoded(colon < 0 ? userInfo : userInfo.first(colon));
-    if (colon >= 0)
+    if (colon >= 0) {
       address.password = PercentDecoded(userInfo.sliced(colon + 1));
+    }
     rest = rest.sliced(at + 1);
   }
 
@@ -99,32 +107,38 @@ TIdProxyAddress TIdProxyAddress::Parse(QStringView text, const QString& source) 
   bool hasPort = false;
   if (rest.startsWith(u'[')) {
     const qsizetype close = rest.indexOf(u']');
-    if (close < 0)
+    if (close < 0) {
       Refuse(source, RSProxyAddressBadHost());
+    }
     address.host = rest.sliced(1, close - 1).toString();
     const auto ip = TIdIPAddress::MakeAddressObject(address.host);
-    if (!ip || ip->AddrType() != Id_IPv6)
+    if (!ip || ip->AddrType() != Id_IPv6) {
       Refuse(source, RSProxyAddressBadHost());
+    }
     const QStringView after = rest.sliced(close + 1);
-    if (!after.isEmpty() && !after.startsWith(u':'))
+    if (!after.isEmpty() && !after.startsWith(u':')) {
       Refuse(source, RSProxyAddressBadHost());
+    }
     hasPort = !after.isEmpty();
     portText = hasPort ? after.sliced(1) : QStringView();
   } else {
     // An IPv6 address needs its brackets: bare, its colons would run into the port's.
-    if (rest.count(u':') > 1)
+    if (rest.count(u':') > 1) {
       Refuse(source, RSProxyAddressBadHost());
+    }
     const qsizetype colon = rest.indexOf(u':');
     hasPort = colon >= 0;
     address.host = (hasPort ? rest.first(colon) : rest).toString();
     portText = hasPort ? rest.sliced(colon + 1) : QStringView();
-    if (!IsHostName(address.host))
+    if (!IsHostName(address.host)) {
       Refuse(source, address.host.isEmpty() ? RSProxyAddressNoHost() : RSProxyAddressBadHost());
+    }
   }
   if (hasPort) {
     const auto port = PortOf(portText);
-    if (!port)
+    if (!port) {
       Refuse(source, RSProxyAddressBadPort());
+    }
     address.port = *port;
   }
   return address;
@@ -135,34 +149,40 @@ TIdProxyAddress TIdProxyAddress::Parse(QStringView text, const QString& source) 
 TIdNoProxyList::TIdNoProxyList(QStringView text) {
   for (const QStringView piece : text.split(u',')) {
     const QString entry = Trim(piece);
-    if (entry.isEmpty())
+    if (entry.isEmpty()) {
       continue;
+    }
     if (entry == u"*") {
       matchesEveryHost_ = true;
       continue;
     }
     const QStringView bare = WithoutBrackets(entry);
-    if (const auto bytes = AddressBytes(bare))
+    if (const auto bytes = AddressBytes(bare)) {
       addresses_ << *bytes;
-    else
+    } else {
       names_ << (bare.startsWith(u'.') ? bare.sliced(1) : bare).toString().toLower();
+    }
   }
 }
 
 bool TIdNoProxyList::Matches(QStringView host) const {
-  if (matchesEveryHost_)
+  if (matchesEveryHost_) {
     return true;
+  }
   const QStringView bare = WithoutBrackets(host);
-  if (const auto bytes = AddressBytes(bare))
+  if (const auto bytes = AddressBytes(bare)) {
     return addresses_.contains(*bytes);
+  }
   // A name written with the root's dot is the same name.
   const QString name = (bare.endsWith(u'.') ? bare.chopped(1) : bare).toString().toLower();
-  if (name.isEmpty())
+  if (name.isEmpty()) {
     return false;
+  }
   for (const QString& entry : names_) {
     if (name == entry || (name.size() > entry.size() && name.endsWith(entry) &&
-                          name[name.size() - entry.size() - 1] == u'.'))
+                          name[name.size() - entry.size() - 1] == u'.')) {
       return true;
+    }
   }
   return false;
 }
@@ -174,8 +194,9 @@ TIdProxySettings::Choice TIdProxySettings::ReadChoice(const QProcessEnvironment&
   for (const char* name : names) {
     const QString variable = QString::fromLatin1(name);
     const QString value = environment.value(variable);
-    if (value.isEmpty())
+    if (value.isEmpty()) {
       continue;
+    }
     try {
       return TIdProxyAddress::Parse(value, variable);
     } catch (const EIdProxyAddressInvalid& e) {
@@ -191,8 +212,9 @@ TIdProxySettings TIdProxySettings::FromEnvironment(const QProcessEnvironment& en
   settings.https_ =
       ReadChoice(environment, {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"});
   QString noProxy = environment.value(QStringLiteral("no_proxy"));
-  if (noProxy.isEmpty())
+  if (noProxy.isEmpty()) {
     noProxy = environment.value(QStringLiteral("NO_PROXY"));
+  }
   settings.noProxy_ = TIdNoProxyList(noProxy);
   return settings;
 }
@@ -207,23 +229,27 @@ void TIdProxySettings::SetProxyForAll(QStringView text, const QString& source) {
 
 std::optional<TIdProxyAddress> TIdProxySettings::ProxyFor(const TIdURI& address) const {
   const Choice* choice = nullptr;
-  if (TextIsSame(address.Scheme(), u"http"))
+  if (TextIsSame(address.Scheme(), u"http")) {
     choice = &http_;
-  else if (TextIsSame(address.Scheme(), u"https"))
+  } else if (TextIsSame(address.Scheme(), u"https")) {
     choice = &https_;
+  }
   if (!choice || std::holds_alternative<std::monostate>(*choice) ||
-      noProxy_.Matches(address.HostPart()))
+      noProxy_.Matches(address.HostPart())) {
     return std::nullopt;
-  if (const auto* message = std::get_if<QString>(choice))
+  }
+  if (const auto* message = std::get_if<QString>(choice)) {
     throw EIdProxyAddressInvalid(*message);
+  }
   return std::get<TIdProxyAddress>(*choice);
 }
 
 void TIdProxySettings::ApplyTo(const TIdURI& address, TIdProxyConnectionInfo& params) const {
   const std::optional<TIdProxyAddress> proxy = ProxyFor(address);
   const TIdProxyAddress chosen = proxy.value_or(TIdProxyAddress{{}, 0, {}, {}});
-  if (chosen.username != params.ProxyUsername() || chosen.password != params.ProxyPassword())
+  if (chosen.username != params.ProxyUsername() || chosen.password != params.ProxyPassword()) {
     params.SetAuthentication(nullptr);
+  }
   params.SetProxyServer(chosen.host);
   params.SetProxyPort(chosen.port);
   params.SetProxyUsername(chosen.username);

@@ -8,10 +8,12 @@ namespace {
 // the first "=" (see Query in the header for why). Returns what stands before it.
 QStringView CutQuery(QStringView work, QString& query) {
   qsizetype at = work.indexOf(u'?');
-  if (at < 0)
+  if (at < 0) {
     at = work.indexOf(u'=');
-  if (at < 0)
+  }
+  if (at < 0) {
     return work;
+  }
   query = work.mid(at + 1).toString();
   return work.left(at);
 }
@@ -33,15 +35,17 @@ QString SlashBackslashes(QStringView text) {
 }
 
 QString MergePath(QStringView base, QStringView path) {
-  if (path.startsWith(u'/'))
+  if (path.startsWith(u'/')) {
     return path.toString();
+  }
   const bool keepTrailingSlash = path.isEmpty() || path.endsWith(u'/');
 
   QString result;
   result.reserve(base.size() + 1 + path.size());
   result += base;
-  if (!base.isEmpty() && !base.endsWith(u'/'))
+  if (!base.isEmpty() && !base.endsWith(u'/')) {
     result += u'/';
+  }
   result += path;
 
   // The joined text is compacted in place: each character read writes at most one, so the
@@ -54,27 +58,31 @@ QString MergePath(QStringView base, QStringView path) {
   };
   for (qsizetype i = 0; i < size; ++i) {
     const QChar c = text[i];
-    if (c == u'/' && keptEndsWithSlash())
+    if (c == u'/' && keptEndsWithSlash()) {
       continue;
+    }
     if (c == u'.' && keptEndsWithSlash() && i + 1 < size && text[i + 1] == u'.') {
       // Climb one segment: drop the "/" that led here, then the segment before it.
       --kept;
-      while (kept > 0 && text[kept - 1] != u'/')
+      while (kept > 0 && text[kept - 1] != u'/') {
         --kept;
+      }
       ++i;
       continue;
     }
     text[kept++] = c;
   }
-  if (kept > 1 && text[kept - 1] == u'/' && !keepTrailingSlash)
+  if (kept > 1 && text[kept - 1] == u'/' && !keepTrailingSlash) {
     --kept;
+  }
   result.truncate(kept);
   return result;
 }
 
 TIdURI::TIdURI(QStringView address) {
-  if (!address.isEmpty())
+  if (!address.isEmpty()) {
     SetAddressText(address);
+  }
 }
 
 void TIdURI::SetAddressText(QStringView address) {
@@ -91,8 +99,9 @@ void TIdURI::SetAddressText(QStringView address) {
 QStringView TIdURI::SplitRelative(QStringView work) {
   work = CutQuery(work, query_);
   const qsizetype slash = work.lastIndexOf(u'/');
-  if (slash < 0)
+  if (slash < 0) {
     return work;
+  }
   directory_ = work.left(slash + 1).toString();
   return work.mid(slash + 1);
 }
@@ -126,8 +135,9 @@ void TIdURI::SplitAuthority(QStringView authority) {
     authority = authority.mid(at + 1);
     const qsizetype colon = credentials.indexOf(u':');
     user_ = (colon < 0 ? credentials : credentials.left(colon)).toString();
-    if (colon >= 0 && !user_.isEmpty())
+    if (colon >= 0 && !user_.isEmpty()) {
       password_ = credentials.mid(colon + 1).toString();
+    }
   }
 
   const qsizetype open = authority.indexOf(u'[');
@@ -141,8 +151,9 @@ void TIdURI::SplitAuthority(QStringView authority) {
     portColon = authority.indexOf(u':');
     host_ = (portColon < 0 ? authority : authority.left(portColon)).toString();
   }
-  if (portColon >= 0)
+  if (portColon >= 0) {
     port_ = authority.mid(portColon + 1).toString();
+  }
 }
 
 void TIdURI::SplitLastSegment(QStringView segment) {
@@ -160,10 +171,12 @@ QString TIdURI::AddressText() const {
 }
 
 QString TIdURI::ComposeAddress(TIdURIOptions options) const {
-  if (scheme_.isEmpty())
+  if (scheme_.isEmpty()) {
     throw EIdURIException(RSURIProtocolFieldEmpty());
-  if (host_.isEmpty())
+  }
+  if (host_.isEmpty()) {
     throw EIdURIException(RSURIHostFieldEmpty());
+  }
 
   // Each piece is appended to one reserved buffer: rebuilding runs for every request.
   QString result;

@@ -33,8 +33,9 @@ TIdComponent::~TIdComponent() {
 }
 
 void TIdComponent::ReportStatus(TIdStatus status, const QStringList& arguments) {
-  if (OnStatus)
+  if (OnStatus) {
     OnStatus(this, status, StatusText(status, arguments));
+  }
 }
 
 void TIdComponent::StartWork(TWorkMode mode, int64_t maximum) {
@@ -46,8 +47,9 @@ void TIdComponent::StartWork(TWorkMode mode, int64_t maximum) {
   if (work.level++ == 0) {
     work.maximum = maximum;
     work.position = 0;
-    if (OnWorkBegin)
+    if (OnWorkBegin) {
       OnWorkBegin(this, mode, maximum);
+    }
   }
 }
 
@@ -57,11 +59,13 @@ void TIdComponent::AdvanceWork(TWorkMode mode, int64_t count) {
     return;
   }
   WorkRecord& work = work_[mode];
-  if (work.level < 1)
+  if (work.level < 1) {
     return;
+  }
   work.position += count;
-  if (OnWork)
+  if (OnWork) {
     OnWork(this, mode, work.position);
+  }
 }
 
 void TIdComponent::FinishWork(TWorkMode mode) {
@@ -70,16 +74,19 @@ void TIdComponent::FinishWork(TWorkMode mode) {
     return;
   }
   WorkRecord& work = work_[mode];
-  if (work.level == 1 && OnWorkEnd)
+  if (work.level == 1 && OnWorkEnd) {
     OnWorkEnd(this, mode);
-  if (work.level > 0)
+  }
+  if (work.level > 0) {
     --work.level;
+  }
 }
 
 void TIdComponent::SetWorkForwardTo(TIdComponent* target) {
   QObject::disconnect(forwardWatch_);
   workForwardTo_ = target;
-  if (target)
+  if (target) {
     forwardWatch_ =
         QObject::connect(target, &QObject::destroyed, this, [this] { workForwardTo_ = nullptr; });
+  }
 }

@@ -27,13 +27,16 @@ private:
   QByteArray utf8_;
 };
 
-// Declares an exception class that adds nothing but its name to its base.
+// Declares an exception class that adds nothing but its name to its base. (Both arguments are
+// class names, which cannot stand in parentheses.)
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define MARQUELO_DECLARE_EXCEPTION(Name, Base)                                                     \
   class Name : public Base {                                                                       \
   public:                                                                                          \
     using Base::Base;                                                                              \
     QString ClassName() const override { return QStringLiteral(#Name); }                           \
   };
+// NOLINTEND(bugprone-macro-parentheses)
 
 // Text that is not a number where one is required.
 MARQUELO_DECLARE_EXCEPTION(EConvertError, Exception)

@@ -22,10 +22,11 @@ int32_t ByteIndex(QByteArrayView bytes, char byte, int32_t from) {
 
 template <typename Int> QByteArray IntegerBytes(Int value, bool networkOrder) {
   QByteArray bytes(sizeof(Int), Qt::Uninitialized);
-  if (networkOrder)
+  if (networkOrder) {
     qToBigEndian(value, bytes.data());
-  else
+  } else {
     qToUnaligned(value, bytes.data());
+  }
   return bytes;
 }
 
@@ -42,8 +43,9 @@ TIdIOHandler::TIdIOHandler(QObject* owner)
 }
 
 TIdIOHandler::~TIdIOHandler() {
-  if (!isOpen_)
+  if (!isOpen_) {
     return;
+  }
   try {
     TIdIOHandler::Close();
   } catch (...) {
@@ -54,34 +56,39 @@ TIdIOHandler::~TIdIOHandler() {
 // --- Settings -----------------------------------------------------------------------------------
 
 QString TIdIOHandler::Destination() const {
-  if (port_ > 0 && port_ != defaultPort_)
+  if (port_ > 0 && port_ != defaultPort_) {
     return host_ + u':' + QString::number(port_);
+  }
   return host_;
 }
 
 void TIdIOHandler::SetDestination(const QString& destination) {
   const qsizetype colon = destination.lastIndexOf(u':');
-  if (colon < 0)
+  if (colon < 0) {
     return;
+  }
   SetHost(destination.left(colon));
   SetPort(TextToInt32Def(Trim(QStringView(destination).mid(colon + 1)).left(255), defaultPort_));
 }
 
 void TIdIOHandler::SetRecvBufferSize(int32_t size) {
-  if (size < 1)
+  if (size < 1) {
     throw ERangeError(RSRangeCheckError());
+  }
   recvBufferSize_ = size;
 }
 
 void TIdIOHandler::SetSendBufferSize(int32_t size) {
-  if (size < 1)
+  if (size < 1) {
     throw ERangeError(RSRangeCheckError());
+  }
   sendBufferSize_ = size;
 }
 
 void TIdIOHandler::SetTextEncoding(TextEncodingKind encoding) {
-  if (encoding == ekNone)
+  if (encoding == ekNone) {
     throw EIdNoEncodingSpecified(RSNoEncodingSpecified());
+  }
   textEncoding_ = encoding;
 }
 
@@ -90,20 +97,24 @@ TextEncodingKind TIdIOHandler::EncodingOr(TextEncodingKind encoding) const {
 }
 
 int32_t TIdIOHandler::ResolveTimeout(int32_t timeout) const {
-  if (timeout != IdTimeoutDefault)
+  if (timeout != IdTimeoutDefault) {
     return timeout;
+  }
   return readTimeout_ > 0 ? readTimeout_ : IdTimeoutInfinite;
 }
 
 TIdIOHandler::BoundedWait TIdIOHandler::BoundWait(int32_t wait) const {
-  if (!deadline_ || wait == 0)
+  if (!deadline_ || wait == 0) {
     return {wait, false};
+  }
   using namespace std::chrono;
   const auto left = ceil<milliseconds>(*deadline_ - steady_clock::now()).count();
-  if (left <= 0)
+  if (left <= 0) {
     RaiseCallTimeout();
-  if (wait > 0 && wait <= left)
+  }
+  if (wait > 0 && wait <= left) {
     return {wait, false};
+  }
   return {int32_t(std::min<int64_t>(left, std::numeric_limits<int32_t>::max())), true};
 }
 
@@ -128,8 +139,9 @@ void TIdIOHandler::CheckDisconnected(bool raise, bool ignoreBuffer) {
   } else {
     disconnected = !SourceAvailable();
   }
-  if (disconnected && raise && (ignoreBuffer || PendingInputEmpty()))
+  if (disconnected && raise && (ignoreBuffer || PendingInputEmpty())) {
     throw EIdConnClosedGracefully(RSConnectionClosedGracefully());
+  }
 }
 
 bool TIdIOHandler::Connected() {
@@ -152,8 +164,9 @@ void TIdIOHandler::Open() {
 
 void TIdIOHandler::Close() {
   try {
-    if (auto* intercept = Intercept())
+    if (auto* intercept = Intercept()) {
       intercept->Disconnect();
+    }
   } catch (...) {
     isOpen_ = false;
     ClearWriteBuffer();
@@ -173,44 +186,52 @@ int32_t TIdIOHandler::Fill(bool raise, int32_t timeout, bool raiseOnTimeout, int
   const int32_t wait = ResolveTimeout(timeout);
   CheckDisconnected(raise, false);
   if (!SourceAvailable()) {
-    if (raise)
+    if (raise) {
       throw EIdException(RSNotConnected());
+    }
     return 0;
   }
   for (;;) {
     const BoundedWait bounded = BoundWait(wait);
     if (!Readable(bounded.ms)) {
-      if (bounded.byDeadline)
+      if (bounded.byDeadline) {
         RaiseCallTimeout();
-      if (raiseOnTimeout)
+      }
+      if (raiseOnTimeout) {
         throw EIdReadTimeout(RSReadTimeout());
+      }
       return -1;
     }
     int32_t received = 0;
     int32_t queued = 0;
     if (isOpen_) {
-      if (!SourceAvailable())
+      if (!SourceAvailable()) {
         throw EIdClosedSocket(RSStatusDisconnected());
+      }
       QByteArray chunk(receiveSize, Qt::Uninitialized);
       received = ReceiveChunk(chunk);
       if (received > 0) {
         chunk.truncate(received);
-        if (auto* intercept = Intercept())
+        if (auto* intercept = Intercept()) {
           intercept->Receive(chunk);
+        }
         queued = static_cast<int32_t>(chunk.size());
         pendingInput_->AppendBytes(chunk);
       }
     } else if (raise) {
       throw EIdNotConnected(RSNotConnected());
     }
-    if (received == 0)
+    if (received == 0) {
       peerClosed_ = true;
+    }
     CheckDisconnected(raise, false);
-    if (queued > 0)
+    if (queued > 0) {
       return queued;
+    }
     // Either the peer closed, or an intercept kept the whole run back for now.
-    if (!SourceAvailable())
+    if (!SourceAvailable()) {
       return 0;
+    }
   }
 }
 
@@ -220,8 +241,9 @@ QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32
   static const QByteArray lineFeed(1, '\n');
   const QByteArray term = terminator.isEmpty() ? lineFeed : EncodeText(terminator, encoding);
   const TIdQueuedLine line = WaitForLine(term, timeout, maxLength);
-  if (line.queued == 0)
+  if (line.queued == 0) {
     return {};
+  }
   QString text = DecodeBytes(line.bytes, line.bytes.size(), encoding);
   pendingInput_->Discard(line.queued);
   return text;
@@ -235,11 +257,13 @@ TIdQueuedLine TIdIOHandler::WaitForLine(QByteArrayView term, int32_t timeout, in
   lastLineSplit_ = false;
   lastLineTimedOut_ = false;
   const bool lineFeedOnly = term.size() == 1 && term[0] == '\n';
-  if (maxLength < 0)
+  if (maxLength < 0) {
     maxLength = maxLineLength_;
+  }
   const auto tooLong = [&] {
-    if (maxLineAction_ == maException)
+    if (maxLineAction_ == maException) {
       throw EIdReadLnMaxLineLengthExceeded(RSReadLnMaxLineLengthExceeded());
+    }
     lastLineSplit_ = true;
     return TIdQueuedLine{pendingInput_->Peek().first(maxLength), maxLength};
   };
@@ -253,32 +277,36 @@ TIdQueuedLine TIdIOHandler::WaitForLine(QByteArrayView term, int32_t timeout, in
     if (size > 0) {
       // A line end of one byte, the common case, is searched for as a byte, which skips the
       // general search's setting up for every line.
-      if (searchStart < size)
+      if (searchStart < size) {
         found = term.size() == 1 ? ByteIndex(pendingInput_->Peek(), term[0], searchStart)
                                  : pendingInput_->FindBytes(term, searchStart);
+      }
       // Only the last bytes could begin a terminator that the next receive completes.
       searchStart = std::max(size - static_cast<int32_t>(term.size()) + 1, 0);
     }
     if (found >= 0) {
-      if (maxLength > 0 && found > maxLength)
+      if (maxLength > 0 && found > maxLength) {
         return tooLong();
+      }
       int32_t lineLength = found;
-      if (lineFeedOnly && found > 0 && pendingInput_->Peek()[found - 1] == '\r')
+      if (lineFeedOnly && found > 0 && pendingInput_->Peek()[found - 1] == '\r') {
         --lineLength;
+      }
       return TIdQueuedLine{pendingInput_->Peek().first(lineLength),
                            found + static_cast<int32_t>(term.size())};
     }
-    if (maxLength > 0 && searchStart > maxLength)
+    if (maxLength > 0 && searchStart > maxLength) {
       return tooLong();
+    }
 
     CheckDisconnected(true, true);
     // An explicit limit covers the whole line, not each receive: wait only what is left of it.
     int32_t wait = timeout;
     if (timeout >= 0) {
       const uint32_t now = Ticks32();
-      if (!started)
+      if (!started) {
         started = now;
-      else if (TickDiff32(*started, now) >= uint32_t(timeout)) {
+      } else if (TickDiff32(*started, now) >= uint32_t(timeout)) {
         lastLineTimedOut_ = true;
         return {};
       }
@@ -294,10 +322,12 @@ TIdQueuedLine TIdIOHandler::WaitForLine(QByteArrayView term, int32_t timeout, in
 QString TIdIOHandler::ReadLineWait(int32_t attempts, TextEncodingKind encoding) {
   for (int32_t attempt = 0; attempt < attempts; ++attempt) {
     QString line = Trim(ReadLine({}, IdTimeoutDefault, -1, encoding));
-    if (!line.isEmpty())
+    if (!line.isEmpty()) {
       return line;
-    if (lastLineTimedOut_)
+    }
+    if (lastLineTimedOut_) {
       throw EIdReadTimeout(RSReadTimeout());
+    }
   }
   throw EIdReadLnWaitMaxAttemptsExceeded(RSReadLnWaitMaxAttemptsExceeded());
 }
@@ -306,8 +336,9 @@ int32_t TIdIOHandler::WaitForInput(int32_t count, int32_t receiveSize) {
   int32_t last = 0;
   while (pendingInput_->Size() < count) {
     last = Fill(false, IdTimeoutDefault, true, receiveSize);
-    if (last <= 0 || pendingInput_->Size() < count)
+    if (last <= 0 || pendingInput_->Size() < count) {
       CheckDisconnected(true, true);
+    }
   }
   return last;
 }
@@ -335,8 +366,9 @@ void TIdIOHandler::ReadStream(QIODevice& stream, int64_t count, bool untilClose)
 }
 
 void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool untilClose) {
-  if (count == -1 && !untilClose)
+  if (count == -1 && !untilClose) {
     count = use64BitCounts_ ? ReadInt64() : ReadInt32();
+  }
   // The stream grows only by what arrives: an announced count reserves nothing, so a peer that
   // announces gigabytes and sends a few bytes costs a few bytes.
   int64_t remaining = untilClose ? std::numeric_limits<int64_t>::max() : count;
@@ -354,12 +386,14 @@ void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool until
         try {
           received = WaitForInput(1, asked);
         } catch (const EIdConnClosedGracefully&) {
-          if (untilClose)
+          if (untilClose) {
             break;
+          }
           throw;
         }
-        if (received >= asked && asked == bulk && bulk < BulkReceiveLimit)
+        if (received >= asked && asked == bulk && bulk < BulkReceiveLimit) {
           bulk = std::min(bulk * 2, BulkReceiveLimit);
+        }
       }
       const auto take = static_cast<int32_t>(std::min<int64_t>(pendingInput_->Size(), remaining));
       writer.Write(pendingInput_->Peek().first(take));
@@ -408,14 +442,18 @@ int32_t TIdIOHandler::CaptureLinesInto(Store&& store, const QString& endMarker, 
   for (;;) {
     QString line = ReadLine({}, IdTimeoutDefault, -1, encoding);
     // A time-out gives an empty line too; storing it would loop until the peer speaks again.
-    if (lastLineTimedOut_)
+    if (lastLineTimedOut_) {
       throw EIdReadTimeout(RSReadTimeout());
-    if (line == endMarker)
+    }
+    if (line == endMarker) {
       return stored;
-    if (dotUnescape && line.startsWith(u".."))
+    }
+    if (dotUnescape && line.startsWith(u"..")) {
       line.remove(0, 1);
-    if (captureLineLimit_ > 0 && stored > captureLineLimit_)
+    }
+    if (captureLineLimit_ > 0 && stored > captureLineLimit_) {
       throw EIdMaxCaptureLineExceeded(RSMaximumNumberOfCaptureLineExceeded());
+    }
     store(line);
     ++stored;
   }
@@ -429,8 +467,9 @@ int32_t TIdIOHandler::CaptureLines(QStringList& lines, const QString& endMarker,
 
 int32_t TIdIOHandler::CaptureLines(QIODevice* stream, const QString& endMarker, bool dotUnescape,
                                    TextEncodingKind encoding) {
-  if (!stream)
+  if (!stream) {
     throw EIdObjectTypeNotSupported(RSObjectTypeNotSupported());
+  }
   encoding = EncodingOr(encoding);
   return CaptureLinesInto(
       [&](const QString& line) {
@@ -460,8 +499,9 @@ QString TIdIOHandler::PendingInputAsText(TextEncodingKind encoding) {
 // --- Writing ------------------------------------------------------------------------------------
 
 void TIdIOHandler::Write(const QString& text, TextEncodingKind encoding) {
-  if (!text.isEmpty())
+  if (!text.isEmpty()) {
     WriteBytes(EncodeText(text, EncodingOr(encoding)));
+  }
 }
 
 void TIdIOHandler::WriteChar(QChar c, TextEncodingKind encoding) {
@@ -487,50 +527,61 @@ void TIdIOHandler::WriteLineDotEscaped(const QString& text, TextEncodingKind enc
 void TIdIOHandler::WriteLines(const QStringList& lines, bool writeCount,
                               TextEncodingKind encoding) {
   const bool ownBuffering = !WriteBufferingActive();
-  if (ownBuffering)
+  if (ownBuffering) {
     BeginWriteBuffering();
+  }
   try {
-    if (writeCount)
+    if (writeCount) {
       WriteInt32(static_cast<int32_t>(lines.size()));
-    for (const QString& line : lines)
+    }
+    for (const QString& line : lines) {
       WriteLine(line, encoding);
+    }
   } catch (...) {
-    if (ownBuffering)
+    if (ownBuffering) {
       CancelWriteBuffering();
+    }
     throw;
   }
-  if (ownBuffering)
+  if (ownBuffering) {
     EndWriteBuffering();
+  }
 }
 
 void TIdIOHandler::WriteBytes(const QByteArray& bytes, int32_t length, int32_t offset) {
   length = ClipByteRun(bytes.size(), offset, length);
-  if (length == 0)
+  if (length == 0) {
     return;
+  }
   if (!pendingOutput_) {
     SendDirect(bytes, length, offset);
     return;
   }
   pendingOutput_->AppendBytes(bytes, length, offset);
-  if (flushThreshold_ > 0)
-    while (pendingOutput_ && pendingOutput_->Size() >= flushThreshold_)
+  if (flushThreshold_ > 0) {
+    while (pendingOutput_ && pendingOutput_->Size() >= flushThreshold_) {
       FlushWriteBuffer(flushThreshold_);
+    }
+  }
 }
 
 void TIdIOHandler::SendDirect(const QByteArray& bytes, int32_t length, int32_t offset) {
   CheckDisconnected(true, true);
   // A shared copy: the caller's bytes stay untouched even when an intercept rewrites the run.
   QByteArray run = (offset == 0 && length == bytes.size()) ? bytes : bytes.mid(offset, length);
-  if (auto* intercept = Intercept())
+  if (auto* intercept = Intercept()) {
     intercept->Send(run);
+  }
   const auto total = static_cast<int32_t>(run.size());
   for (int32_t sent = 0; sent < total;) {
     const int32_t count = SendChunk(run, sent, total - sent);
-    if (count <= 0)
+    if (count <= 0) {
       peerClosed_ = true;
+    }
     CheckDisconnected(true, false);
-    if (count <= 0) // gone, though input is still queued for reading
+    if (count <= 0) { // gone, though input is still queued for reading
       throw EIdConnClosedGracefully(RSConnectionClosedGracefully());
+    }
     AdvanceWork(wmWrite, count);
     sent += count;
   }
@@ -543,13 +594,15 @@ void TIdIOHandler::WriteStream(QIODevice& stream, int64_t size, bool writeSize) 
     stream.seek(0);
     size = stream.size();
   }
-  if (size > std::numeric_limits<int32_t>::max() && !use64BitCounts_)
+  if (size > std::numeric_limits<int32_t>::max() && !use64BitCounts_) {
     throw EIdIOHandlerRequiresLargeStream(RSRequiresLargeStream());
+  }
   if (writeSize) {
-    if (use64BitCounts_)
+    if (use64BitCounts_) {
       WriteInt64(size);
-    else
+    } else {
       WriteInt32(static_cast<int32_t>(size));
+    }
   }
   StartWork(wmWrite, size);
   try {
@@ -557,8 +610,9 @@ void TIdIOHandler::WriteStream(QIODevice& stream, int64_t size, bool writeSize) 
     for (int64_t remaining = size; remaining > 0;) {
       chunk.resize(std::min<int64_t>(sendBufferSize_, remaining));
       const qint64 read = stream.read(chunk.data(), chunk.size());
-      if (read <= 0)
+      if (read <= 0) {
         throw EIdNoDataToRead(RSNoDataToRead());
+      }
       WriteBytes(chunk, static_cast<int32_t>(read));
       remaining -= read;
     }
@@ -571,26 +625,30 @@ void TIdIOHandler::WriteStream(QIODevice& stream, int64_t size, bool writeSize) 
 
 int64_t TIdIOHandler::WriteFileContents(const QString& fileName) {
   QFile file(fileName);
-  if (!file.exists())
+  if (!file.exists()) {
     throw EIdFileNotFound(RSFileNotFound().arg(fileName));
-  if (!file.open(QIODevice::ReadOnly))
+  }
+  if (!file.open(QIODevice::ReadOnly)) {
     throw EIdFileOpenFailed(RSFileOpenFailed().arg(fileName));
+  }
   const int64_t size = file.size();
   WriteStream(file, 0, false);
   return size;
 }
 
 void TIdIOHandler::BeginWriteBuffering(int32_t threshold) {
-  if (pendingOutput_)
+  if (pendingOutput_) {
     pendingOutput_->Clear();
-  else
+  } else {
     pendingOutput_ = std::make_unique<TIdBuffer>();
+  }
   flushThreshold_ = threshold;
 }
 
 void TIdIOHandler::FlushWriteBuffer(int32_t count) {
-  if (!pendingOutput_ || pendingOutput_->Size() == 0)
+  if (!pendingOutput_ || pendingOutput_->Size() == 0) {
     return;
+  }
   QByteArray run;
   pendingOutput_->ExtractBytes(run, count, false);
   SendDirect(run);
@@ -607,8 +665,9 @@ void TIdIOHandler::EndWriteBuffering() {
 }
 
 void TIdIOHandler::ClearWriteBuffer() noexcept {
-  if (pendingOutput_)
+  if (pendingOutput_) {
     pendingOutput_->Clear();
+  }
 }
 
 void TIdIOHandler::CancelWriteBuffering() noexcept {

@@ -17,8 +17,9 @@ std::unique_ptr<TIdSocketList> TIdSocketList::CreateSocketList() {
 
 void TIdSocketListPosix::Add(TIdStackSocketHandle socket) {
   std::lock_guard lock(lock_);
-  if (count_ >= MaxSockets)
+  if (count_ >= MaxSockets) {
     throw EIdStackSetSizeExceeded(RSStackSetSizeExceeded());
+  }
   sockets_[count_++] = socket;
 }
 
@@ -26,8 +27,9 @@ void TIdSocketListPosix::Remove(TIdStackSocketHandle socket) {
   std::lock_guard lock(lock_);
   const auto end = sockets_.begin() + count_;
   const auto found = std::find(sockets_.begin(), end, socket);
-  if (found == end)
+  if (found == end) {
     return;
+  }
   // The last entry fills the hole: order does not matter in a set.
   *found = sockets_[--count_];
   sockets_[count_] = 0;
@@ -46,8 +48,9 @@ int32_t TIdSocketListPosix::Count() const {
 
 TIdStackSocketHandle TIdSocketListPosix::Item(int32_t index) const {
   std::lock_guard lock(lock_);
-  if (index < 0 || index >= count_)
+  if (index < 0 || index >= count_) {
     throw EIdStackSetSizeExceeded(RSStackSetSizeExceeded());
+  }
   return sockets_[index];
 }
 
@@ -70,27 +73,32 @@ bool TIdSocketListPosix::SelectRead(int32_t timeout) const {
   nfds_t count = 0;
   {
     std::lock_guard lock(lock_);
-    for (; count < nfds_t(count_); ++count)
+    for (; count < nfds_t(count_); ++count) {
       entries[count] = pollfd{sockets_[count], POLLIN, 0};
+    }
   }
   // A signal cuts the wait short; go on waiting for what is left of the time.
   const uint32_t start = Ticks32();
   int ready;
   for (;;) {
     int wait = -1;
-    if (timeout >= 0)
+    if (timeout >= 0) {
       wait = int(std::max<int64_t>(0, int64_t(timeout) - TickDiff32(start, Ticks32())));
+    }
     ready = ::poll(entries.data(), count, wait);
-    if (ready >= 0 || errno != EINTR)
+    if (ready >= 0 || errno != EINTR) {
       break;
+    }
   }
   int32_t failure = 0;
-  if (ready < 0)
+  if (ready < 0) {
     failure = PosixErrorToSocketError(errno);
-  else if (std::any_of(entries.begin(), entries.begin() + count,
-                       [](const pollfd& entry) { return entry.revents & POLLNVAL; }))
+  } else if (std::any_of(entries.begin(), entries.begin() + count,
+                         [](const pollfd& entry) { return entry.revents & POLLNVAL; })) {
     failure = Id_WSAEBADF;
-  if (failure != 0)
+  }
+  if (failure != 0) {
     TIdStackHold()->RaiseForSocketError(failure);
+  }
   return ready > 0;
 }

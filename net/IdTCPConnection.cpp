@@ -8,11 +8,13 @@
 TIdTCPConnection::TIdTCPConnection(QObject* owner) : TIdComponent(owner) {}
 
 TIdTCPConnection::~TIdTCPConnection() {
-  if (!ioHandler_)
+  if (!ioHandler_) {
     return;
+  }
   try {
-    if (ioHandler_->IsOpen())
+    if (ioHandler_->IsOpen()) {
       ioHandler_->Close();
+    }
   } catch (...) {
     // A failing intercept hook must not escape a destructor; the handler is closed regardless.
   }
@@ -20,32 +22,38 @@ TIdTCPConnection::~TIdTCPConnection() {
 }
 
 void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
-  if (handler == ioHandler_)
+  if (handler == ioHandler_) {
     return;
-  if (handler && handler->Intercept() && intercept_ && handler->Intercept() != intercept_)
+  }
+  if (handler && handler->Intercept() && intercept_ && handler->Intercept() != intercept_) {
     throw EIdException(RSInterceptIsDifferent());
+  }
   if (ioHandler_) {
-    if (ownsIOHandler_)
+    if (ownsIOHandler_) {
       delete ioHandler_.data();
-    else
+    } else {
       ioHandler_->SetWorkForwardTo(nullptr);
+    }
   }
   ioHandler_ = nullptr;
   socketHandler_ = nullptr;
   ownsIOHandler_ = false;
-  if (!handler)
+  if (!handler) {
     return;
+  }
   ioHandler_ = handler;
   handler->SetWorkForwardTo(this);
-  if (intercept_)
+  if (intercept_) {
     handler->SetIntercept(intercept_);
+  }
   socketHandler_ = dynamic_cast<TIdIOHandlerSocket*>(handler);
 }
 
 void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* intercept) {
   intercept_ = intercept;
-  if (ioHandler_)
+  if (ioHandler_) {
     ioHandler_->SetIntercept(intercept);
+  }
 }
 
 bool TIdTCPConnection::Connected() {
@@ -64,24 +72,28 @@ void TIdTCPConnection::Disconnect(bool notifyPeer) {
   if (ioHandler_ && ioHandler_->IsOpen()) {
     ReportStatus(hsDisconnecting);
     ioHandler_->Close();
-    if (OnDisconnected)
+    if (OnDisconnected) {
       OnDisconnected(this);
+    }
     ReportStatus(hsDisconnected);
   }
-  if (hookFailure)
+  if (hookFailure) {
     std::rethrow_exception(hookFailure);
+  }
 }
 
 void TIdTCPConnection::CheckConnected() const {
-  if (!ioHandler_)
+  if (!ioHandler_) {
     throw EIdNotConnected(RSNotConnected());
+  }
 }
 
 void TIdTCPConnection::CheckForGracefulDisconnect(bool raise) {
-  if (ioHandler_)
+  if (ioHandler_) {
     ioHandler_->CheckDisconnected(raise, false);
-  else if (raise)
+  } else if (raise) {
     throw EIdException(RSNotConnected());
+  }
 }
 
 void TIdTCPConnection::DisconnectNotifyPeer() {}

@@ -44,8 +44,9 @@ bool IsEndOfInput(int error) {
 
 QString NameText(const X509_NAME* name) {
   BIO* out = BIO_new(BIO_s_mem());
-  if (!out)
+  if (!out) {
     return {};
+  }
   X509_NAME_print_ex(out, name, 0, XN_FLAG_RFC2253);
   char* data = nullptr;
   const long length = BIO_get_mem_data(out, &data);
@@ -86,8 +87,9 @@ TIdTLSIOHandler::~TIdTLSIOHandler() {
 }
 
 void TIdTLSIOHandler::SetTrustedCertificatesFile(const QString& path) {
-  if (path == trustedFile_)
+  if (path == trustedFile_) {
     return;
+  }
   trustedFile_ = path;
   context_.reset();
   sessions_.clear();
@@ -96,8 +98,9 @@ void TIdTLSIOHandler::SetTrustedCertificatesFile(const QString& path) {
 void TIdTLSIOHandler::SetPassThrough(bool passThrough) {
   const bool startNow = !passThrough && !ssl_ && IsOpen() && SourceAvailable();
   TIdSSLIOHandlerSocketBase::SetPassThrough(passThrough);
-  if (!startNow)
+  if (!startNow) {
     return;
+  }
   try {
     StartTLS();
   } catch (...) {
@@ -149,8 +152,9 @@ int TIdTLSIOHandler::BioRead(bio_st* bio, char* data, int length) {
     received = ::recv(socket, data, size_t(length), MSG_DONTWAIT);
   } while (received < 0 && errno == EINTR);
   if (received >= 0) {
-    if (!self->established_ && self->firstBytes_.size() < 8)
+    if (!self->established_ && self->firstBytes_.size() < 8) {
       self->firstBytes_.append(data, qMin<qsizetype>(received, 8 - self->firstBytes_.size()));
+    }
     return int(received);
   }
   if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -186,8 +190,9 @@ void TIdTLSIOHandler::RethrowSocketFailure() {
 void TIdTLSIOHandler::AwaitSocket() {
   const BoundedWait bounded = BoundWait(ReadWait(ReadTimeout()));
   if (!TIdIOHandlerSocket::Readable(bounded.ms)) {
-    if (bounded.byDeadline)
+    if (bounded.byDeadline) {
       RaiseCallTimeout();
+    }
     throw EIdReadTimeout(RSReadTimeout());
   }
 }
@@ -195,12 +200,14 @@ void TIdTLSIOHandler::AwaitSocket() {
 // --- Handshake ----------------------------------------------------------------------------------
 
 ssl_ctx_st* TIdTLSIOHandler::Context() {
-  if (context_)
+  if (context_) {
     return context_.get();
+  }
   ERR_clear_error();
   ContextPtr context(SSL_CTX_new(TLS_client_method()));
-  if (!context || !BioMethod())
+  if (!context || !BioMethod()) {
     throw EIdTLSSetupError(RSTLSSetupFailed().arg(LibraryReason()));
+  }
   SSL_CTX* ctx = context.get();
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
   SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
@@ -213,10 +220,12 @@ ssl_ctx_st* TIdTLSIOHandler::Context() {
                            ? SSL_CTX_set_default_verify_paths(ctx) == 1
                            : SSL_CTX_load_verify_locations(
                                  ctx, trustedFile_.toLocal8Bit().constData(), nullptr) == 1;
-  if (!trusted)
+  if (!trusted) {
     throw EIdTLSSetupError(RSTLSTrustFileUnreadable().arg(trustedFile_, LibraryReason()));
-  if (SSL_CTX_set_alpn_protos(ctx, kAlpnHttp11, sizeof kAlpnHttp11) != 0)
+  }
+  if (SSL_CTX_set_alpn_protos(ctx, kAlpnHttp11, sizeof kAlpnHttp11) != 0) {
     throw EIdTLSSetupError(RSTLSSetupFailed().arg(LibraryReason()));
+  }
   // Sessions are kept by the handler, per host and peer, not in OpenSSL's cache.
   SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
   SSL_CTX_sess_set_new_cb(ctx, &TIdTLSIOHandler::NewSession);
@@ -227,15 +236,17 @@ ssl_ctx_st* TIdTLSIOHandler::Context() {
 QString TIdTLSIOHandler::CheckedHost() const {
   const QString uri = URIToCheck();
   const qsizetype schemeEnd = uri.indexOf(u"://");
-  if (schemeEnd < 0)
+  if (schemeEnd < 0) {
     return Host();
+  }
   QStringView authority = QStringView(uri).mid(schemeEnd + 3);
   const auto authorityEnd = std::find_if(authority.begin(), authority.end(), [](QChar c) {
     return c == u'/' || c == u'?' || c == u'#';
   });
   authority = authority.left(authorityEnd - authority.begin());
-  if (const qsizetype at = authority.lastIndexOf(u'@'); at >= 0)
+  if (const qsizetype at = authority.lastIndexOf(u'@'); at >= 0) {
     authority = authority.mid(at + 1);
+  }
   QStringView host = authority;
   if (authority.startsWith(u'[')) {
     const qsizetype close = authority.indexOf(u']');
@@ -248,8 +259,9 @@ QString TIdTLSIOHandler::CheckedHost() const {
 
 void TIdTLSIOHandler::ConnectSocket() {
   TIdSSLIOHandlerSocketBase::ConnectSocket();
-  if (!PassThrough())
+  if (!PassThrough()) {
     StartTLS();
+  }
 }
 
 void TIdTLSIOHandler::StartTLS() {
@@ -276,11 +288,13 @@ void TIdTLSIOHandler::StartTLS() {
     named = SSL_set1_host(ssl.get(), hostBytes.constData()) == 1 &&
             SSL_set_tlsext_host_name(ssl.get(), hostBytes.constData()) == 1;
   }
-  if (!named)
+  if (!named) {
     throw EIdTLSHostMismatch(RSTLSHostMismatch().arg(host));
+  }
   sessionKey_ = host + u' ' + Host() + u':' + QString::number(Port());
-  if (const auto kept = sessions_.find(sessionKey_); kept != sessions_.end())
+  if (const auto kept = sessions_.find(sessionKey_); kept != sessions_.end()) {
     SSL_set_session(ssl.get(), kept->second.get());
+  }
   SSL_set_connect_state(ssl.get());
 
   ssl_ = std::move(ssl);
@@ -294,11 +308,13 @@ void TIdTLSIOHandler::StartTLS() {
     for (;;) {
       ERR_clear_error();
       const int result = SSL_do_handshake(ssl_.get());
-      if (result == 1)
+      if (result == 1) {
         break;
+      }
       const int error = SSL_get_error(ssl_.get(), result);
-      if (error != SSL_ERROR_WANT_READ)
+      if (error != SSL_ERROR_WANT_READ) {
         RaiseHandshakeFailure(error);
+      }
       int32_t wait = ReadWait(ReadTimeout());
       bool connectLimit = false;
       if (ConnectTimeout() > 0) {
@@ -310,10 +326,12 @@ void TIdTLSIOHandler::StartTLS() {
       }
       const BoundedWait bounded = BoundWait(wait);
       if (!TIdIOHandlerSocket::Readable(bounded.ms)) {
-        if (bounded.byDeadline)
+        if (bounded.byDeadline) {
           RaiseCallTimeout();
-        if (connectLimit)
+        }
+        if (connectLimit) {
           throw EIdConnectTimeout(RSConnectTimeout());
+        }
         throw EIdReadTimeout(RSReadTimeout());
       }
     }
@@ -343,18 +361,22 @@ void TIdTLSIOHandler::StartTLS() {
 void TIdTLSIOHandler::RaiseHandshakeFailure(int error) {
   const QString host = CheckedHost();
   const long verify = SSL_get_verify_result(ssl_.get());
-  if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH)
+  if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
     throw EIdTLSHostMismatch(RSTLSHostMismatch().arg(host));
-  if (verify != X509_V_OK)
+  }
+  if (verify != X509_V_OK) {
     throw EIdTLSCertificateUntrusted(RSTLSCertificateUntrusted().arg(
         host, QString::fromUtf8(X509_verify_cert_error_string(verify))));
+  }
   // A clear-text answer to the ClientHello (a web server on the port) says more than the
   // record-layer complaint OpenSSL makes about it.
-  if (firstBytes_.startsWith("HTTP/"))
+  if (firstBytes_.startsWith("HTTP/")) {
     throw EIdSSLProtocolReplyError(RSTLSHandshakeFailed().arg(host, RSTLSPlainTextPeer()));
+  }
   RethrowSocketFailure();
-  if (error == SSL_ERROR_ZERO_RETURN || IsEndOfInput(error))
+  if (error == SSL_ERROR_ZERO_RETURN || IsEndOfInput(error)) {
     throw EIdSSLProtocolReplyError(RSTLSHandshakeFailed().arg(host, RSTLSPeerClosedInHandshake()));
+  }
   throw EIdSSLProtocolReplyError(RSTLSHandshakeFailed().arg(host, LibraryReason()));
 }
 
@@ -367,8 +389,9 @@ void TIdTLSIOHandler::RecordEnding(int error) {
   }
   try {
     RethrowSocketFailure();
-    if (IsEndOfInput(error))
+    if (IsEndOfInput(error)) {
       throw EIdTLSTruncated(RSTLSTruncated().arg(CheckedHost()));
+    }
     throw EIdTLSStreamError(RSTLSStreamError().arg(CheckedHost(), LibraryReason()));
   } catch (...) {
     ending_ = std::current_exception();
@@ -376,10 +399,12 @@ void TIdTLSIOHandler::RecordEnding(int error) {
 }
 
 bool TIdTLSIOHandler::Readable(int32_t timeout) {
-  if (!ssl_)
+  if (!ssl_) {
     return TIdSSLIOHandlerSocketBase::Readable(timeout);
-  if (endedCleanly_ || ending_ || SSL_pending(ssl_.get()) > 0)
+  }
+  if (endedCleanly_ || ending_ || SSL_pending(ssl_.get()) > 0) {
     return true;
+  }
   const Clock::time_point start = Clock::now();
   // Bytes OpenSSL read ahead may already hold a whole record: look at them before waiting.
   bool wait = SSL_has_pending(ssl_.get()) == 0;
@@ -387,16 +412,18 @@ bool TIdTLSIOHandler::Readable(int32_t timeout) {
     if (wait) {
       const int32_t left =
           timeout < 0 ? IdTimeoutInfinite : std::max(0, timeout - ElapsedMs(start));
-      if (!TIdIOHandlerSocket::Readable(left))
+      if (!TIdIOHandlerSocket::Readable(left)) {
         return false;
+      }
     }
     // A record may carry no application data (a session ticket, an alert): decrypting one
     // byte's worth tells whether data waits, and keeps it queued inside OpenSSL.
     ERR_clear_error();
     unsigned char byte = 0;
     size_t peeked = 0;
-    if (SSL_peek_ex(ssl_.get(), &byte, 1, &peeked) == 1)
+    if (SSL_peek_ex(ssl_.get(), &byte, 1, &peeked) == 1) {
       return true;
+    }
     const int error = SSL_get_error(ssl_.get(), 0);
     if (error != SSL_ERROR_WANT_READ) {
       RecordEnding(error);
@@ -407,22 +434,27 @@ bool TIdTLSIOHandler::Readable(int32_t timeout) {
 }
 
 int32_t TIdTLSIOHandler::ReceiveChunk(QByteArray& buffer) {
-  if (!ssl_)
+  if (!ssl_) {
     return TIdSSLIOHandlerSocketBase::ReceiveChunk(buffer);
+  }
   for (;;) {
-    if (ending_)
+    if (ending_) {
       std::rethrow_exception(ending_);
-    if (endedCleanly_)
+    }
+    if (endedCleanly_) {
       return 0;
+    }
     ERR_clear_error();
     size_t received = 0;
-    if (SSL_read_ex(ssl_.get(), buffer.data(), size_t(buffer.size()), &received) == 1)
+    if (SSL_read_ex(ssl_.get(), buffer.data(), size_t(buffer.size()), &received) == 1) {
       return int32_t(received + TakeReadAhead(buffer, received));
+    }
     const int error = SSL_get_error(ssl_.get(), 0);
-    if (error == SSL_ERROR_WANT_READ)
+    if (error == SSL_ERROR_WANT_READ) {
       AwaitSocket();
-    else
+    } else {
       RecordEnding(error);
+    }
   }
 }
 
@@ -434,8 +466,9 @@ size_t TIdTLSIOHandler::TakeReadAhead(QByteArray& buffer, size_t from) {
     if (SSL_read_ex(ssl_.get(), buffer.data() + from + taken, size_t(buffer.size()) - from - taken,
                     &more) != 1) {
       // A record not yet whole waits for the next receive; an ending is told by the next one.
-      if (const int error = SSL_get_error(ssl_.get(), 0); error != SSL_ERROR_WANT_READ)
+      if (const int error = SSL_get_error(ssl_.get(), 0); error != SSL_ERROR_WANT_READ) {
         RecordEnding(error);
+      }
       break;
     }
     taken += more;
@@ -444,12 +477,14 @@ size_t TIdTLSIOHandler::TakeReadAhead(QByteArray& buffer, size_t from) {
 }
 
 int32_t TIdTLSIOHandler::SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) {
-  if (!ssl_)
+  if (!ssl_) {
     return TIdSSLIOHandlerSocketBase::SendChunk(bytes, offset, length);
+  }
   ERR_clear_error();
   size_t written = 0;
-  if (SSL_write_ex(ssl_.get(), bytes.constData() + offset, size_t(length), &written) == 1)
+  if (SSL_write_ex(ssl_.get(), bytes.constData() + offset, size_t(length), &written) == 1) {
     return int32_t(written);
+  }
   RethrowSocketFailure();
   throw EIdTLSStreamError(RSTLSStreamError().arg(CheckedHost(), LibraryReason()));
 }

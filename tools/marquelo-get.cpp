@@ -107,9 +107,10 @@ void WriteOut(FILE* file, const QString& text) {
 int32_t NumberArgument(const QString& option, const QString& text) {
   // Decimal digits, with blanks around them as a shell may leave.
   const std::optional<int32_t> value = TextToInt32(Trim(text), IntegerSyntax::Decimal);
-  if (!value || *value < 0)
+  if (!value || *value < 0) {
     throw UsageError{
         QStringLiteral("%1 needs a number of 0 or more, not \"%2\"").arg(option, text)};
+  }
   return *value;
 }
 
@@ -123,54 +124,58 @@ Options ParseArguments(const QStringList& arguments) {
       continue;
     }
     const auto value = [&]() -> QString {
-      if (i + 1 >= arguments.size())
+      if (i + 1 >= arguments.size()) {
         throw UsageError{QStringLiteral("%1 needs a value").arg(argument)};
+      }
       return arguments[++i];
     };
-    if (argument == u"--")
+    if (argument == u"--") {
       optionsEnd = true;
-    else if (argument == u"-o")
+    } else if (argument == u"-o") {
       options.outputFile = value();
-    else if (argument == u"-i")
+    } else if (argument == u"-i") {
       options.includeHeaders = true;
-    else if (argument == u"--max-redirects")
+    } else if (argument == u"--max-redirects") {
       options.maxRedirects = NumberArgument(argument, value());
-    else if (argument == u"--no-follow")
+    } else if (argument == u"--no-follow") {
       options.noFollow = true;
-    else if (argument == u"--http1.0")
+    } else if (argument == u"--http1.0") {
       options.http10 = true;
-    else if (argument == u"--connect-timeout")
+    } else if (argument == u"--connect-timeout") {
       options.connectTimeout = NumberArgument(argument, value());
-    else if (argument == u"--read-timeout")
+    } else if (argument == u"--read-timeout") {
       options.readTimeout = NumberArgument(argument, value());
-    else if (argument == u"--max-time")
+    } else if (argument == u"--max-time") {
       options.maxTime = NumberArgument(argument, value());
-    else if (argument == u"-H") {
+    } else if (argument == u"-H") {
       const QString header = value();
-      if (header.indexOf(u':') < 1)
+      if (header.indexOf(u':') < 1) {
         throw UsageError{QStringLiteral("-H needs \"Name: value\", not \"%1\"").arg(header)};
+      }
       options.headers << header;
-    } else if (argument == u"-u")
+    } else if (argument == u"-u") {
       options.credentials = value();
-    else if (argument == u"--cacert")
+    } else if (argument == u"--cacert") {
       options.trustedCertificates = value();
-    else if (argument == u"--proxy")
+    } else if (argument == u"--proxy") {
       options.proxy = value();
-    else if (argument == u"--noproxy")
+    } else if (argument == u"--noproxy") {
       options.noProxy = value();
-    else if (argument == u"-v")
+    } else if (argument == u"-v") {
       options.verbose = true;
-    else if (argument == u"--cookies")
+    } else if (argument == u"--cookies") {
       options.listCookies = true;
-    else if (argument == u"--help")
+    } else if (argument == u"--help") {
       options.help = true;
-    else if (argument == u"--version")
+    } else if (argument == u"--version") {
       options.version = true;
-    else
+    } else {
       throw UsageError{QStringLiteral("unknown option %1").arg(argument)};
+    }
   }
-  if (!options.help && !options.version && options.urls.isEmpty())
+  if (!options.help && !options.version && options.urls.isEmpty()) {
     throw UsageError{QStringLiteral("no URL given")};
+  }
   return options;
 }
 
@@ -178,29 +183,38 @@ Options ParseArguments(const QStringList& arguments) {
 // a --proxy address that cannot be used.
 TIdProxySettings ProxySettings(const Options& options) {
   TIdProxySettings settings = TIdProxySettings::FromEnvironment();
-  if (options.proxy)
+  if (options.proxy) {
     settings.SetProxyForAll(*options.proxy, QStringLiteral("--proxy"));
-  if (options.noProxy)
+  }
+  if (options.noProxy) {
     settings.SetNoProxy(*options.noProxy);
+  }
   return settings;
 }
 
 void Configure(TIdHTTP& client, const Options& options) {
   ConfigurePageClient(client, ProxySettings(options));
-  if (options.maxRedirects)
+  if (options.maxRedirects) {
     client.SetRedirectMaximum(*options.maxRedirects);
-  if (options.noFollow)
+  }
+  if (options.noFollow) {
     client.SetHandleRedirects(false);
-  if (options.http10)
+  }
+  if (options.http10) {
     client.SetProtocolVersion(pv1_0);
-  if (options.connectTimeout)
+  }
+  if (options.connectTimeout) {
     client.SetConnectTimeout(*options.connectTimeout);
-  if (options.readTimeout)
+  }
+  if (options.readTimeout) {
     client.SetReadTimeout(*options.readTimeout);
-  if (options.maxTime)
+  }
+  if (options.maxTime) {
     client.SetCallTimeout(*options.maxTime);
-  for (const QString& header : options.headers)
+  }
+  for (const QString& header : options.headers) {
     client.Request().CustomHeaders().Add(header);
+  }
   if (options.credentials) {
     const qsizetype colon = options.credentials->indexOf(u':');
     client.Request().SetUsername(options.credentials->left(colon));
@@ -216,29 +230,32 @@ QString Printable(QStringView text) {
   out.reserve(text.size());
   for (const QChar c : text) {
     const char16_t u = c.unicode();
-    if (u == u'\r')
+    if (u == u'\r') {
       out += QStringLiteral("\\r");
-    else if (u == u'\n')
+    } else if (u == u'\n') {
       out += QStringLiteral("\\n");
-    else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+    } else if (u < 0x20 || (u >= 0x7f && u < 0xa0)) {
       out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-    else
+    } else {
       out += c;
+    }
   }
   return out;
 }
 
 // Each line of text on standard error behind prefix.
 void ReportLines(const QString& prefix, const QString& text) {
-  for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
+  for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
     WriteOut(stderr, prefix + Printable(line.endsWith(u'\r') ? line.chopped(1) : line) + u'\n');
+  }
 }
 
 // What the handler's latest handshake agreed on, once for each handshake: called before each
 // request head is reported, so the lines come after the connection's and before its request.
 void ReportNewHandshake(const TIdTLSIOHandler& handler, int& reportedHandshakes) {
-  if (handler.HandshakeCount() == reportedHandshakes)
+  if (handler.HandshakeCount() == reportedHandshakes) {
     return;
+  }
   reportedHandshakes = handler.HandshakeCount();
   const TIdTLSSessionInfo& session = handler.LastSession();
   ReportLines(QStringLiteral("* "),
@@ -256,8 +273,9 @@ void WatchVerbosely(TIdHTTP& client, TIdTLSIOHandler& handler, TIdConnectionInte
   handler.OnStatus = client.OnStatus;
   client.OnRedirect = [](TIdCustomHTTP* sender, QString& dest, int32_t& count, bool& handled,
                          QString&) {
-    if (handled && sender->RedirectCounter() < sender->RedirectMaximum())
+    if (handled && sender->RedirectCounter() < sender->RedirectMaximum()) {
       ReportLines(QStringLiteral("* "), QStringLiteral("Redirect %1 to %2").arg(count).arg(dest));
+    }
   };
   intercept.OnSend = [&handler, reported = 0](TIdConnectionIntercept*, QByteArray& bytes) mutable {
     ReportNewHandshake(handler, reported);
@@ -268,19 +286,22 @@ void WatchVerbosely(TIdHTTP& client, TIdTLSIOHandler& handler, TIdConnectionInte
 
 void WriteResponseHead(TIdHTTP& client) {
   QString head = Printable(client.CurrentResponse().StatusLine()) + u'\n';
-  for (const QString& line : client.CurrentResponse().HeaderLines())
+  for (const QString& line : client.CurrentResponse().HeaderLines()) {
     head += Printable(line) + u'\n';
+  }
   WriteOut(stdout, head + u'\n');
 }
 
 void ListCookies(TIdHTTP& client) {
   TIdCookieManager* manager = client.CookieManager();
-  if (!manager)
+  if (!manager) {
     return;
+  }
   TIdCookies& cookies = manager->CookieCollection();
   TIdCookieListLock lock(cookies, ReadAccess);
-  for (qsizetype i = 0; i < cookies.Count(); ++i)
+  for (qsizetype i = 0; i < cookies.Count(); ++i) {
     WriteOut(stderr, cookies.Items(i)->CookieTextForm() + u'\n');
+  }
 }
 
 int Fetch(const Options& options) {
@@ -291,27 +312,32 @@ int Fetch(const Options& options) {
   handler.SetTrustedCertificatesFile(options.trustedCertificates);
   client.SetIOHandler(&handler);
   Configure(client, options);
-  if (options.verbose)
+  if (options.verbose) {
     WatchVerbosely(client, handler, intercept);
+  }
 
   QFile output(options.outputFile);
   if (!options.outputFile.isEmpty() &&
-      !output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+      !output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
     throw EIdFileOpenFailed(RSFileOpenFailed().arg(options.outputFile));
+  }
   for (const QString& url : options.urls) {
     if (output.isOpen()) {
       client.GetToStream(url, output);
-      if (options.includeHeaders)
+      if (options.includeHeaders) {
         WriteResponseHead(client);
+      }
     } else {
       const QString text = client.Get(url);
-      if (options.includeHeaders)
+      if (options.includeHeaders) {
         WriteResponseHead(client);
+      }
       WriteOut(stdout, text);
     }
   }
-  if (options.listCookies)
+  if (options.listCookies) {
     ListCookies(client);
+  }
   return kExitOk;
 }
 
@@ -319,8 +345,9 @@ int Fetch(const Options& options) {
 
 int main(int argc, char* argv[]) {
   QStringList arguments;
-  for (int i = 1; i < argc; ++i)
+  for (int i = 1; i < argc; ++i) {
     arguments << QString::fromLocal8Bit(argv[i]);
+  }
 
   Options options;
   try {

@@ -53,20 +53,22 @@ public:
   // Sends piece again and again until total bytes have gone or the client stops taking them.
   bool SendRepeated(QByteArrayView piece, int64_t total) {
     QByteArray run;
-    while (run.size() < 64 * 1024)
+    while (run.size() < 64 * 1024) {
       run += piece;
+    }
     for (int64_t sent = 0; sent < total; sent += run.size()) {
-      if (!Send(run))
+      if (!Send(run)) {
         return false;
+      }
     }
     return true;
   }
   // Sends piece, pauses, and again, until the client stops taking them: a peer that is never
   // quiet for as long as a read limit.
   void Drip(QByteArrayView piece, std::chrono::milliseconds pause) {
-    do
+    do {
       sent_ += piece.size();
-    while (peer_.SendSlowly(piece, piece.size(), pause));
+    } while (peer_.SendSlowly(piece, piece.size(), pause));
   }
   // Keeps the connection open and silent until the test ends.
   void Stall() { peer_.WaitForRelease(); }
@@ -83,8 +85,9 @@ using Script = std::function<void(Wire& wire)>;
 // Answers the first request with head, then does what after says.
 Script Answer(QByteArray head, std::function<void(Wire&)> after) {
   return [head = std::move(head), after = std::move(after)](Wire& wire) {
-    if (wire.ReadRequestHead().isEmpty())
+    if (wire.ReadRequestHead().isEmpty()) {
       return;
+    }
     wire.Send(head);
     after(wire);
   };
@@ -116,10 +119,12 @@ Script RedirectLoop(bool closeEach) {
       const int n = target.startsWith("/loop/") ? target.mid(6).toInt() : 0;
       QByteArray reply = "HTTP/1.1 302 Found\r\nLocation: /loop/" + QByteArray::number(n + 1) +
                          "\r\nContent-Length: 0\r\n";
-      if (closeEach)
+      if (closeEach) {
         reply += "Connection: close\r\n";
-      if (!wire.Send(reply + "\r\n") || closeEach)
+      }
+      if (!wire.Send(reply + "\r\n") || closeEach) {
         return;
+      }
     }
   };
 }
@@ -127,11 +132,13 @@ Script RedirectLoop(bool closeEach) {
 // A redirect to location, then a page on the same connection for the request that follows.
 Script RedirectThenPage(QByteArray location) {
   return [location = std::move(location)](Wire& wire) {
-    if (wire.ReadRequestHead().isEmpty())
+    if (wire.ReadRequestHead().isEmpty()) {
       return;
+    }
     wire.Send("HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
-    if (wire.ReadRequestHead().isEmpty())
+    if (wire.ReadRequestHead().isEmpty()) {
       return;
+    }
     wire.Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nlanded");
     wire.Stall();
   };
@@ -151,16 +158,18 @@ QByteArray Garbage(qsizetype size) {
     state ^= state >> 17;
     state ^= state << 5;
     byte = char(state & 0xFF);
-    if (byte == '\n')
+    if (byte == '\n') {
       byte = '?';
+    }
   }
   return bytes;
 }
 
 QByteArray ManyLines(int count, const char* prefix, const char* suffix) {
   QByteArray lines;
-  for (int i = 0; i < count; ++i)
+  for (int i = 0; i < count; ++i) {
     lines += prefix + QByteArray::number(i) + suffix + "\r\n";
+  }
   return lines;
 }
 
@@ -243,8 +252,9 @@ std::function<void(CaseRun&)> ExpectRequestLine(int index, QByteArray line) {
 std::function<void(CaseRun&)> ExpectRequests(int requests, int connections) {
   return [requests, connections](CaseRun& run) {
     int seen = 0;
-    for (int i = 0; i < run.server->ConnectionCount(); ++i)
+    for (int i = 0; i < run.server->ConnectionCount(); ++i) {
       seen += int(run.server->Received(i).count("\r\n\r\n"));
+    }
     EXPECT_EQ(seen, requests);
     EXPECT_EQ(run.server->ConnectionCount(), connections);
     EXPECT_EQ(run.client.CurrentResponse().Location(), QStringLiteral("/loop/%1").arg(requests));
@@ -272,8 +282,9 @@ protected:
     client.SetCallTimeout(s.callTimeout);
     client.SetHandleRedirects(true);
     try {
-      if (!s.discardBody)
+      if (!s.discardBody) {
         return Returned(client.Get(url));
+      }
       TIdDiscardStream nowhere;
       client.GetToStream(url, nowhere);
       return Returned({});
@@ -483,16 +494,18 @@ const HostileCase kCases[] = {
     {.name = "OneByteEvery100ms",
      .script =
          [](Wire& w) {
-           if (!w.ReadRequestHead().isEmpty() && w.SendSlowly("HTTP/1.0 200 OK\r\n\r\nok", 100ms))
+           if (!w.ReadRequestHead().isEmpty() && w.SendSlowly("HTTP/1.0 200 OK\r\n\r\nok", 100ms)) {
              w.Close();
+           }
          },
      .settings = {.readTimeout = 1000},
      .expected = Returned("ok")},
     {.name = "OneByteEvery100msAgainstA10msReadLimit",
      .script =
          [](Wire& w) {
-           if (!w.ReadRequestHead().isEmpty())
+           if (!w.ReadRequestHead().isEmpty()) {
              w.SendSlowly("HTTP/1.0 200 OK\r\n\r\nok", 100ms);
+           }
          },
      .settings = {.readTimeout = 10},
      .expected = kTimedOut},
@@ -583,8 +596,9 @@ class MeasuredTable : public testing::Environment {
 public:
   void TearDown() override {
     std::lock_guard lock(measuredLock);
-    if (measured.empty())
+    if (measured.empty()) {
       return;
+    }
     std::printf("\n%-44s %12s %12s  %s\n", "case", "sent (B)", "peak (B)", "outcome");
     for (const Measured& m : measured) {
       std::printf("%-44s %12lld %12lld  %s\n", m.name.c_str(), (long long)m.sent,

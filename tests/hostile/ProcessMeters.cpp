@@ -54,8 +54,9 @@ void OnMalloc(const volatile void*, size_t size) {
 }
 
 void OnFree(const volatile void* block) {
-  if (block)
+  if (block) {
     Shrink(int64_t(__sanitizer_get_allocated_size(block)));
+  }
 }
 
 // Blocks taken before this runs are never counted, so frees of them must not be either: the
@@ -80,8 +81,9 @@ void* __libc_memalign(size_t alignment, size_t size);
 namespace {
 
 void* Counted(void* block) {
-  if (block)
+  if (block) {
     Grow(int64_t(malloc_usable_size(block)));
+  }
   return block;
 }
 
@@ -98,8 +100,9 @@ void* malloc(size_t size) {
 }
 
 void free(void* block) {
-  if (block)
+  if (block) {
     Shrink(int64_t(malloc_usable_size(block)));
+  }
   __libc_free(block);
 }
 
@@ -115,8 +118,9 @@ void* realloc(void* block, size_t size) {
     return Counted(moved);
   }
   // Either a failure (the old block stays) or a zero size that freed it.
-  if (block && size == 0)
+  if (block && size == 0) {
     Shrink(before);
+  }
   return moved;
 }
 
@@ -138,11 +142,13 @@ void* aligned_alloc(size_t alignment, size_t size) {
 }
 
 int posix_memalign(void** result, size_t alignment, size_t size) {
-  if (!IsPowerOfTwo(alignment) || alignment % sizeof(void*) != 0)
+  if (!IsPowerOfTwo(alignment) || alignment % sizeof(void*) != 0) {
     return EINVAL;
+  }
   void* block = Counted(__libc_memalign(alignment, size));
-  if (!block)
+  if (!block) {
     return ENOMEM;
+  }
   *result = block;
   return 0;
 }
@@ -176,12 +182,14 @@ int64_t PeakHeapBytes() {
 
 int OpenDescriptorCount() {
   DIR* list = opendir("/proc/self/fd");
-  if (!list)
+  if (!list) {
     return -1;
+  }
   int count = 0;
   while (const dirent* entry = readdir(list)) {
-    if (entry->d_name[0] != '.')
+    if (entry->d_name[0] != '.') {
       ++count;
+    }
   }
   closedir(list);
   return count - 1; // the list's own descriptor

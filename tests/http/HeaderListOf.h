@@ -9,7 +9,8 @@
 // A list with the default settings holding lines as they stand.
 inline TIdHeaderList ListOf(const QStringList& lines) {
   TIdHeaderList list;
-  for (const QString& line : lines)
+  for (const QString& line : lines) {
     list.Add(line);
+  }
   return list;
 }

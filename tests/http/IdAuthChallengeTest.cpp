@@ -97,8 +97,9 @@ TEST_F(ServerChallenge, SchemeAskingForCredentialsWithoutHandlerEndsTheAttempt) 
 TEST_F(ServerChallenge, EachRefusalIsAnsweredAgainTheCallerCountsThem) {
   request_.SetUsername(QStringLiteral("u"));
   request_.SetPassword(QStringLiteral("wrong"));
-  for (int attempt = 0; attempt < 4; ++attempt)
+  for (int attempt = 0; attempt < 4; ++attempt) {
     EXPECT_TRUE(Answer({kBasicChallenge})) << attempt;
+  }
   // The value answered last is kept with the scheme, the challenges replaced each time.
   const TIdAuthentication& scheme = *request_.Authentication();
   EXPECT_EQ(scheme.SchemeParams().ReadHeader(u"Authorization"),

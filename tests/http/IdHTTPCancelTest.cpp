@@ -48,12 +48,14 @@ TEST(CancelledFetches, EndWithThePageOrTheAbortAndLeaveTheClientUsable) {
     std::future<Ending> fetch = std::async(std::launch::async, [&]() -> Ending {
       try {
         const QString text = client.Get(server.Url());
-        if (text == QString::fromLatin1(page))
+        if (text == QString::fromLatin1(page)) {
           return {WholePage, {}};
+        }
         return {SomethingElse, "a page of " + std::to_string(text.size()) + " characters"};
       } catch (const EIdSocketError& e) {
-        if (e.SocketErrorCode() == Id_WSAECONNABORTED)
+        if (e.SocketErrorCode() == Id_WSAECONNABORTED) {
           return {Aborted, {}};
+        }
         return {SomethingElse, e.what()};
       } catch (const std::exception& e) {
         return {SomethingElse, e.what()};

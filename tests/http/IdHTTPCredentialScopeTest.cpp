@@ -91,9 +91,10 @@ TEST_F(CredentialScope, CredentialsSetForALaterCallGoToThatCallsOrigin) {
 
 TEST_F(CredentialScope, ARedirectTargetsUserPartNeverBecomesCredentials) {
   ScriptedHTTPServer home([&home](const QByteArray& head, int index) {
-    if (index == 0)
+    if (index == 0) {
       return Redirect(
           home.Url("/next").replace(QStringLiteral("//"), QStringLiteral("//mallory:pw@")));
+    }
     return Guarded(head);
   });
   GiveAlice();

@@ -134,8 +134,9 @@ TEST(RequestHeaders, EmptyRequestFieldLeavesACustomLineOfThatName) {
 
 TEST(RequestHeaders, LongLinesGoOutWhole) {
   QStringList pairs;
-  for (int i = 0; i < 150; ++i)
+  for (int i = 0; i < 150; ++i) {
     pairs << QStringLiteral("cookie%1=some-longer-value-%1").arg(i);
+  }
   const QString cookies = pairs.join(QStringLiteral("; "));
   ASSERT_GT(cookies.size(), 2048);
 
@@ -277,8 +278,9 @@ TEST(RequestHeaders, ResetLeavesTheFieldsThatSurviveRequests) {
   for (const QString* kept :
        {&request.Pragma(), &request.AcceptEncoding(), &request.AcceptLanguage(), &request.Host(),
         &request.From(), &request.Referer(), &request.Username(), &request.Password(),
-        &request.ProxyConnection()})
+        &request.ProxyConnection()}) {
     EXPECT_EQ(*kept, text);
+  }
   EXPECT_EQ(request.CustomHeaders().Count(), 1);
   EXPECT_NE(request.Authentication(), nullptr);
 }
@@ -462,8 +464,9 @@ TEST(ResponseHeaders, ComposesContentRangeWithStarsForUnknownParts) {
     response.SetAcceptRanges(QStringLiteral("bytes"));
     response.ComposeHeaderLines();
     QStringList expected;
-    if (*c.value)
+    if (*c.value) {
       expected << QStringLiteral("Content-Range: ") + QString::fromLatin1(c.value);
+    }
     expected << QStringLiteral("Accept-Ranges: bytes");
     EXPECT_EQ(response.HeaderLines().Lines(), expected) << c.value;
   }

@@ -41,8 +41,9 @@ protected:
     nginx_->AddFile(QStringLiteral("404.html"),
                     "<h1>Nicht gefunden \xe2\x80\x93 \xc3\xbc\xc3\xb6\xc3\xa4</h1>");
     QByteArray filtered;
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < 20000; ++i) {
       filtered += "line " + QByteArray::number(i) + " with a needle in it\n";
+    }
     nginx_->AddFile(QStringLiteral("filtered/big.html"), filtered);
     expectedFiltered_ = new QByteArray(filtered.replace("needle", "pin"));
   }

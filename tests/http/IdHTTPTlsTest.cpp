@@ -54,8 +54,9 @@ TEST(HttpsClient, KeptConnectionServesSeveralGetsOnOneHandshake) {
     const QString page =
         c.http.Get(QStringLiteral("https://localhost:%1/n%2").arg(nginx.Port()).arg(i));
     ASSERT_TRUE(page.startsWith(QStringLiteral("request /n%1 on ").arg(i))) << page.toStdString();
-    if (i == 0)
+    if (i == 0) {
       connection = page.section(u' ', -1);
+    }
     EXPECT_EQ(page.section(u' ', -1), connection);
   }
   EXPECT_EQ(c.tls->HandshakeCount(), 1);
@@ -68,13 +69,14 @@ TEST(HttpsClient, RedirectsBothWaysAndKeepsSecureCookiesOffClearText) {
   std::atomic<uint16_t> httpsPort{0};
   testsupport::LoopbackServer plain([&](testsupport::LoopbackPeer& peer) {
     peer.ReadRequestHead();
-    if (peer.Index() == 0)
+    if (peer.Index() == 0) {
       peer.Send(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: https://localhost:%1/tls\r\n"
                                "Content-Length: 0\r\n\r\n")
                     .arg(httpsPort.load())
                     .toLatin1());
-    else
+    } else {
       peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nplain");
+    }
   });
   NginxServer nginx = StartHttps(
       QStringLiteral("location /tls { add_header Set-Cookie \"s=secret; Secure; Path=/\"; "

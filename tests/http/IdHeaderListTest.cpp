@@ -219,8 +219,9 @@ INSTANTIATE_TEST_SUITE_P(
 constexpr qsizetype kPairSize = 18; // "name000=value000; "
 QString CookieValue(int pairs) {
   QStringList parts;
-  for (int i = 0; i < pairs; ++i)
+  for (int i = 0; i < pairs; ++i) {
     parts << QStringLiteral("name%1=value%1").arg(i, 3, 10, QChar(u'0'));
+  }
   return parts.join(QStringLiteral("; "));
 }
 
@@ -249,8 +250,9 @@ TEST(HeaderList, FoldsAtTheLastBreakBeforeTheWidthIsPassed) {
         EXPECT_TRUE(line.startsWith(u' ') && !line.startsWith(u"  ")) << line.toStdString();
       }
       joined += i == 0 ? line : line.mid(1);
-      if (!last)
+      if (!last) {
         joined += u' ';
+      }
     }
     EXPECT_EQ(joined, QStringLiteral("Cookie: ") + value) << width;
     EXPECT_EQ(list.ReadHeader(u"cookie"), value) << width;
@@ -387,8 +389,9 @@ TEST(HeaderList, FoldingNeverWritesAnEmptyLine) {
   const auto visible = [](const QString& text) {
     QString kept;
     for (QChar c : text) {
-      if (c.unicode() > 32)
+      if (c.unicode() > 32) {
         kept += c;
+      }
     }
     return kept;
   };

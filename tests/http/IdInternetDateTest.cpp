@@ -23,15 +23,17 @@ TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
 class ScopedTimeZone {
 public:
   explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ"))
+    if (const char* old = std::getenv("TZ")) {
       previous_ = old;
+    }
     setenv("TZ", zone, 1);
   }
   ~ScopedTimeZone() {
-    if (previous_)
+    if (previous_) {
       setenv("TZ", previous_->c_str(), 1);
-    else
+    } else {
       unsetenv("TZ");
+    }
   }
   ScopedTimeZone(const ScopedTimeZone&) = delete;
   ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
@@ -113,8 +115,9 @@ TEST(TimeZone, OffsetFollowsZoneAndSeason) {
       {"America/New_York", QDateTime(QDate(2024, 7, 1), QTime(12, 0), Qt::UTC), -4},
       {"Asia/Kolkata", QDateTime(QDate(2024, 7, 1), QTime(12, 0), Qt::UTC), 5.5},
       {"UTC", QDateTime(QDate(2024, 7, 1), QTime(12, 0), Qt::UTC), 0}};
-  for (const ZoneCase& c : cases)
+  for (const ZoneCase& c : cases) {
     EXPECT_NEAR(ZoneOffsetAt(QTimeZone(c.zone), c.utc), c.hours * kHour, kOneMSec) << c.zone;
+  }
 }
 
 TEST(TimeZone, LocalOffsetComesFromTheSystemZone) {
@@ -146,8 +149,9 @@ TEST(InternetDate, FormatsDayMonthAndTimeInEnglish) {
       {At(999, 1, 1, 1, 2, 3), "Tue, 01 Jan 0999 01:02:03 GMT"},
       {-1.25, "Fri, 29 Dec 1899 06:00:00 GMT"},
       {At(1994, 11, 6, 23, 59, 59, 999) + 0.6 * kOneMSec, "Mon, 07 Nov 1994 00:00:00 GMT"}};
-  for (const auto& [value, text] : cases)
+  for (const auto& [value, text] : cases) {
     EXPECT_EQ(FormatInternetDate(value), QString::fromLatin1(text));
+  }
 }
 
 // --- Parsing --------------------------------------------------------------------------------

@@ -155,8 +155,9 @@ class ProxyFromEnvironment : public testing::TestWithParam<EnvironmentCase> {};
 TEST_P(ProxyFromEnvironment, ChoosesByScheme) {
   const EnvironmentCase& c = GetParam();
   QProcessEnvironment environment;
-  for (const auto& [name, value] : c.variables)
+  for (const auto& [name, value] : c.variables) {
     environment.insert(QString::fromLatin1(name), QString::fromUtf8(value));
+  }
   const auto proxy =
       TIdProxySettings::FromEnvironment(environment).ProxyFor(TIdURI(QString::fromUtf8(c.address)));
   EXPECT_EQ(proxy ? proxy->host : QString(), QString::fromUtf8(c.proxyHost));

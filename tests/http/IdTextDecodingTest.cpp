@@ -109,14 +109,16 @@ INSTANTIATE_TEST_SUITE_P(
 // The byte values 0 to 255 each come out as the character of the same number.
 TEST(ResponseText, EightBitMapsEveryByteToItsOwnCode) {
   QByteArray all(256, Qt::Uninitialized);
-  for (int i = 0; i < 256; ++i)
+  for (int i = 0; i < 256; ++i) {
     all[i] = static_cast<char>(i);
+  }
   QBuffer stream(&all);
   ASSERT_TRUE(stream.open(QIODevice::ReadOnly));
   const QString text = ReadStreamText(stream, -1, ek8Bit);
   ASSERT_EQ(text.size(), 256);
-  for (int i = 0; i < 256; ++i)
+  for (int i = 0; i < 256; ++i) {
     EXPECT_EQ(text[i].unicode(), i);
+  }
 }
 
 struct CountCase {
@@ -184,8 +186,9 @@ TEST(ReadStreamText, ReadsASequentialDeviceToItsEnd) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   QByteArray sent;
-  for (int i = 0; sent.size() < 50000; ++i)
+  for (int i = 0; sent.size() < 50000; ++i) {
     sent += "z\xc3\xa9" + QByteArray::number(i);
+  }
   ASSERT_EQ(write(fds[1], sent.constData(), sent.size()), sent.size());
   close(fds[1]);
   QFile reader;

@@ -224,8 +224,9 @@ TEST_P(URIRoundTrip, ComposedAddressParsesToTheSameParts) {
   const TIdURI first{QStringView(GetParam())};
   const TIdURI second(first.ComposeAddress(IncludeCredentials | IncludeFragment));
   Parts expected = PartsOf(first);
-  if (TextIsSame(expected.scheme, u"http") && expected.port == u"80")
+  if (TextIsSame(expected.scheme, u"http") && expected.port == u"80") {
     expected.port.clear();
+  }
   EXPECT_EQ(PartsOf(second), expected);
 }
 

@@ -42,8 +42,9 @@ public:
         })) {}
   // The socket error code, or nothing while the call still blocks after limit.
   std::optional<int> Result(std::chrono::milliseconds limit) {
-    if (result_.wait_for(limit) != std::future_status::ready)
+    if (result_.wait_for(limit) != std::future_status::ready) {
       return std::nullopt;
+    }
     return result_.get();
   }
 
@@ -63,8 +64,9 @@ TEST_P(AbortStall, EndsTheBlockedCallAndLetsTheNextConnectWork) {
     peer.WaitForRelease();
   });
   std::optional<testsupport::NeverAcceptingListener> silent;
-  if (c.connectStalls)
+  if (c.connectStalls) {
     silent.emplace();
+  }
 
   TIdTCPClient client;
   auto* handler = new TIdIOHandlerStack(&client);
@@ -125,8 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
                   [](TIdTCPClient& client) {
                     SendLine(client);
                     const QByteArray block(1 << 20, 'x');
-                    for (int i = 0; i < 256; ++i)
+                    for (int i = 0; i < 256; ++i) {
                       client.IOHandler()->WriteBytes(block);
+                    }
                   }}),
     [](const testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 

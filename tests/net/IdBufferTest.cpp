@@ -16,8 +16,9 @@ using testsupport::ExpectRaises;
 
 QByteArray Letters(int n, char first = 'a') {
   QByteArray bytes(n, Qt::Uninitialized);
-  for (int i = 0; i < n; ++i)
+  for (int i = 0; i < n; ++i) {
     bytes[i] = char(first + i % 26);
+  }
   return bytes;
 }
 
@@ -28,9 +29,10 @@ TEST(ClipByteRun, ClipsToWhatTheArrayHoldsFromTheOffset) {
   };
   for (const Case& c : {Case{10, 0, -1, 10}, Case{10, 3, -1, 7}, Case{10, 3, 4, 4},
                         Case{10, 3, 100, 7}, Case{10, 10, -1, 0}, Case{10, 11, 1, 0},
-                        Case{10, -1, 5, 0}, Case{0, 0, -1, 0}, Case{10, 0, 0, 0}})
+                        Case{10, -1, 5, 0}, Case{0, 0, -1, 0}, Case{10, 0, 0, 0}}) {
     EXPECT_EQ(ClipByteRun(c.size, c.offset, c.length), c.expected)
         << c.size << " " << c.offset << " " << c.length;
+  }
 }
 
 struct ShortCase {
@@ -265,9 +267,10 @@ TEST(TIdBuffer, FindBytesSearchesFromTheHeadAndTheStart) {
   };
   for (const Bad& b : {Bad{"", 0, "Buffer terminator must be specified."},
                        Bad{"\n", -1, "Buffer start position is invalid."},
-                       Bad{"\n", 8, "Buffer start position is invalid."}})
+                       Bad{"\n", 8, "Buffer start position is invalid."}}) {
     ExpectRaises<EIdException>([&] { (void)buffer.FindBytes(b.needle, b.start); },
                                QString::fromLatin1(b.message));
+  }
 }
 
 // Random appends and removals against a plain queue: compaction, growth and shrinking must
@@ -286,8 +289,9 @@ TEST(TIdBuffer, KeepsTheByteOrderThroughRandomTraffic) {
     case 0:
     case 1: {
       QByteArray chunk(n, Qt::Uninitialized);
-      for (char& c : chunk)
+      for (char& c : chunk) {
         model.push_back(c = next++);
+      }
       const int offset = n > 0 ? int(random() % n) : 0;
       buffer.AppendBytes(chunk, -1, offset);
       model.erase(model.end() - n, model.end() - n + offset);
@@ -297,8 +301,9 @@ TEST(TIdBuffer, KeepsTheByteOrderThroughRandomTraffic) {
       const int count = std::min<int>(n, int(model.size()));
       QByteArray out;
       buffer.ExtractBytes(out, count);
-      for (int i = 0; i < count; ++i, model.pop_front())
+      for (int i = 0; i < count; ++i, model.pop_front()) {
         ASSERT_EQ(out[i], model.front()) << "step " << step;
+      }
       taken += count;
       break;
     }

@@ -14,8 +14,9 @@ namespace {
 
 QByteArray Pattern(qsizetype size) {
   QByteArray bytes(size, Qt::Uninitialized);
-  for (qsizetype i = 0; i < size; ++i)
+  for (qsizetype i = 0; i < size; ++i) {
     bytes[i] = char(i * 7 + i / 251);
+  }
   return bytes;
 }
 
@@ -40,8 +41,9 @@ protected:
     io().BeginWriteBuffering();
     io().WriteLine(QStringLiteral("GET %1 HTTP/1.1").arg(path));
     io().WriteLine(QStringLiteral("Host: localhost"));
-    if (close)
+    if (close) {
       io().WriteLine(QStringLiteral("Connection: close"));
+    }
     io().WriteLine();
     io().EndWriteBuffering();
   }
@@ -52,8 +54,9 @@ protected:
     int64_t length = -1;
     for (QString line = io().ReadLine(); !line.isEmpty(); line = io().ReadLine()) {
       EXPECT_FALSE(line.endsWith(u'\r')) << line.toStdString();
-      if (line.startsWith(QStringLiteral("Content-Length: ")))
+      if (line.startsWith(QStringLiteral("Content-Length: "))) {
         length = line.mid(16).toLongLong();
+      }
     }
     return length;
   }
@@ -91,10 +94,11 @@ TEST_P(NginxBodies, ArriveWhole) {
   QByteArray received;
   QBuffer stream(&received);
   stream.open(QIODevice::WriteOnly);
-  if (untilClose)
+  if (untilClose) {
     io().ReadStream(stream, -1, true);
-  else
+  } else {
     io().ReadStream(stream, length);
+  }
   EXPECT_EQ(received.size(), size);
   EXPECT_TRUE(received == content);
   EXPECT_EQ(begun, untilClose ? 0 : size);

@@ -31,8 +31,9 @@ TEST_P(ReadLineTable, SplitsAtTheTerminator) {
   handler().SetRecvBufferSize(recvSize);
   handler().SetTextEncoding(ekUTF8);
   PeerSend(c.sent);
-  for (const QString& expected : c.lines)
+  for (const QString& expected : c.lines) {
     EXPECT_EQ(handler().ReadLine(c.terminator), expected) << c.name;
+  }
   EXPECT_TRUE(handler().PendingInputEmpty()) << c.name;
 }
 
@@ -190,10 +191,11 @@ TEST_P(ReadStreamTable, HoldsExactlyWhatArrived) {
   QBuffer stream(&target);
   stream.open(QIODevice::ReadWrite);
   stream.seek(4);
-  if (c.raises)
+  if (c.raises) {
     EXPECT_THROW(handler().ReadStream(stream, c.count, c.untilClose), EIdConnClosedGracefully);
-  else
+  } else {
     handler().ReadStream(stream, c.count, c.untilClose);
+  }
   EXPECT_EQ(target, "KEEP" + c.expected) << c.name;
   EXPECT_EQ(stream.pos(), target.size()) << c.name;
 }

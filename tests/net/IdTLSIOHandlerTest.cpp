@@ -78,12 +78,15 @@ struct TlsClient {
   int64_t ReadHead(QString* status = nullptr) {
     TIdIOHandler& io = *client.IOHandler();
     const QString line = io.ReadLine();
-    if (status)
+    if (status) {
       *status = line;
+    }
     int64_t length = -1;
-    for (QString header = io.ReadLine(); !header.isEmpty(); header = io.ReadLine())
-      if (header.startsWith(QStringLiteral("Content-Length: ")))
+    for (QString header = io.ReadLine(); !header.isEmpty(); header = io.ReadLine()) {
+      if (header.startsWith(QStringLiteral("Content-Length: "))) {
         length = header.mid(16).toLongLong();
+      }
+    }
     return length;
   }
 
@@ -163,10 +166,11 @@ TEST(TlsTrust, SystemStoreHonoursSslCertFile) {
   qputenv("SSL_CERT_FILE", Certificates().CaFile().toLocal8Bit());
   TlsClient c(QStringLiteral("localhost"), nginx.Port(), {});
   EXPECT_NO_THROW(c.client.Connect());
-  if (saved.isNull())
+  if (saved.isNull()) {
     qunsetenv("SSL_CERT_FILE");
-  else
+  } else {
     qputenv("SSL_CERT_FILE", saved);
+  }
 }
 
 TEST(TlsTrust, UnreadableFileOfCertificatesIsAnError) {
@@ -284,10 +288,11 @@ TEST_P(BadPeers, EndTheHandshakeWithAClearFailure) {
   const BadPeerCase& row = GetParam();
   testsupport::LoopbackServer server([&](testsupport::LoopbackPeer& peer) {
     peer.ReadExactly(5);
-    if (row.reply.isEmpty())
+    if (row.reply.isEmpty()) {
       peer.WaitForRelease();
-    else
+    } else {
       peer.Send(row.reply);
+    }
   });
   TlsClient c(QStringLiteral("localhost"), server.Port(), Certificates().CaFile());
   c.client.SetReadTimeout(300);
@@ -331,8 +336,9 @@ TEST(TlsCancel, ShutdownOfTheSocketEndsAWaitingHandshake) {
   std::thread cancel([&] {
     server.WaitForConnections(1);
     // The binding exists once connecting has begun; the ClientHello follows at once.
-    while (!server.Received(0).size())
+    while (!server.Received(0).size()) {
       std::this_thread::yield();
+    }
     ::shutdown(c.tls->Binding()->Handle(), SHUT_RDWR);
   });
   EXPECT_THROW(c.client.Connect(), EIdSSLProtocolReplyError);
@@ -350,16 +356,18 @@ class CloseWithoutCloseNotifyMidBody : public testing::TestWithParam<int> {};
 TEST_P(CloseWithoutCloseNotifyMidBody, KeepsWhatCameThenRaises) {
   const int records = GetParam();
   QByteArray sent;
-  for (int i = 0; i < records; ++i)
+  for (int i = 0; i < records; ++i) {
     sent += QByteArray(records == 1 ? 10 : 9000, char('a' + i));
+  }
   testsupport::TlsPeer peer(
       Certificates().CertificateFile(QStringLiteral("valid")),
       Certificates().KeyFile(QStringLiteral("valid")), [&](testsupport::TlsConnection& tls) {
         tls.ReadRequestHead();
         tls.Send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(sent.size() + 100) +
                  "\r\n\r\n");
-        for (int i = 0; i < records; ++i)
+        for (int i = 0; i < records; ++i) {
           tls.Send(sent.mid(i * (sent.size() / records), sent.size() / records));
+        }
         tls.DropWithoutCloseNotify();
       });
   TlsClient c(QStringLiteral("localhost"), peer.Port(), Certificates().CaFile());
@@ -384,8 +392,9 @@ TEST(TlsEndings, IdleCloseWithoutCloseNotifyIsJustAClose) {
   TlsClient c(QStringLiteral("localhost"), peer.Port(), Certificates().CaFile());
   c.client.Connect();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (c.client.Connected() && std::chrono::steady_clock::now() < deadline)
+  while (c.client.Connected() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   EXPECT_FALSE(c.client.Connected());
 }
 
@@ -398,8 +407,9 @@ TEST(TlsEndings, RenegotiationRequestIsRefused) {
       Certificates().KeyFile(QStringLiteral("valid")),
       [](testsupport::TlsConnection& tls) {
         tls.ReadRequestHead();
-        if (tls.RequestRenegotiation())
+        if (tls.RequestRenegotiation()) {
           tls.WaitForClientEnd();
+        }
       },
       TLS1_2_VERSION);
   TlsClient c(QStringLiteral("localhost"), peer.Port(), Certificates().CaFile());

@@ -23,21 +23,24 @@ public:
 
   int32_t ReceiveChunk(QByteArray& buffer) override {
     const ssize_t n = ::recv(fd_, buffer.data(), size_t(buffer.size()), 0);
-    if (n < 0)
+    if (n < 0) {
       throw EIdSocketError(errno, QStringLiteral("recv failed"));
+    }
     ++receives;
     return int32_t(n);
   }
   int32_t SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) override {
     const ssize_t n = ::send(fd_, bytes.constData() + offset, size_t(length), MSG_NOSIGNAL);
-    if (n < 0)
+    if (n < 0) {
       throw EIdSocketError(errno, QStringLiteral("send failed"));
+    }
     return int32_t(n);
   }
   bool SourceAvailable() const override { return fd_ >= 0; }
   bool Readable(int32_t timeout) override {
-    if (fd_ < 0)
+    if (fd_ < 0) {
       throw EIdConnClosedGracefully(QStringLiteral("Connection Closed Gracefully."));
+    }
     pollfd p{fd_, POLLIN, 0};
     return ::poll(&p, 1, timeout < 0 ? -1 : timeout) > 0;
   }
@@ -79,8 +82,9 @@ protected:
     ASSERT_EQ(::send(peer_, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL), bytes.size());
   }
   void ClosePeer() {
-    if (peer_ >= 0)
+    if (peer_ >= 0) {
       ::close(peer_);
+    }
     peer_ = -1;
   }
   // What the handler sent, up to `count` bytes, waiting at most 5 s for them.
@@ -89,11 +93,13 @@ protected:
     char chunk[65536];
     while (got.size() < count) {
       pollfd p{peer_, POLLIN, 0};
-      if (::poll(&p, 1, 5000) <= 0)
+      if (::poll(&p, 1, 5000) <= 0) {
         break;
+      }
       const ssize_t n = ::recv(peer_, chunk, std::min<size_t>(sizeof chunk, count - got.size()), 0);
-      if (n <= 0)
+      if (n <= 0) {
         break;
+      }
       got.append(chunk, n);
     }
     return got;

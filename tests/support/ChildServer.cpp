@@ -30,22 +30,25 @@ sockaddr_in Loopback(uint16_t port) {
 
 uint16_t PickFreeLoopbackPort(const char* who) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0)
+  if (fd < 0) {
     throw std::runtime_error(std::string(who) + ": no socket for picking a port");
+  }
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
   const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
   ::close(fd);
-  if (!ok)
+  if (!ok) {
     throw std::runtime_error(std::string(who) + ": cannot pick a loopback port");
+  }
   return ntohs(address.sin_port);
 }
 
 bool AcceptsOnLoopback(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0)
+  if (fd < 0) {
     return false;
+  }
   const sockaddr_in address = Loopback(port);
   const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   ::close(fd);
@@ -55,17 +58,20 @@ bool AcceptsOnLoopback(uint16_t port) {
 ChildServer::ChildServer(const std::string& program, const std::vector<std::string>& argv) {
   // Everything the child needs is made before fork: after it only exec-safe calls run.
   std::vector<char*> args;
-  for (const std::string& arg : argv)
+  for (const std::string& arg : argv) {
     args.push_back(const_cast<char*>(arg.c_str()));
+  }
   args.push_back(nullptr);
   const pid_t parent = ::getpid();
   pid_ = ::fork();
-  if (pid_ < 0)
+  if (pid_ < 0) {
     throw std::runtime_error("fork failed for " + program);
+  }
   if (pid_ == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent)
+    if (::getppid() != parent) {
       ::_exit(127);
+    }
     ::execv(program.c_str(), args.data());
     ::_exit(127);
   }
@@ -76,8 +82,9 @@ ChildServer::~ChildServer() {
 }
 
 bool ChildServer::Exited() {
-  if (pid_ <= 0)
+  if (pid_ <= 0) {
     return true;
+  }
   int status = 0;
   const pid_t done = ::waitpid(pid_, &status, WNOHANG);
   if (done == pid_ || (done < 0 && errno == ECHILD)) {
@@ -90,26 +97,31 @@ bool ChildServer::Exited() {
 bool ChildServer::WaitUntilAccepting(uint16_t port, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   while (Clock::now() < deadline) {
-    if (AcceptsOnLoopback(port))
+    if (AcceptsOnLoopback(port)) {
       return true;
-    if (Exited())
+    }
+    if (Exited()) {
       return false;
+    }
     std::this_thread::sleep_for(5ms);
   }
   return false;
 }
 
 void ChildServer::Stop() noexcept {
-  if (pid_ <= 0)
+  if (pid_ <= 0) {
     return;
+  }
   ::kill(pid_, SIGTERM);
   for (const int signal : {0, SIGKILL}) {
-    if (signal)
+    if (signal) {
       ::kill(pid_, signal);
+    }
     const auto deadline = Clock::now() + 10s;
     while (Clock::now() < deadline) {
-      if (Exited())
+      if (Exited()) {
         return;
+      }
       std::this_thread::sleep_for(5ms);
     }
   }

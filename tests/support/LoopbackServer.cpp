@@ -30,8 +30,9 @@ using Clock = std::chrono::steady_clock;
 int ListenOnLoopback(Family family, int backlog, uint16_t& port) {
   const int domain = family == Family::IPv4 ? AF_INET : AF_INET6;
   const int fd = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0)
+  if (fd < 0) {
     Fail("socket");
+  }
   sockaddr_storage address{};
   socklen_t length;
   if (family == Family::IPv4) {
@@ -75,15 +76,17 @@ LoopbackPeer::~LoopbackPeer() {
 }
 
 bool LoopbackPeer::ReadMore(Clock::time_point deadline) {
-  if (socket_ < 0 || !(server_.WaitFor(socket_, POLLIN, deadline) & (POLLIN | POLLHUP | POLLERR)))
+  if (socket_ < 0 || !(server_.WaitFor(socket_, POLLIN, deadline) & (POLLIN | POLLHUP | POLLERR))) {
     return false;
+  }
   char chunk[65536];
   ssize_t n;
   do {
     n = ::recv(socket_, chunk, sizeof chunk, 0);
   } while (n < 0 && errno == EINTR);
-  if (n <= 0)
+  if (n <= 0) {
     return false;
+  }
   server_.Record(index_, QByteArrayView(chunk, n));
   pending_.append(chunk, n);
   return true;
@@ -100,11 +103,13 @@ QByteArray LoopbackPeer::ReadUntil(QByteArrayView terminator) {
   qsizetype searched = 0;
   for (;;) {
     const qsizetype found = pending_.indexOf(terminator, searched);
-    if (found >= 0)
+    if (found >= 0) {
       return Take(found + terminator.size());
+    }
     searched = std::max<qsizetype>(0, pending_.size() - terminator.size() + 1);
-    if (!ReadMore(deadline))
+    if (!ReadMore(deadline)) {
       return {};
+    }
   }
 }
 
@@ -126,12 +131,14 @@ bool LoopbackPeer::Send(QByteArrayView bytes) {
   const Clock::time_point deadline = Clock::now() + server_.readLimit_;
   qsizetype sent = 0;
   while (sent < bytes.size()) {
-    if (socket_ < 0 || !(server_.WaitFor(socket_, POLLOUT, deadline) & POLLOUT))
+    if (socket_ < 0 || !(server_.WaitFor(socket_, POLLOUT, deadline) & POLLOUT)) {
       return false;
+    }
     const ssize_t n = ::send(socket_, bytes.data() + sent, size_t(bytes.size() - sent),
                              MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno != EINTR && errno != EAGAIN)
+    if (n < 0 && errno != EINTR && errno != EAGAIN) {
       return false;
+    }
     sent += std::max<ssize_t>(n, 0);
   }
   return true;
@@ -140,29 +147,34 @@ bool LoopbackPeer::Send(QByteArrayView bytes) {
 bool LoopbackPeer::SendSlowly(QByteArrayView bytes, qsizetype chunk,
                               std::chrono::milliseconds pause) {
   for (qsizetype at = 0; at < bytes.size(); at += chunk) {
-    if (!Send(bytes.sliced(at, std::min(chunk, bytes.size() - at))))
+    if (!Send(bytes.sliced(at, std::min(chunk, bytes.size() - at)))) {
       return false;
+    }
     // The pause is a wait on the stop signal, so a stopping server never sits it out.
-    if (server_.WaitFor(server_.wake_, POLLIN, Clock::now() + pause))
+    if (server_.WaitFor(server_.wake_, POLLIN, Clock::now() + pause)) {
       return false;
+    }
   }
   return true;
 }
 
 void LoopbackPeer::ShutdownWrite() {
-  if (socket_ >= 0)
+  if (socket_ >= 0) {
     ::shutdown(socket_, SHUT_WR);
+  }
 }
 
 void LoopbackPeer::Close() {
-  if (socket_ >= 0)
+  if (socket_ >= 0) {
     ::close(socket_);
+  }
   socket_ = -1;
 }
 
 void LoopbackPeer::Reset() {
-  if (socket_ < 0)
+  if (socket_ < 0) {
     return;
+  }
   const linger abortive{1, 0};
   ::setsockopt(socket_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
   Close();
@@ -243,8 +255,9 @@ void LoopbackServer::Release() {
 void LoopbackServer::Stop() {
   {
     std::lock_guard lock(lock_);
-    if (stopping_)
+    if (stopping_) {
       return;
+    }
     stopping_ = true;
     changed_.notify_all();
   }
@@ -252,18 +265,21 @@ void LoopbackServer::Stop() {
   [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
   acceptor_.join();
   // The acceptor has ended, so the list of script threads no longer changes.
-  for (RunningScript& script : scripts_)
+  for (RunningScript& script : scripts_) {
     script.thread.join();
+  }
 }
 
 short LoopbackServer::WaitFor(int fd, short events, Clock::time_point deadline) const {
   pollfd entries[2] = {{fd, events, 0}, {wake_, POLLIN, 0}};
   for (;;) {
     const int ready = ::poll(entries, fd == wake_ ? 1 : 2, MillisecondsUntil(deadline));
-    if (ready < 0 && errno == EINTR)
+    if (ready < 0 && errno == EINTR) {
       continue;
-    if (ready <= 0 || (fd != wake_ && entries[1].revents))
+    }
+    if (ready <= 0 || (fd != wake_ && entries[1].revents)) {
       return 0;
+    }
     return entries[0].revents;
   }
 }
@@ -277,8 +293,9 @@ void LoopbackServer::AcceptLoop() {
   const Clock::time_point never = Clock::now() + std::chrono::hours(24);
   while (WaitFor(listener_, POLLIN, never) & POLLIN) {
     const int socket = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (socket < 0)
+    if (socket < 0) {
       continue;
+    }
     int index;
     {
       std::lock_guard lock(lock_);
@@ -308,8 +325,9 @@ void LoopbackServer::RunScript(int socket, int index, std::atomic<bool>& done) {
   {
     LoopbackPeer peer(*this, socket, index);
     try {
-      if (script_)
+      if (script_) {
         script_(peer);
+      }
     } catch (const std::exception& e) {
       ADD_FAILURE() << "loopback script " << index << " failed: " << e.what();
     }
@@ -326,8 +344,9 @@ void LoopbackServer::RunScript(int socket, int index, std::atomic<bool>& done) {
 
 RefusingPort::RefusingPort() {
   socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket_ < 0)
+  if (socket_ < 0) {
     Fail("socket");
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -343,8 +362,9 @@ RefusingPort::RefusingPort() {
 }
 
 void RefusingPort::Release() {
-  if (socket_ >= 0)
+  if (socket_ >= 0) {
     ::close(socket_);
+  }
   socket_ = -1;
 }
 
@@ -360,26 +380,32 @@ NeverAcceptingListener::NeverAcceptingListener() {
   // accept queue is full and the system drops every further SYN.
   for (int attempt = 0; attempt < 256; ++attempt) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    if (fd < 0) {
       break;
+    }
     fillers_.push_back(fd);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       continue;
-    if (errno != EINPROGRESS)
+    }
+    if (errno != EINPROGRESS) {
       break;
+    }
     pollfd entry{fd, POLLOUT, 0};
-    if (::poll(&entry, 1, 200) == 0)
+    if (::poll(&entry, 1, 200) == 0) {
       return;
+    }
   }
-  for (const int fd : fillers_)
+  for (const int fd : fillers_) {
     ::close(fd);
+  }
   ::close(listener_);
   throw std::runtime_error("could not fill the accept queue of a loopback listener");
 }
 
 NeverAcceptingListener::~NeverAcceptingListener() {
-  for (const int fd : fillers_)
+  for (const int fd : fillers_) {
     ::close(fd);
+  }
   ::close(listener_);
 }
 

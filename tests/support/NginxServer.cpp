@@ -21,22 +21,26 @@ using namespace std::chrono_literals;
 constexpr const char* kNginx = "/usr/sbin/nginx";
 
 QString TlsDirectives(const NginxTls& tls) {
-  if (tls.Certificate.isEmpty())
+  if (tls.Certificate.isEmpty()) {
     return {};
+  }
   QString directives = QStringLiteral("    ssl_certificate %1;\n    ssl_certificate_key %2;\n")
                            .arg(tls.Certificate, tls.Key);
-  if (!tls.Protocols.isEmpty())
+  if (!tls.Protocols.isEmpty()) {
     directives += QStringLiteral("    ssl_protocols %1;\n").arg(tls.Protocols);
-  if (!tls.Ciphers.isEmpty())
+  }
+  if (!tls.Ciphers.isEmpty()) {
     directives += QStringLiteral("    ssl_ciphers %1;\n").arg(tls.Ciphers);
+  }
   return directives;
 }
 
 QString Config(const QString& dir, uint16_t port, const QString& serverDirectives,
                const NginxTls& tls) {
   QString user;
-  if (::geteuid() == 0)
+  if (::geteuid() == 0) {
     user = QStringLiteral("user nobody nogroup;\n");
+  }
   return user + QStringLiteral(R"(worker_processes 1;
 pid %1/nginx.pid;
 events { worker_connections 256; }
@@ -72,10 +76,12 @@ bool NginxServer::Available() {
 }
 
 NginxServer::NginxServer(const QString& serverDirectives, const NginxTls& tls) : tls_(tls) {
-  if (!Available())
+  if (!Available()) {
     throw std::runtime_error("nginx fixture: nginx is not installed (scripts/bootstrap)");
-  if (!dir_.isValid())
+  }
+  if (!dir_.isValid()) {
     throw std::runtime_error("nginx fixture: no temporary directory");
+  }
   // The workers run as nobody when we are root: they must be able to enter the root.
   QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                          QFileDevice::ExeOwner | QFileDevice::ReadGroup |
@@ -83,9 +89,11 @@ NginxServer::NginxServer(const QString& serverDirectives, const NginxTls& tls) :
                                          QFileDevice::ExeOther);
   QDir(dir_.path()).mkpath(QStringLiteral("www"));
   QDir(dir_.path()).mkpath(QStringLiteral("temp"));
-  for (int attempt = 0; attempt < 5; ++attempt)
-    if (StartOnFreePort(serverDirectives))
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (StartOnFreePort(serverDirectives)) {
       return;
+    }
+  }
   throw std::runtime_error("nginx fixture: no free port after 5 attempts:\n" +
                            ErrorLog().toStdString());
 }
@@ -98,8 +106,9 @@ bool NginxServer::StartOnFreePort(const QString& serverDirectives) {
   const QString configPath = dir_.filePath(QStringLiteral("nginx.conf"));
   QFile config(configPath);
   if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      config.write(Config(dir_.path(), port_, serverDirectives, tls_).toUtf8()) < 0)
+      config.write(Config(dir_.path(), port_, serverDirectives, tls_).toUtf8()) < 0) {
     throw std::runtime_error("nginx fixture: cannot write the configuration");
+  }
   config.close();
   QFile::remove(dir_.filePath(QStringLiteral("error.log")));
 
@@ -108,12 +117,14 @@ bool NginxServer::StartOnFreePort(const QString& serverDirectives) {
                                        configPath.toStdString(), "-e",
                                        dir_.filePath(QStringLiteral("error.log")).toStdString(),
                                        "-g", "daemon off;"});
-  if (child_->WaitUntilAccepting(port_, 10s))
+  if (child_->WaitUntilAccepting(port_, 10s)) {
     return true;
+  }
   const bool exited = child_->Exited();
   child_.reset();
-  if (exited && ErrorLog().contains(QStringLiteral("Address already in use")))
+  if (exited && ErrorLog().contains(QStringLiteral("Address already in use"))) {
     return false;
+  }
   throw std::runtime_error(std::string("nginx fixture: nginx ") +
                            (exited ? "exited at start" : "did not accept within 10 s") + ":\n" +
                            ErrorLog().toStdString());
@@ -139,23 +150,27 @@ QString NginxServer::AddFile(const QString& relativePath, const QByteArray& cont
   QDir().mkpath(QFileInfo(path).path());
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      file.write(content) != content.size())
+      file.write(content) != content.size()) {
     throw std::runtime_error("nginx fixture: cannot write " + path.toStdString());
+  }
   return path;
 }
 
 QString NginxServer::AddPatternFile(const QString& relativePath, qint64 size) {
   const QString path = AddFile(relativePath, {});
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
     throw std::runtime_error("nginx fixture: cannot write " + path.toStdString());
+  }
   QByteArray block(1 << 20, Qt::Uninitialized);
-  for (qsizetype i = 0; i < block.size(); ++i)
+  for (qsizetype i = 0; i < block.size(); ++i) {
     block[i] = char('a' + i % 23);
+  }
   for (qint64 left = size; left > 0;) {
     const qint64 n = std::min<qint64>(left, block.size());
-    if (file.write(block.constData(), n) != n)
+    if (file.write(block.constData(), n) != n) {
       throw std::runtime_error("nginx fixture: cannot write " + path.toStdString());
+    }
     left -= n;
   }
   return path;

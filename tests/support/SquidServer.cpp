@@ -22,8 +22,9 @@ constexpr const char* kBasicHelper = "/usr/lib/squid/basic_ncsa_auth";
 void WriteFile(const QString& path, const QByteArray& content) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      file.write(content) != content.size())
+      file.write(content) != content.size()) {
     throw std::runtime_error("squid fixture: cannot write " + path.toStdString());
+  }
 }
 
 // An htpasswd line for user, the password hashed by the openssl command line.
@@ -33,18 +34,21 @@ QByteArray PasswordLine(const QString& username, const QString& password) {
                 {QStringLiteral("passwd"), QStringLiteral("-apr1"), QStringLiteral("-stdin")});
   openssl.write(password.toUtf8() + '\n');
   openssl.closeWriteChannel();
-  if (!openssl.waitForFinished(10000) || openssl.exitCode() != 0)
+  if (!openssl.waitForFinished(10000) || openssl.exitCode() != 0) {
     throw std::runtime_error("squid fixture: openssl passwd failed");
+  }
   return username.toUtf8() + ':' + openssl.readAllStandardOutput().trimmed() + '\n';
 }
 
 QString Config(const QString& dir, uint16_t port, const SquidServer::Options& options) {
   QStringList connectPorts;
-  for (const uint16_t p : options.connectPorts)
+  for (const uint16_t p : options.connectPorts) {
     connectPorts << QString::number(p);
+  }
   // A port nobody uses keeps the list valid when the test allows no CONNECT at all.
-  if (connectPorts.isEmpty())
+  if (connectPorts.isEmpty()) {
     connectPorts << QStringLiteral("1");
+  }
   QString config = QStringLiteral(R"(http_port 127.0.0.1:%2
 pid_filename %1/squid.pid
 cache_log %1/cache.log
@@ -62,8 +66,9 @@ http_access deny CONNECT !SSL_ports
                        .arg(dir)
                        .arg(port)
                        .arg(connectPorts.join(u' '));
-  if (::geteuid() == 0)
+  if (::geteuid() == 0) {
     config += QStringLiteral("cache_effective_user nobody\n");
+  }
   if (options.username.isEmpty()) {
     config += QStringLiteral("http_access allow localhost\n");
   } else {
@@ -79,16 +84,19 @@ http_access allow localhost authenticated
 
 // As root squid works as nobody, who must be able to write its logs and read the passwords.
 void HandToNobody(const QString& dir) {
-  if (::geteuid() != 0)
+  if (::geteuid() != 0) {
     return;
+  }
   const passwd* nobody = ::getpwnam("nobody");
-  if (!nobody)
+  if (!nobody) {
     throw std::runtime_error("squid fixture: running as root, but there is no user nobody");
+  }
   for (const char* name : {"", "/passwd", "/access.log", "/cache.log"}) {
     const QByteArray path = dir.toLocal8Bit() + name;
     if (::access(path.constData(), F_OK) == 0 &&
-        ::chown(path.constData(), nobody->pw_uid, nobody->pw_gid) != 0)
+        ::chown(path.constData(), nobody->pw_uid, nobody->pw_gid) != 0) {
       throw std::runtime_error("squid fixture: cannot hand " + path.toStdString() + " to nobody");
+    }
   }
 }
 
@@ -99,16 +107,21 @@ bool SquidServer::Available() {
 }
 
 SquidServer::SquidServer(const Options& options) {
-  if (!Available())
+  if (!Available()) {
     throw std::runtime_error("squid fixture: squid is not installed (scripts/bootstrap)");
-  if (!dir_.isValid())
+  }
+  if (!dir_.isValid()) {
     throw std::runtime_error("squid fixture: no temporary directory");
-  if (!options.username.isEmpty())
+  }
+  if (!options.username.isEmpty()) {
     WriteFile(dir_.filePath(QStringLiteral("passwd")),
               PasswordLine(options.username, options.password));
-  for (int attempt = 0; attempt < 5; ++attempt)
-    if (StartOnFreePort(options))
+  }
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (StartOnFreePort(options)) {
       return;
+    }
+  }
   throw std::runtime_error("squid fixture: no free port after 5 attempts:\n" +
                            CacheLog().toStdString());
 }
@@ -127,12 +140,14 @@ bool SquidServer::StartOnFreePort(const Options& options) {
 
   child_ = std::make_unique<ChildServer>(
       kSquid, std::vector<std::string>{"squid", "-N", "-f", configPath.toStdString()});
-  if (child_->WaitUntilAccepting(port_, 30s))
+  if (child_->WaitUntilAccepting(port_, 30s)) {
     return true;
+  }
   const bool exited = child_->Exited();
   child_.reset();
-  if (exited && CacheLog().contains(QStringLiteral("Address already in use")))
+  if (exited && CacheLog().contains(QStringLiteral("Address already in use"))) {
     return false;
+  }
   throw std::runtime_error(std::string("squid fixture: squid ") +
                            (exited ? "exited at start" : "did not accept within 30 s") + ":\n" +
                            CacheLog().toStdString());
@@ -152,10 +167,12 @@ QString SquidServer::AccessLog() const {
 bool SquidServer::WaitForAccessLog(const QString& text, std::chrono::milliseconds limit) const {
   const auto deadline = Clock::now() + limit;
   for (;;) {
-    if (AccessLog().contains(text))
+    if (AccessLog().contains(text)) {
       return true;
-    if (Clock::now() >= deadline)
+    }
+    if (Clock::now() >= deadline) {
       return false;
+    }
     std::this_thread::sleep_for(10ms);
   }
 }

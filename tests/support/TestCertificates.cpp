@@ -21,15 +21,17 @@ QString CaConfig(const QString& dir, const QString& ca) {
 
 void WriteFile(const QString& path, const QByteArray& content) {
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0)
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0) {
     throw std::runtime_error("certificates: cannot write " + path.toStdString());
+  }
 }
 
 } // namespace
 
 TestCertificates::TestCertificates() {
-  if (!dir_.isValid())
+  if (!dir_.isValid()) {
     throw std::runtime_error("certificates: no temporary directory");
+  }
   for (const QString& ca : {QStringLiteral("ca"), QStringLiteral("rogue-ca")}) {
     Run({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-new"),
          QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
@@ -87,10 +89,11 @@ void TestCertificates::Signed(const QString& name, const QString& names, const Q
                            request,
                            QStringLiteral("-out"),
                            CertificateFile(name)};
-  if (startDate.isEmpty())
+  if (startDate.isEmpty()) {
     arguments << QStringLiteral("-days") << QStringLiteral("30");
-  else
+  } else {
     arguments << QStringLiteral("-startdate") << startDate << QStringLiteral("-enddate") << endDate;
+  }
   Run(arguments);
 }
 
@@ -99,9 +102,10 @@ void TestCertificates::Run(const QStringList& arguments) const {
   openssl.setProcessChannelMode(QProcess::MergedChannels);
   openssl.start(QStringLiteral("openssl"), arguments);
   if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
-      openssl.exitCode() != 0)
+      openssl.exitCode() != 0) {
     throw std::runtime_error("certificates: openssl " + arguments.join(u' ').toStdString() +
                              " failed:\n" + openssl.readAll().toStdString());
+  }
 }
 
 QString TestCertificates::Path(const QString& file) const {

@@ -30,10 +30,12 @@ QByteArray TlsConnection::ReadRequestHead() {
   QByteArray head;
   char byte = 0;
   while (!head.endsWith("\r\n\r\n")) {
-    if (SSL_pending(ssl_) == 0 && !WaitReadable(socket_))
+    if (SSL_pending(ssl_) == 0 && !WaitReadable(socket_)) {
       return {};
-    if (SSL_read(ssl_, &byte, 1) != 1)
+    }
+    if (SSL_read(ssl_, &byte, 1) != 1) {
       return {};
+    }
     head.append(byte);
   }
   return head;
@@ -50,11 +52,13 @@ bool TlsConnection::RequestRenegotiation() {
 bool TlsConnection::WaitForClientEnd() {
   char buffer[256];
   for (;;) {
-    if (!WaitReadable(socket_))
+    if (!WaitReadable(socket_)) {
       return false;
+    }
     const int result = SSL_read(ssl_, buffer, sizeof buffer);
-    if (result <= 0)
+    if (result <= 0) {
       return true;
+    }
   }
 }
 
@@ -67,10 +71,12 @@ TlsPeer::TlsPeer(const QString& certificate, const QString& key, Script script, 
   context_ = SSL_CTX_new(TLS_server_method());
   if (!context_ ||
       SSL_CTX_use_certificate_chain_file(context_, certificate.toLocal8Bit().constData()) != 1 ||
-      SSL_CTX_use_PrivateKey_file(context_, key.toLocal8Bit().constData(), SSL_FILETYPE_PEM) != 1)
+      SSL_CTX_use_PrivateKey_file(context_, key.toLocal8Bit().constData(), SSL_FILETYPE_PEM) != 1) {
     throw std::runtime_error("TLS peer: cannot load the certificate");
-  if (maxVersion != 0)
+  }
+  if (maxVersion != 0) {
     SSL_CTX_set_max_proto_version(context_, maxVersion);
+  }
   listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -79,8 +85,9 @@ TlsPeer::TlsPeer(const QString& certificate, const QString& key, Script script, 
   if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(listener_, 4) != 0 ||
       ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    if (listener_ >= 0)
+    if (listener_ >= 0) {
       ::close(listener_);
+    }
     SSL_CTX_free(context_);
     throw std::runtime_error("TLS peer: cannot listen");
   }
@@ -105,11 +112,13 @@ void TlsPeer::Serve() {
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   while (!stopping_) {
     pollfd entry{listener_, POLLIN, 0};
-    if (::poll(&entry, 1, 100) <= 0 || stopping_)
+    if (::poll(&entry, 1, 100) <= 0 || stopping_) {
       continue;
+    }
     const int socket = ::accept(listener_, nullptr, nullptr);
-    if (socket < 0)
+    if (socket < 0) {
       continue;
+    }
     SSL* ssl = SSL_new(context_);
     SSL_set_fd(ssl, socket);
     if (WaitReadable(socket) && SSL_accept(ssl) == 1) {

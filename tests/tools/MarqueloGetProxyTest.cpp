@@ -111,8 +111,9 @@ TEST_P(MarqueloGetProxyChoice, TheCommandLineOverridesTheEnvironment) {
   arguments.replaceInStrings(QStringLiteral("SQUID"), squid_->ProxyUrl());
   arguments << server.Url(QStringLiteral("/choice"));
   QList<std::pair<QString, QString>> variables = GetParam().variables;
-  for (auto& variable : variables)
+  for (auto& variable : variables) {
     variable.second.replace(QStringLiteral("SQUID"), squid_->ProxyUrl());
+  }
   const ProgramRun run = MarqueloGet(arguments, variables);
   ASSERT_EQ(run.exitCode, 0) << run.err.data();
   EXPECT_EQ(run.out, QByteArray("here"));

@@ -220,8 +220,9 @@ TEST(MarqueloGet, WritesAPeersControlCharactersAsEscapes) {
 TEST(MarqueloGet, GivesUpOnAServerThatDripsItsAnswerAtTheCallLimit) {
   using namespace std::chrono_literals;
   testsupport::LoopbackServer server([](testsupport::LoopbackPeer& peer) {
-    if (!peer.ReadRequestHead().isEmpty())
+    if (!peer.ReadRequestHead().isEmpty()) {
       peer.SendSlowly("HTTP/1.1 200 OK\r\nX-Drip: " + QByteArray(10000, 'a'), 1, 100ms);
+    }
   });
   const ProgramRun run = MarqueloGet({"--read-timeout", "1000", "--max-time", "600",
                                       QStringLiteral("http://127.0.0.1:%1/").arg(server.Port())});

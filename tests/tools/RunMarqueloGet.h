@@ -26,10 +26,12 @@ inline ProgramRun MarqueloGet(const QStringList& arguments,
                               const QList<std::pair<QString, QString>>& variables = {}) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                           "no_proxy", "NO_PROXY"})
+                           "no_proxy", "NO_PROXY"}) {
     environment.remove(QString::fromLatin1(name));
-  for (const auto& [name, value] : variables)
+  }
+  for (const auto& [name, value] : variables) {
     environment.insert(name, value);
+  }
   QProcess process;
   process.setProcessEnvironment(environment);
   process.start(QStringLiteral(MARQUELO_GET_PATH), arguments);

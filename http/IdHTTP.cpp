@@ -6,9 +6,9 @@
 #include "net/IdIPAddress.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocketBase.h"
+#include "net/IdStreamWriter.h"
 
 #include <QBuffer>
-#include <QFileDevice>
 #include <QScopeGuard>
 #include <limits>
 #include <optional>
@@ -21,10 +21,7 @@ void CutStreamBack(QIODevice& stream, qint64 start) {
   if (stream.isSequential())
     return;
   stream.seek(start);
-  if (auto* buffer = qobject_cast<QBuffer*>(&stream))
-    buffer->buffer().truncate(start);
-  else if (auto* file = qobject_cast<QFileDevice*>(&stream))
-    file->resize(start);
+  CutStreamAtPosition(stream);
 }
 
 // A port written in an address: a decimal number up to 65535, 80 when it is no number at all.

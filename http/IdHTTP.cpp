@@ -1,5 +1,6 @@
 #include "http/IdHTTP.h"
 
+#include "http/IdHTTPProtocol.h"
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
@@ -66,7 +67,7 @@ bool RequiresVersion11(QStringView verb) {
 } // namespace
 
 TIdCustomHTTP::TIdCustomHTTP(QObject* owner)
-    : TIdTCPClientCustom(owner), protocol_(std::make_unique<TIdHTTPProtocol>(*this)) {}
+    : TIdTCPClientCustom(owner), protocol_(std::make_unique<TIdHTTPProtocol>(exchangeHost_)) {}
 
 TIdCustomHTTP::~TIdCustomHTTP() {
   SetCookieManager(nullptr);
@@ -315,7 +316,7 @@ void TIdCustomHTTP::OpenAndSend() {
   // connection to the proxy in clear text still has to ask for one.
   if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted())
     OpenTunnel(TunnelTarget(currentURI_));
-  protocol_->SendRequestHead(&currentURI_);
+  protocol_->SendRequestHead(&currentURI_, proxyParams_, CredentialsApply());
   if (QIODevice* body = request.BodySource())
     IOHandler()->WriteStream(*body);
 }
@@ -326,7 +327,7 @@ QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
 }
 
 void TIdCustomHTTP::OpenTunnel(const QString& target) {
-  auto tunnel = std::make_unique<TIdHTTPProtocol>(*this);
+  auto tunnel = std::make_unique<TIdHTTPProtocol>(exchangeHost_);
   TIdHTTPRequest& request = tunnel->Request();
   request.SetUserAgent(Request().UserAgent());
   request.SetHost(Request().Host());
@@ -350,7 +351,7 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
   TIdHTTPResponse& response = CurrentResponse();
   for (;;) {
     EnsureConnected();
-    protocol_->SendRequestHead(nullptr);
+    protocol_->SendRequestHead(nullptr, proxyParams_, CredentialsApply());
     const QString statusLine = protocol_->ReadStatusLine();
     if (statusLine.isEmpty()) {
       response.SetStatusLine(QStringLiteral("HTTP/1.0 200 OK"));
@@ -421,17 +422,6 @@ void TIdCustomHTTP::ReadResponse() {
   } while (code / 100 == 1 && code != 101);
 }
 
-void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {
-  if (!cookieManager_)
-    return;
-  // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
-  // switched off for a plain address must not carry Secure cookies in clear text.
-  const TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
-  const QString value = cookieManager_->CookieHeaderFor(address, tls && tls->Encrypted());
-  if (!value.isEmpty())
-    Request().HeaderLines().WriteHeader(QStringLiteral("Cookie"), value);
-}
-
 void TIdCustomHTTP::StoreResponseCookies() {
   if (!cookieManager_ && allowCookies_) {
     cookieManager_ = new TIdCookieManager(this);
@@ -499,4 +489,67 @@ bool TIdCustomHTTP::DoOnProxyAuthorization() {
   ++proxyAuthAttempts_;
   return AnswerProxyChallenge(this, proxyParams_, CurrentResponse().ProxyAuthenticate(),
                               OnSelectProxyAuthorization, OnProxyAuthorization);
+}
+
+// --- The exchange's view ------------------------------------------------------------------------
+
+TIdIOHandler* TIdCustomHTTP::ExchangeHost::IOHandler() {
+  return client_.IOHandler();
+}
+
+bool TIdCustomHTTP::ExchangeHost::Connected() {
+  return client_.Connected();
+}
+
+TIdHTTPProtocolVersion TIdCustomHTTP::ExchangeHost::ProtocolVersion() const {
+  return client_.ProtocolVersion();
+}
+
+void TIdCustomHTTP::ExchangeHost::DropConnection() {
+  client_.DropConnection();
+}
+
+QString TIdCustomHTTP::ExchangeHost::CookieLine(const TIdURI& address) {
+  if (!client_.cookieManager_)
+    return {};
+  // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
+  // switched off for a plain address must not carry Secure cookies in clear text.
+  const TIdSSLIOHandlerSocketBase* tls = TLSCapable(client_.IOHandler());
+  return client_.cookieManager_->CookieHeaderFor(address, tls && tls->Encrypted());
+}
+
+void TIdCustomHTTP::ExchangeHost::ReportStatus(TIdStatus status, const QStringList& arguments) {
+  client_.ReportStatus(status, arguments);
+}
+
+bool TIdCustomHTTP::ExchangeHost::ProceedAfterHeaders(TIdHeaderList& headers) {
+  bool proceed = true;
+  if (client_.OnHeadersAvailable)
+    client_.OnHeadersAvailable(&client_, headers, proceed);
+  return proceed;
+}
+
+TIdHTTPRedirectAnswer TIdCustomHTTP::ExchangeHost::AnswerRedirect(QString& target,
+                                                                  QString& method) {
+  const int32_t count = ++client_.redirectCounter_;
+  if (!client_.ConsultRedirect(target, method, count))
+    return raRefused;
+  return client_.HandleRedirects() && count < client_.RedirectMaximum() ? raFollow : raStopHere;
+}
+
+bool TIdCustomHTTP::ExchangeHost::AnswerChallenge(bool proxy) {
+  const bool prepared =
+      proxy
+          ? client_.proxyAuthAttempts_ < client_.maxAuthRetries_ && client_.DoOnProxyAuthorization()
+          : client_.authAttempts_ < client_.maxAuthRetries_ && client_.DoOnAuthorization();
+  if (!prepared) {
+    TIdAuthentication* scheme =
+        proxy ? client_.proxyParams_.Authentication() : client_.Request().Authentication();
+    if (scheme)
+      scheme->Reset();
+    return false;
+  }
+  // Credentials prepared but not sent again within the call still leave the call refused: the
+  // challenge page is no answer to the request. They go with the caller's next request.
+  return client_.options_.testFlag(hoInProcessAuth);
 }

@@ -89,7 +89,8 @@ QString TIdCustomHTTP::Get(const QString& address, const TIdHTTPIgnoredCodes& ig
   body.open(QIODevice::ReadWrite);
   GetToStream(address, body, ignored);
   body.seek(0);
-  return ReadStreamText(body, -1, EncodingFromContentType(CurrentResponse().ContentType()));
+  return ReadStreamText(body, kRestOfStream,
+                        EncodingFromContentType(CurrentResponse().ContentType()));
 }
 
 void TIdCustomHTTP::GetToStream(const QString& address, QIODevice& stream,
@@ -373,7 +374,7 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
       body.seek(0);
       throw EIdHTTPProtocolException(
           code, statusLine,
-          ReadStreamText(body, -1, EncodingFromContentType(response.ContentType())));
+          ReadStreamText(body, kRestOfStream, EncodingFromContentType(response.ContentType())));
     }
   }
   // Bytes behind the proxy's answer came before the server could say anything, so they are

@@ -9,18 +9,28 @@
 #include "net/IdIOHandler.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdStreamWriter.h"
+#include "net/IdTimeouts.h"
 
 #include <QBuffer>
 #include <algorithm>
 
 namespace {
 
+// The handler's MaxLineLength bounds every line of a response.
+constexpr int32_t kHandlerLineLimit = -1;
+// The count of ReadStream for a body that the peer's close, not a length, ends.
+constexpr int64_t kUntilClose = -1;
+// What ContentLength holds when "Content-Length" gives no number: no length known.
+constexpr int32_t kNoLength = -1;
+// The request head goes out as one piece when it is complete, however long it is.
+constexpr int32_t kFlushOnRequest = -1;
+
 // A line of the response, read as UTF-8 so that a redirect target or a cookie value in UTF-8
 // arrives whole (as ASCII every such byte would be "?"). The handler reports a line that ran
 // out of time as an empty one, which here would read as the end of a header block; it is a
 // time-out.
 QString ReadResponseLine(TIdIOHandler& io) {
-  QString line = io.ReadLine({}, IdTimeoutDefault, -1, ekUTF8);
+  QString line = io.ReadLine({}, IdTimeoutDefault, kHandlerLineLimit, ekUTF8);
   if (io.LastLineTimedOut())
     throw EIdReadTimeout(RSReadTimeout());
   return line;
@@ -36,8 +46,8 @@ template <typename Use> void TakeResponseLine(TIdIOHandler& io, Use&& use) {
   io.PendingInput().Discard(line.queued);
 }
 
-// Whether a body that is not expected has begun to arrive within wait ms; with no wait the body
-// is expected and read as framed.
+// Whether a body that is not expected has begun to arrive within wait ms; with no wait
+// (kBodyExpected) the body is expected and read as framed.
 bool BodyArrives(TIdIOHandler& io, int32_t wait) {
   if (wait <= 0)
     return true;
@@ -125,7 +135,7 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address, TIdProxyConnectionI
   }
   head += u"\r\n";
   TIdIOHandler& io = *host_.IOHandler();
-  io.BeginWriteBuffering(-1);
+  io.BeginWriteBuffering(kFlushOnRequest);
   try {
     // Header values go out in the encoding they are read in; the target is ASCII by now.
     io.Write(head, ekUTF8);
@@ -156,7 +166,7 @@ void TIdHTTPProtocol::ReadResponseHeaders(int32_t limit) {
   response_.ParseHeaderLines();
   response_.SetChunked(EndsInChunked(ValuesOf(u"Transfer-Encoding", lines, beyond).join(u',')));
   if (const auto length = SoleContentLength(ValuesOf(u"Content-Length", lines, beyond)))
-    response_.SetContentLength(TextToInt32Def(*length, -1, IntegerSyntax::Decimal));
+    response_.SetContentLength(TextToInt32Def(*length, kNoLength, IntegerSyntax::Decimal));
   if (response_.Connection().isEmpty())
     response_.SetConnection(beyond.ReadHeader(u"Connection"));
 }
@@ -176,25 +186,26 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignor
   bool needAuth = false;
   if (kind != 2) {
     if (code != 401 && code != 407) {
-      RaiseStatusError(code, ignored, (kind == 1 || code == 304) ? 100 : -1);
+      RaiseStatusError(code, ignored,
+                       (kind == 1 || code == 304) ? kUnexpectedBodyWait : kBodyExpected);
       return nsFinished;
     }
     // Unless the host sends the request again within the call, the challenge is its answer.
     if (!host_.AnswerChallenge(code == 407)) {
-      RaiseStatusError(code, ignored, -1);
+      RaiseStatusError(code, ignored, kBodyExpected);
       return nsFinished;
     }
     needAuth = true;
   }
 
   if (needAuth) {
-    DiscardBody(-1);
+    DiscardBody(kBodyExpected);
     return nsRetryAuth;
   }
   if (request_.Verb() == u"HEAD" || code == 204)
-    DiscardBody(100);
+    DiscardBody(kUnexpectedBodyWait);
   else
-    ReadBody(-1);
+    ReadBody(kBodyExpected);
   return nsFinished;
 }
 
@@ -203,7 +214,7 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideRedirect(int32_t code, const TIdHTTPIgnor
   QString method = request_.Verb();
   const TIdHTTPRedirectAnswer answer = host_.AnswerRedirect(target, method);
   if (answer == raRefused) {
-    RaiseStatusError(code, ignored, -1);
+    RaiseStatusError(code, ignored, kBodyExpected);
     return nsFinished;
   }
   TIdHTTPNextStep step = nsFinished;
@@ -215,7 +226,7 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideRedirect(int32_t code, const TIdHTTPIgnor
     response_.SetLocation(target);
   }
   if (host_.Connected())
-    DiscardBody(5000);
+    DiscardBody(kRedirectBodyWait);
   return step;
 }
 
@@ -232,7 +243,8 @@ void TIdHTTPProtocol::RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& 
     ReadBody(wait);
   }
   page.seek(0);
-  QString text = ReadStreamText(page, -1, EncodingFromContentType(response_.ContentType()));
+  QString text =
+      ReadStreamText(page, kRestOfStream, EncodingFromContentType(response_.ContentType()));
   throw EIdHTTPProtocolException(code, response_.StatusLine(), std::move(text));
 }
 
@@ -255,7 +267,7 @@ void TIdHTTPProtocol::ReadBody(int32_t wait) {
     }
   } else if (!response_.ContentLengthKnown()) {
     if (BodyArrives(io, wait))
-      io.ReadStream(*stream, -1, true);
+      io.ReadStream(*stream, kUntilClose, true);
   }
 }
 

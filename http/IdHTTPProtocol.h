@@ -213,8 +213,9 @@ public:
   // Reads the body as the headers frame it into the response's BodyStream (nothing without
   // one, nothing for a response that has none by ResponseHasNoBody): chunked when the
   // response is Chunked, else "Content-Length" bytes, else
-  // everything until the peer closes. A wait above 0 means content is not expected: a body by
-  // length or until the close is read only when data comes within wait ms. A close by
+  // everything until the peer closes. A wait above 0 (kUnexpectedBodyWait, kRedirectBodyWait)
+  // means content is not expected: a body by length or until the close is read only when data
+  // comes within wait ms; kBodyExpected (or any wait of 0 or less) reads it as framed. A close by
   // the peer ends a body by length early without error. A chunk size line that is not a number
   // raises EIdHTTPFramingError.
   void ReadBody(int32_t wait);

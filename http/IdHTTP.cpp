@@ -27,13 +27,13 @@ void CutStreamBack(QIODevice& stream, qint64 start) {
 
 // A port written in an address: a decimal number up to 65535, 80 when it is no number at all.
 uint16_t PortFromText(const QString& text) {
-  bool ok = false;
-  const qlonglong port = Trim(text).toLongLong(&ok, 10);
-  if (!ok)
+  // Read as every protocol number is (decimal, an optional sign), blanks around it dropped.
+  const std::optional<int64_t> port = TextToInt64(TrimView(text), IntegerSyntax::Decimal);
+  if (!port)
     return 80;
-  if (port < 0 || port > std::numeric_limits<uint16_t>::max())
+  if (*port < 0 || *port > std::numeric_limits<uint16_t>::max())
     throw ERangeError(RSRangeCheckError());
-  return uint16_t(port);
+  return uint16_t(*port);
 }
 
 // Host and port as the "Host" header writes them; an IPv6 address goes in brackets, as bare its

@@ -68,10 +68,9 @@ int32_t StatusCodeOf(QStringView statusLine) {
   const qsizetype space = statusLine.indexOf(u' ');
   if (space < 0)
     return -1;
-  const QString rest = Trim(statusLine.sliced(space + 1));
-  bool ok = false;
-  const int32_t code = QStringView(rest).left(rest.indexOf(u' ')).toInt(&ok, 10);
-  return ok ? code : -1;
+  const QStringView rest = TrimView(statusLine.sliced(space + 1));
+  // The code is read as every protocol number is: decimal digits, an optional sign before them.
+  return TextToInt32(rest.left(rest.indexOf(u' ')), IntegerSyntax::Decimal).value_or(-1);
 }
 
 std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
@@ -84,24 +83,11 @@ std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
   qsizetype i = 0;
   while (i < n && blank(sizeLine[i]))
     ++i;
-  const qsizetype first = i;
-  int64_t size = 0;
-  for (; i < n; ++i) {
-    const char c = sizeLine[i];
-    const char lower = char(c | 0x20);
-    int digit = -1;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (lower >= 'a' && lower <= 'f')
-      digit = lower - 'a' + 10;
-    if (digit < 0)
-      break;
-    size = size * 16 + digit;
-    if (size > 0xFFFFFFFFLL)
-      return std::nullopt;
-  }
-  if (i == first)
+  // Hexadecimal digits in either case, the number no more than 32 bits can hold.
+  const std::optional<TIdDigitRun> size = ScanDigits(sizeLine.sliced(i), 16, 0xFFFFFFFF);
+  if (!size)
     return std::nullopt;
+  i += size->length;
   // The size ends at a ";" or a space; only blanks may stand between it and that, or the end.
   for (; i < n && sizeLine[i] != ' '; ++i) {
     if (sizeLine[i] == ';')
@@ -109,7 +95,7 @@ std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
     if (!blank(sizeLine[i]))
       return std::nullopt;
   }
-  return size;
+  return int64_t(size->value);
 }
 
 bool ResponseHasNoBody(QStringView verb, int32_t code) {

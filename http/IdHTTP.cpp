@@ -19,8 +19,9 @@ namespace {
 // Cuts a stream back to start, so that what a followed redirect left behind is gone. A stream
 // that cannot seek has been given nothing before the final response, so it needs no cut.
 void CutStreamBack(QIODevice& stream, qint64 start) {
-  if (stream.isSequential())
+  if (stream.isSequential()) {
     return;
+  }
   stream.seek(start);
   CutStreamAtPosition(stream);
 }
@@ -29,10 +30,12 @@ void CutStreamBack(QIODevice& stream, qint64 start) {
 uint16_t PortFromText(const QString& text) {
   // Read as every protocol number is (decimal, an optional sign), blanks around it dropped.
   const std::optional<int64_t> port = TextToInt64(TrimView(text), IntegerSyntax::Decimal);
-  if (!port)
+  if (!port) {
     return 80;
-  if (*port < 0 || *port > std::numeric_limits<uint16_t>::max())
+  }
+  if (*port < 0 || *port > std::numeric_limits<uint16_t>::max()) {
     throw ERangeError(RSRangeCheckError());
+  }
   return uint16_t(*port);
 }
 
@@ -511,8 +514,9 @@ void TIdCustomHTTP::ExchangeHost::DropConnection() {
 }
 
 QString TIdCustomHTTP::ExchangeHost::CookieLine(const TIdURI& address) {
-  if (!client_.cookieManager_)
+  if (!client_.cookieManager_) {
     return {};
+  }
   // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
   // switched off for a plain address must not carry Secure cookies in clear text.
   const TIdSSLIOHandlerSocketBase* tls = TLSCapable(client_.IOHandler());
@@ -525,16 +529,18 @@ void TIdCustomHTTP::ExchangeHost::ReportStatus(TIdStatus status, const QStringLi
 
 bool TIdCustomHTTP::ExchangeHost::ProceedAfterHeaders(TIdHeaderList& headers) {
   bool proceed = true;
-  if (client_.OnHeadersAvailable)
+  if (client_.OnHeadersAvailable) {
     client_.OnHeadersAvailable(&client_, headers, proceed);
+  }
   return proceed;
 }
 
 TIdHTTPRedirectAnswer TIdCustomHTTP::ExchangeHost::AnswerRedirect(QString& target,
                                                                   QString& method) {
   const int32_t count = ++client_.redirectCounter_;
-  if (!client_.ConsultRedirect(target, method, count))
+  if (!client_.ConsultRedirect(target, method, count)) {
     return raRefused;
+  }
   return client_.HandleRedirects() && count < client_.RedirectMaximum() ? raFollow : raStopHere;
 }
 
@@ -546,8 +552,9 @@ bool TIdCustomHTTP::ExchangeHost::AnswerChallenge(bool proxy) {
   if (!prepared) {
     TIdAuthentication* scheme =
         proxy ? client_.proxyParams_.Authentication() : client_.Request().Authentication();
-    if (scheme)
+    if (scheme) {
       scheme->Reset();
+    }
     return false;
   }
   // Credentials prepared but not sent again within the call still leave the call refused: the

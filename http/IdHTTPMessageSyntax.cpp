@@ -9,8 +9,9 @@
 namespace {
 
 bool NeedsEncodingInTarget(char16_t c) {
-  if (c < 0x21 || c >= 0x7F)
+  if (c < 0x21 || c >= 0x7F) {
     return true;
+  }
   constexpr QStringView unsafe = u"\"<>\\^`{|}";
   return unsafe.contains(QChar(c));
 }
@@ -20,10 +21,11 @@ bool NeedsEncodingInTarget(char16_t c) {
 QString WithoutLoneSurrogates(QStringView text) {
   QString result = text.toString();
   for (qsizetype i = 0; i < result.size(); ++i) {
-    if (result[i].isHighSurrogate() && i + 1 < result.size() && result[i + 1].isLowSurrogate())
+    if (result[i].isHighSurrogate() && i + 1 < result.size() && result[i + 1].isLowSurrogate()) {
       ++i;
-    else if (result[i].isSurrogate())
+    } else if (result[i].isSurrogate()) {
       result[i] = QChar::ReplacementCharacter;
+    }
   }
   return result;
 }
@@ -41,8 +43,9 @@ constexpr QStringView kFramingNames[] = {u"Transfer-Encoding", u"Content-Length"
 
 QString EncodeRequestTarget(QStringView target) {
   if (std::none_of(target.begin(), target.end(),
-                   [](QChar c) { return NeedsEncodingInTarget(c.unicode()); }))
+                   [](QChar c) { return NeedsEncodingInTarget(c.unicode()); })) {
     return target.toString();
+  }
   QString encoded;
   encoded.reserve(target.size() * 3);
   qsizetype i = 0;
@@ -53,8 +56,9 @@ QString EncodeRequestTarget(QStringView target) {
     }
     // A run at a time, so that a surrogate pair reaches the UTF-8 encoder whole.
     const qsizetype start = i;
-    while (i < target.size() && NeedsEncodingInTarget(target[i].unicode()))
+    while (i < target.size() && NeedsEncodingInTarget(target[i].unicode())) {
       ++i;
+    }
     const QByteArray bytes = WithoutLoneSurrogates(target.sliced(start, i - start)).toUtf8();
     for (const char byte : bytes) {
       encoded += u'%';
@@ -66,8 +70,9 @@ QString EncodeRequestTarget(QStringView target) {
 
 int32_t StatusCodeOf(QStringView statusLine) {
   const qsizetype space = statusLine.indexOf(u' ');
-  if (space < 0)
+  if (space < 0) {
     return -1;
+  }
   const QStringView rest = TrimView(statusLine.sliced(space + 1));
   // The code is read as every protocol number is: decimal digits, an optional sign before them.
   return TextToInt32(rest.left(rest.indexOf(u' ')), IntegerSyntax::Decimal).value_or(-1);
@@ -81,19 +86,23 @@ std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
   };
   const qsizetype n = sizeLine.size();
   qsizetype i = 0;
-  while (i < n && blank(sizeLine[i]))
+  while (i < n && blank(sizeLine[i])) {
     ++i;
+  }
   // Hexadecimal digits in either case, the number no more than 32 bits can hold.
   const std::optional<TIdDigitRun> size = ScanDigits(sizeLine.sliced(i), 16, 0xFFFFFFFF);
-  if (!size)
+  if (!size) {
     return std::nullopt;
+  }
   i += size->length;
   // The size ends at a ";" or a space; only blanks may stand between it and that, or the end.
   for (; i < n && sizeLine[i] != ' '; ++i) {
-    if (sizeLine[i] == ';')
+    if (sizeLine[i] == ';') {
       break;
-    if (!blank(sizeLine[i]))
+    }
+    if (!blank(sizeLine[i])) {
       return std::nullopt;
+    }
   }
   return int64_t(size->value);
 }
@@ -112,8 +121,9 @@ std::optional<QString> SoleContentLength(const QStringList& values) {
   for (const QString& value : values) {
     for (const QStringView item : QStringView(value).split(u',')) {
       QString trimmed = Trim(item);
-      if (length && *length != trimmed)
+      if (length && *length != trimmed) {
         throw EIdHTTPFramingError(RSHTTPContentLengthConflict());
+      }
       length = std::move(trimmed);
     }
   }
@@ -122,16 +132,18 @@ std::optional<QString> SoleContentLength(const QStringList& values) {
 
 bool IsFramingLine(QStringView line) {
   const qsizetype colon = line.indexOf(u':');
-  if (colon < 0)
+  if (colon < 0) {
     return false;
+  }
   const QString name = Trim(line.left(colon));
   return std::any_of(std::begin(kFramingNames), std::end(kFramingNames),
                      [&name](QStringView framing) { return TextIsSame(name, framing); });
 }
 
 void CheckRequestHeaderLine(QStringView line) {
-  if (const qsizetype cut = BreakIn(line); cut >= 0)
+  if (const qsizetype cut = BreakIn(line); cut >= 0) {
     throw EIdHTTPHeaderLineBreak(RSHTTPHeaderLineBreak().arg(line.left(cut)));
+  }
 }
 
 bool IsIgnoredCode(int32_t code, const TIdHTTPIgnoredCodes& ignored) {

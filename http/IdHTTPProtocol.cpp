@@ -90,12 +90,14 @@ private:
 
 bool TIdHTTPResponse::KeepConnection() {
   const QString version = statusLine_.mid(5, 3);
-  if (TextIsSame(version, u"1.0"))
+  if (TextIsSame(version, u"1.0")) {
     replyVersion_ = pv1_0;
-  else if (TextIsSame(version, u"1.1"))
+  } else if (TextIsSame(version, u"1.1")) {
     replyVersion_ = pv1_1;
-  if (!host_.Connected())
+  }
+  if (!host_.Connected()) {
     return false;
+  }
   const auto says = [this](QStringView token) {
     return TextIsSame(Trim(Connection()), token) || TextIsSame(Trim(ProxyConnection()), token);
   };
@@ -112,16 +114,19 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address, TIdProxyConnectionI
   SetSchemeRequest(request_.Authentication(), request_.Verb(), target);
   SetSchemeRequest(proxy.Authentication(), request_.Verb(), target);
   request_.ComposeHeaderLines();
-  if (!withCredentials)
+  if (!withCredentials) {
     RemoveLines(request_.HeaderLines(), u"Authorization");
+  }
   // A proxy's credentials are for the proxy alone; a request that goes straight to the server
   // carries none.
-  if (request_.ConnectionKind() == ckProxy)
+  if (request_.ConnectionKind() == ckProxy) {
     proxy.ComposeHeaderLines(request_.HeaderLines());
+  }
   // Written last, after every line the record composes.
   if (address) {
-    if (const QString cookies = host_.CookieLine(*address); !cookies.isEmpty())
+    if (const QString cookies = host_.CookieLine(*address); !cookies.isEmpty()) {
       request_.HeaderLines().WriteHeader(QStringLiteral("Cookie"), cookies);
+    }
   }
 
   QString head = request_.Verb() + u' ' + target;
@@ -180,8 +185,9 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignor
 
   const int32_t code = response_.StatusCode();
   const int32_t kind = code / 100;
-  if ((kind == 3 && code != 304) || !response_.Location().isEmpty())
+  if ((kind == 3 && code != 304) || !response_.Location().isEmpty()) {
     return DecideRedirect(code, ignored);
+  }
 
   bool needAuth = false;
   if (kind != 2) {
@@ -202,10 +208,11 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignor
     DiscardBody(kBodyExpected);
     return nsRetryAuth;
   }
-  if (request_.Verb() == u"HEAD" || code == 204)
+  if (request_.Verb() == u"HEAD" || code == 204) {
     DiscardBody(kUnexpectedBodyWait);
-  else
+  } else {
     ReadBody(kBodyExpected);
+  }
   return nsFinished;
 }
 
@@ -225,8 +232,9 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideRedirect(int32_t code, const TIdHTTPIgnor
   } else {
     response_.SetLocation(target);
   }
-  if (host_.Connected())
+  if (host_.Connected()) {
     DiscardBody(kRedirectBodyWait);
+  }
   return step;
 }
 

@@ -2,13 +2,16 @@
 
 #include "http/IdHTTP.h"
 
-void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies) {
-  TIdHTTPRequest& request = client.Request();
+void ConfigurePageRequest(TIdRequestHeaderInfo& request) {
   request.SetAccept(QStringLiteral("*/*"));
   request.SetUserAgent(QStringLiteral("Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"));
   request.SetContentType(QStringLiteral("application/x-www-form-urlencoded"));
   request.SetPragma(QStringLiteral("no-cache"));
   request.SetCacheControl(QStringLiteral("no-cache"));
+}
+
+void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies) {
+  ConfigurePageRequest(client.Request());
   client.SetHandleRedirects(true);
   client.SetConnectTimeout(PageConnectTimeoutMs);
   client.SetReadTimeout(PageReadTimeoutMs);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 class TIdHTTP;
+class TIdRequestHeaderInfo;
 
 // A server that accepts and never answers would otherwise hold the caller (the window's GUI
 // thread) for ever; these bound how long one fetch can stay without progress.
@@ -17,8 +18,12 @@ inline constexpr int32_t PageReadTimeoutMs = 30000;
 // trailer lines without end, is bounded only by a limit on the whole fetch.
 inline constexpr int32_t PageCallTimeoutMs = 60000;
 
-// Sets the request fields the page fetch sends (Accept "*/*", the browser-like User-Agent,
-// the form Content-Type, Pragma and Cache-Control "no-cache"), turns HandleRedirects on, and
+// Sets the request fields every page fetch sends: Accept "*/*", the browser-like User-Agent,
+// the form Content-Type, Pragma and Cache-Control "no-cache". The other fields stay as they
+// are; those that depend on the address are the exchange's to fill. Never raises.
+void ConfigurePageRequest(TIdRequestHeaderInfo& request);
+
+// Sets the client's request fields as ConfigurePageRequest does, turns HandleRedirects on, and
 // bounds every fetch: PageConnectTimeoutMs to connect, PageReadTimeoutMs for each wait for
 // data, PageCallTimeoutMs for the whole fetch. Every exchange then goes through the proxy that
 // proxies chooses for its address (a copy is kept), and a proxy's 407 is answered within the call

@@ -1,6 +1,7 @@
 // Costs on the response and request paths of the header records: storing and parsing a
 // response header block, composing the program's request, and the date helpers they use.
 
+#include "app/PageClient.h"
 #include "http/IdHTTPHeaderInfo.h"
 
 #include <benchmark/benchmark.h>
@@ -77,11 +78,7 @@ BENCHMARK(BM_ParseHeaderLines_200);
 
 void BM_ComposeHeaderLines_ProgramRequest(benchmark::State& state) {
   TIdRequestHeaderInfo request;
-  request.SetContentType(QStringLiteral("application/x-www-form-urlencoded"));
-  request.SetAccept(QStringLiteral("*/*"));
-  request.SetUserAgent(QStringLiteral("Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"));
-  request.SetPragma(QStringLiteral("no-cache"));
-  request.SetCacheControl(QStringLiteral("no-cache"));
+  ConfigurePageRequest(request);
   request.SetContentLength(-1);
   request.SetHost(QStringLiteral("www.example.invalid"));
   request.SetAcceptEncoding(QStringLiteral("identity"));

@@ -1,14 +1,15 @@
 #include "http/IdHTTP.h"
 
+#include "http/IdHTTPProtocol.h"
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
 #include "net/IdIPAddress.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocketBase.h"
+#include "net/IdStreamWriter.h"
 
 #include <QBuffer>
-#include <QFileDevice>
 #include <QScopeGuard>
 #include <limits>
 #include <optional>
@@ -18,24 +19,24 @@ namespace {
 // Cuts a stream back to start, so that what a followed redirect left behind is gone. A stream
 // that cannot seek has been given nothing before the final response, so it needs no cut.
 void CutStreamBack(QIODevice& stream, qint64 start) {
-  if (stream.isSequential())
+  if (stream.isSequential()) {
     return;
+  }
   stream.seek(start);
-  if (auto* buffer = qobject_cast<QBuffer*>(&stream))
-    buffer->buffer().truncate(start);
-  else if (auto* file = qobject_cast<QFileDevice*>(&stream))
-    file->resize(start);
+  CutStreamAtPosition(stream);
 }
 
 // A port written in an address: a decimal number up to 65535, 80 when it is no number at all.
 uint16_t PortFromText(const QString& text) {
-  bool ok = false;
-  const qlonglong port = Trim(text).toLongLong(&ok, 10);
-  if (!ok)
+  // Read as every protocol number is (decimal, an optional sign), blanks around it dropped.
+  const std::optional<int64_t> port = TextToInt64(TrimView(text), IntegerSyntax::Decimal);
+  if (!port) {
     return 80;
-  if (port < 0 || port > std::numeric_limits<uint16_t>::max())
+  }
+  if (*port < 0 || *port > std::numeric_limits<uint16_t>::max()) {
     throw ERangeError(RSRangeCheckError());
-  return uint16_t(port);
+  }
+  return uint16_t(*port);
 }
 
 // Host and port as the "Host" header writes them; an IPv6 address goes in brackets, as bare its
@@ -69,7 +70,7 @@ bool RequiresVersion11(QStringView verb) {
 } // namespace
 
 TIdCustomHTTP::TIdCustomHTTP(QObject* owner)
-    : TIdTCPClientCustom(owner), protocol_(std::make_unique<TIdHTTPProtocol>(*this)) {}
+    : TIdTCPClientCustom(owner), protocol_(std::make_unique<TIdHTTPProtocol>(exchangeHost_)) {}
 
 TIdCustomHTTP::~TIdCustomHTTP() {
   SetCookieManager(nullptr);
@@ -91,7 +92,8 @@ QString TIdCustomHTTP::Get(const QString& address, const TIdHTTPIgnoredCodes& ig
   body.open(QIODevice::ReadWrite);
   GetToStream(address, body, ignored);
   body.seek(0);
-  return ReadStreamText(body, -1, EncodingFromContentType(CurrentResponse().ContentType()));
+  return ReadStreamText(body, kRestOfStream,
+                        EncodingFromContentType(CurrentResponse().ContentType()));
 }
 
 void TIdCustomHTTP::GetToStream(const QString& address, QIODevice& stream,
@@ -318,7 +320,7 @@ void TIdCustomHTTP::OpenAndSend() {
   // connection to the proxy in clear text still has to ask for one.
   if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted())
     OpenTunnel(TunnelTarget(currentURI_));
-  protocol_->SendRequestHead(&currentURI_);
+  protocol_->SendRequestHead(&currentURI_, proxyParams_, CredentialsApply());
   if (QIODevice* body = request.BodySource())
     IOHandler()->WriteStream(*body);
 }
@@ -329,7 +331,7 @@ QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
 }
 
 void TIdCustomHTTP::OpenTunnel(const QString& target) {
-  auto tunnel = std::make_unique<TIdHTTPProtocol>(*this);
+  auto tunnel = std::make_unique<TIdHTTPProtocol>(exchangeHost_);
   TIdHTTPRequest& request = tunnel->Request();
   request.SetUserAgent(Request().UserAgent());
   request.SetHost(Request().Host());
@@ -353,7 +355,7 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
   TIdHTTPResponse& response = CurrentResponse();
   for (;;) {
     EnsureConnected();
-    protocol_->SendRequestHead(nullptr);
+    protocol_->SendRequestHead(nullptr, proxyParams_, CredentialsApply());
     const QString statusLine = protocol_->ReadStatusLine();
     if (statusLine.isEmpty()) {
       response.SetStatusLine(QStringLiteral("HTTP/1.0 200 OK"));
@@ -375,7 +377,7 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
       body.seek(0);
       throw EIdHTTPProtocolException(
           code, statusLine,
-          ReadStreamText(body, -1, EncodingFromContentType(response.ContentType())));
+          ReadStreamText(body, kRestOfStream, EncodingFromContentType(response.ContentType())));
     }
   }
   // Bytes behind the proxy's answer came before the server could say anything, so they are
@@ -422,17 +424,6 @@ void TIdCustomHTTP::ReadResponse() {
     StoreResponseCookies();
     code = response.StatusCode();
   } while (code / 100 == 1 && code != 101);
-}
-
-void TIdCustomHTTP::AddCookieHeader(const TIdURI& address) {
-  if (!cookieManager_)
-    return;
-  // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
-  // switched off for a plain address must not carry Secure cookies in clear text.
-  const TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler());
-  const QString value = cookieManager_->CookieHeaderFor(address, tls && tls->Encrypted());
-  if (!value.isEmpty())
-    Request().HeaderLines().WriteHeader(QStringLiteral("Cookie"), value);
 }
 
 void TIdCustomHTTP::StoreResponseCookies() {
@@ -502,4 +493,71 @@ bool TIdCustomHTTP::DoOnProxyAuthorization() {
   ++proxyAuthAttempts_;
   return AnswerProxyChallenge(this, proxyParams_, CurrentResponse().ProxyAuthenticate(),
                               OnSelectProxyAuthorization, OnProxyAuthorization);
+}
+
+// --- The exchange's view ------------------------------------------------------------------------
+
+TIdIOHandler* TIdCustomHTTP::ExchangeHost::IOHandler() {
+  return client_.IOHandler();
+}
+
+bool TIdCustomHTTP::ExchangeHost::Connected() {
+  return client_.Connected();
+}
+
+TIdHTTPProtocolVersion TIdCustomHTTP::ExchangeHost::ProtocolVersion() const {
+  return client_.ProtocolVersion();
+}
+
+void TIdCustomHTTP::ExchangeHost::DropConnection() {
+  client_.DropConnection();
+}
+
+QString TIdCustomHTTP::ExchangeHost::CookieLine(const TIdURI& address) {
+  if (!client_.cookieManager_) {
+    return {};
+  }
+  // Whether this request goes encrypted, not whether the handler could: a TLS-capable handler
+  // switched off for a plain address must not carry Secure cookies in clear text.
+  const TIdSSLIOHandlerSocketBase* tls = TLSCapable(client_.IOHandler());
+  return client_.cookieManager_->CookieHeaderFor(address, tls && tls->Encrypted());
+}
+
+void TIdCustomHTTP::ExchangeHost::ReportStatus(TIdStatus status, const QStringList& arguments) {
+  client_.ReportStatus(status, arguments);
+}
+
+bool TIdCustomHTTP::ExchangeHost::ProceedAfterHeaders(TIdHeaderList& headers) {
+  bool proceed = true;
+  if (client_.OnHeadersAvailable) {
+    client_.OnHeadersAvailable(&client_, headers, proceed);
+  }
+  return proceed;
+}
+
+TIdHTTPRedirectAnswer TIdCustomHTTP::ExchangeHost::AnswerRedirect(QString& target,
+                                                                  QString& method) {
+  const int32_t count = ++client_.redirectCounter_;
+  if (!client_.ConsultRedirect(target, method, count)) {
+    return raRefused;
+  }
+  return client_.HandleRedirects() && count < client_.RedirectMaximum() ? raFollow : raStopHere;
+}
+
+bool TIdCustomHTTP::ExchangeHost::AnswerChallenge(bool proxy) {
+  const bool prepared =
+      proxy
+          ? client_.proxyAuthAttempts_ < client_.maxAuthRetries_ && client_.DoOnProxyAuthorization()
+          : client_.authAttempts_ < client_.maxAuthRetries_ && client_.DoOnAuthorization();
+  if (!prepared) {
+    TIdAuthentication* scheme =
+        proxy ? client_.proxyParams_.Authentication() : client_.Request().Authentication();
+    if (scheme) {
+      scheme->Reset();
+    }
+    return false;
+  }
+  // Credentials prepared but not sent again within the call still leave the call refused: the
+  // challenge page is no answer to the request. They go with the caller's next request.
+  return client_.options_.testFlag(hoInProcessAuth);
 }

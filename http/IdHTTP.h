@@ -169,7 +169,28 @@ protected:
   virtual bool DoOnProxyAuthorization();
 
 private:
-  friend class TIdHTTPProtocol;
+  // The view of the client its exchanges get. Nested, so that it reaches the client's own steps
+  // and settings while an exchange sees only the interface.
+  class ExchangeHost final : public TIdHTTPExchangeHost {
+  public:
+    explicit ExchangeHost(TIdCustomHTTP& client) : client_(client) {}
+    TIdIOHandler* IOHandler() override;
+    bool Connected() override;
+    TIdHTTPProtocolVersion ProtocolVersion() const override;
+    void DropConnection() override;
+    QString CookieLine(const TIdURI& address) override;
+    void ReportStatus(TIdStatus status, const QStringList& arguments) override;
+    bool ProceedAfterHeaders(TIdHeaderList& headers) override;
+    // Counts the redirect, asks ConsultRedirect, and follows it while HandleRedirects holds and
+    // the count stays below RedirectMaximum.
+    TIdHTTPRedirectAnswer AnswerRedirect(QString& target, QString& method) override;
+    // Within MaxAuthRetries, DoOnAuthorization (DoOnProxyAuthorization); sent again in the
+    // call only with hoInProcessAuth.
+    bool AnswerChallenge(bool proxy) override;
+
+  private:
+    TIdCustomHTTP& client_;
+  };
 
   // Merges Request().RequestTarget into CurrentURI and fills the request from it; the address's
   // user part becomes the credentials only when fromCaller (a redirect's never does).
@@ -195,8 +216,6 @@ private:
   // tunnel's records are gone on every path.
   void OpenTunnel(const QString& target);
   void EnsureConnected();
-  // The "Cookie" header for address, written last into the request's lines.
-  void AddCookieHeader(const TIdURI& address);
   void StoreResponseCookies();
   void ReadResponse();
   // Closes the connection unless the last response allows keeping it. Never raises.
@@ -215,6 +234,7 @@ private:
     const TIdAuthentication* scheme = nullptr;
   };
 
+  ExchangeHost exchangeHost_{*this};
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   CredentialScope scope_;
   TIdURI currentURI_;

@@ -6,33 +6,20 @@
 // finish, raise the status as an error, or send again with credentials).
 
 #include "http/IdHTTPHeaderInfo.h"
+#include "http/IdHTTPMessageSyntax.h"
+#include "net/IdComponent.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
 
-#include <QByteArrayView>
-#include <QList>
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 #include <cstdint>
-#include <optional>
 
 class QIODevice;
-class TIdCustomHTTP;
 class TIdIOHandler;
+class TIdProxyConnectionInfo;
 class TIdStreamWriter;
 class TIdURI;
-
-// A reply that is not what the exchange needed.
-MARQUELO_DECLARE_EXCEPTION(EIdReplyError, EIdException)
-
-// A request header line that would carry a CR or LF onto the wire, where it would end the line
-// early and let what follows pass for a header of its own.
-MARQUELO_DECLARE_EXCEPTION(EIdHTTPHeaderLineBreak, EIdException)
-
-// A response whose framing cannot be trusted: Content-Length values that disagree, a chunk size
-// that is no number. Where its body ends is unknown, so the connection cannot serve again.
-MARQUELO_DECLARE_EXCEPTION(EIdHTTPFramingError, EIdReplyError)
 
 // A reply carrying a numeric code.
 class EIdReplyRFCError : public EIdReplyError {
@@ -73,36 +60,47 @@ enum TIdHTTPNextStep : uint8_t {
   nsRetryAuth // credentials are prepared; send the request again
 };
 
-// Status codes a call treats as "no error, no body" instead of raising.
-using TIdHTTPIgnoredCodes = QList<int16_t>;
+// What the client answers when a response names a redirect target.
+enum TIdHTTPRedirectAnswer : uint8_t {
+  raRefused, // nobody takes the redirect: the response is an error
+  raFollow,  // send the request again to the (perhaps changed) target with the method
+  raStopHere // taken but not followed: the call ends with the target in Location
+};
 
-// The request-line form of a target: every control character (below 0x21, and 0x7F), space,
-// '"', '<', '>', '\', '^', '`', '{', '|', '}' and every character above 0x7F is written as
-// percent-encoded UTF-8 (upper-case hex; a lone surrogate as U+FFFD); everything else, "%"
-// included, stands as it is. A target that is already encoded therefore stays unchanged.
-// Never fails.
-QString EncodeRequestTarget(QStringView target);
+// What an exchange needs of the client that drives it, and nothing more: the connection's
+// state, the client's settings and its answers to what a response asks. The client keeps the
+// counters and the policy; the exchange keeps the wire.
+class TIdHTTPExchangeHost {
+public:
+  // The handler the exchange reads and writes through; the exchange uses it only while the
+  // client has one.
+  virtual TIdIOHandler* IOHandler() = 0;
+  // Whether the connection is open; a close by the peer is looked for first, without waiting.
+  // Raises nothing of its own; a failure of the socket counts as the connection's end.
+  virtual bool Connected() = 0;
+  // The version the client writes in its request lines; it also selects the keep-alive rule.
+  virtual TIdHTTPProtocolVersion ProtocolVersion() const = 0;
+  // Closes the connection and forgets the bytes it still had queued.
+  virtual void DropConnection() = 0;
+  // The value of the "Cookie" line for a request to address; empty for none.
+  virtual QString CookieLine(const TIdURI& address) = 0;
+  // Reports a status to whoever watches the client.
+  virtual void ReportStatus(TIdStatus status, const QStringList& arguments) = 0;
+  // Hands over the header block of a response once it is read; false ends the call without
+  // reading the body. What a handler there raises passes out.
+  virtual bool ProceedAfterHeaders(TIdHeaderList& headers) = 0;
+  // A response names target as the next address for a request with method; both may be
+  // changed. The client counts the redirect. What a handler there raises passes out.
+  virtual TIdHTTPRedirectAnswer AnswerRedirect(QString& target, QString& method) = 0;
+  // A 401 (or, with proxy, a 407) asks for credentials: true when they are prepared and the
+  // request is to be sent again within the call. The client counts the attempt and, when it
+  // prepares none, resets the scheme object that answered. Raises what the scheme raises
+  // (EIdInvalidAlgorithm).
+  virtual bool AnswerChallenge(bool proxy) = 0;
 
-// The code in a status line: the word after the first space, read as a decimal; -1 when there
-// is no such word or it is not a number. Never fails.
-int32_t StatusCodeOf(QStringView statusLine);
-
-// The size of a chunk from its size line: the trimmed line up to its first ";" or space, as a
-// hexadecimal number of at most 32 bits. Nothing when it is not one. Never fails.
-std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine);
-
-// Whether a response to verb with status code has no body whatever its headers say: a response
-// to "HEAD", an interim (1xx), 204 and 304. Never fails.
-bool ResponseHasNoBody(QStringView verb, int32_t code);
-
-// Whether a "Transfer-Encoding" value (lines joined by ",") ends in the chunked coding: its
-// last comma-separated token, trimmed, is "chunked" in any case. Never fails.
-bool EndsInChunked(QStringView transferEncoding);
-
-// The one length that "Content-Length" values give: each value may be a comma-separated list,
-// and every item, trimmed, must be the same text. Nothing when there are no values. Raises
-// EIdHTTPFramingError when two items differ.
-std::optional<QString> SoleContentLength(const QStringList& values);
+protected:
+  ~TIdHTTPExchangeHost() = default;
+};
 
 // A request record with what one call adds to the header fields.
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
@@ -133,17 +131,17 @@ private:
 // A response record: the status line, the verdicts drawn from it, and where its body goes.
 class TIdHTTPResponse : public TIdResponseHeaderInfo {
 public:
-  // client answers KeepConnection's questions about the connection; it must outlive the record.
-  explicit TIdHTTPResponse(TIdCustomHTTP& client) : client_(client) {}
+  // host answers KeepConnection's questions about the connection; it must outlive the record.
+  explicit TIdHTTPResponse(TIdHTTPExchangeHost& host) : host_(host) {}
 
   // The first line of the response as read.
   const QString& StatusLine() const { return statusLine_; }
   void SetStatusLine(const QString& line) { statusLine_ = line; }
   // StatusCodeOf(StatusLine()), evaluated on every call.
   int32_t StatusCode() const { return StatusCodeOf(statusLine_); }
-  // Whether the connection may serve another request, evaluated on every call: the client must
+  // Whether the connection may serve another request, evaluated on every call: the host must
   // be connected (a close by the peer is looked for first, without waiting), and the header
-  // must allow it by the client's ProtocolVersion: for pv1_0 "Connection" or
+  // must allow it by the host's ProtocolVersion: for pv1_0 "Connection" or
   // "Proxy-Connection" is exactly "keep-alive", for pv1_1 neither is exactly "close" (trimmed,
   // any case). Also records ReplyVersion from the status line. Raises nothing of its own; a
   // failure of the socket while looking for the close counts as the connection's end.
@@ -160,7 +158,7 @@ public:
   void SetBodyStream(QIODevice* stream) { bodyStream_ = stream; }
 
 private:
-  TIdCustomHTTP& client_;
+  TIdHTTPExchangeHost& host_;
   QString statusLine_;
   QIODevice* bodyStream_ = nullptr;
   bool chunked_ = false;
@@ -168,26 +166,26 @@ private:
 };
 
 // The records of the exchange and the steps on the wire. Reads and writes go through the
-// client's I/O handler and block as its reads and writes do (up to the client's read time limit
+// host's I/O handler and block as its reads and writes do (up to the client's read time limit
 // per wait, or without limit); their failures (socket errors, read time-outs, a line longer than
 // the handler's limit, the peer's close where it is not a normal end) pass out unchanged.
 class TIdHTTPProtocol {
 public:
-  // client must outlive the protocol object; the records live as long as it.
-  explicit TIdHTTPProtocol(TIdCustomHTTP& client);
+  // host must outlive the protocol object; the records live as long as it.
+  explicit TIdHTTPProtocol(TIdHTTPExchangeHost& host);
   TIdHTTPProtocol(const TIdHTTPProtocol&) = delete;
   TIdHTTPProtocol& operator=(const TIdHTTPProtocol&) = delete;
 
   TIdHTTPRequest& Request() { return request_; }
   TIdHTTPResponse& Response() { return response_; }
 
-  // Composes the request's lines (without "Authorization" where the client's CredentialsApply
-  // is false; the proxy's authorization after them when the request goes to a proxy; then
-  // "Cookie" for address when one is given and the store has one) and sends the request line and
-  // the head as one piece. Nothing is sent when composing or writing fails. Raises
-  // EIdHTTPHeaderLineBreak for a header line holding CR or LF (a host or port taken from a
-  // redirect target, a value set by the caller).
-  void SendRequestHead(const TIdURI* address);
+  // Composes the request's lines (without "Authorization" unless withCredentials; proxy's
+  // authorization after them when the request goes to a proxy; then "Cookie" for address when
+  // one is given and the host has a line for it) and sends the request line and the head as
+  // one piece. proxy's scheme object is told the request, as the request's own is. Nothing is
+  // sent when composing or writing fails. Raises EIdHTTPHeaderLineBreak for a header line
+  // holding CR or LF (a host or port taken from a redirect target, a value set by the caller).
+  void SendRequestHead(const TIdURI* address, TIdProxyConnectionInfo& proxy, bool withCredentials);
 
   // The status line of the next response. Raises EIdConnClosedGracefully when the peer has
   // closed before it, EIdReadTimeout when it does not come within the read time limit.
@@ -203,9 +201,8 @@ public:
 
   // Decides the next step for the response whose status line and headers have been read, and
   // reads or discards its body. Raises EIdHTTPProtocolException for a status it cannot deal
-  // with unless the code is in ignored (a 401 or 407 too when its answer is not sent within the
-  // call, without hoInProcessAuth); raises what the authorization answer raises
-  // (EIdInvalidAlgorithm).
+  // with unless the code is in ignored (a 401 or 407 too when the host's answer is not to send
+  // again within the call); raises what the host's answers raise (EIdInvalidAlgorithm).
   TIdHTTPNextStep DecideNextStep(const TIdHTTPIgnoredCodes& ignored);
 
   // Reads the error page and raises EIdHTTPProtocolException with code, the status line and
@@ -216,10 +213,11 @@ public:
   // Reads the body as the headers frame it into the response's BodyStream (nothing without
   // one, nothing for a response that has none by ResponseHasNoBody): chunked when the
   // response is Chunked, else "Content-Length" bytes, else
-  // everything until the peer closes. A wait above 0 means content is not expected: a body by
-  // length or until the close is read only when data comes within wait ms. A close by the peer
-  // ends a body by length early without error. A chunk size line that is not a number raises
-  // EIdHTTPFramingError.
+  // everything until the peer closes. A wait above 0 (kUnexpectedBodyWait, kRedirectBodyWait)
+  // means content is not expected: a body by length or until the close is read only when data
+  // comes within wait ms; kBodyExpected (or any wait of 0 or less) reads it as framed. A close by
+  // the peer ends a body by length early without error. A chunk size line that is not a number
+  // raises EIdHTTPFramingError.
   void ReadBody(int32_t wait);
 
   // ReadBody into a stream that keeps nothing; the response's BodyStream is restored after.
@@ -233,11 +231,8 @@ private:
   void ReadTrailer();
   // The redirect branch of DecideNextStep.
   TIdHTTPNextStep DecideRedirect(int32_t code, const TIdHTTPIgnoredCodes& ignored);
-  // The 401 (or, with proxy, 407) answer within the retry limit: true when credentials are
-  // prepared; otherwise the record's scheme object is reset and false returned.
-  bool PrepareCredentials(bool proxy);
 
-  TIdCustomHTTP& client_;
+  TIdHTTPExchangeHost& host_;
   TIdHTTPRequest request_;
   TIdHTTPResponse response_;
 };

@@ -31,3 +31,5 @@ QString ExtractHeaderParameter(QStringView value, QStringView name);
 // ERangeError when the rest of the stream exceeds 2147483647 bytes (a sized device: before
 // reading; a sequential one: once the limit is passed, nothing decoded).
 QString ReadStreamText(QIODevice& stream, qint64 count, TextEncodingKind encoding);
+// The count of ReadStreamText for the rest of the stream.
+constexpr qint64 kRestOfStream = -1;

@@ -12,8 +12,8 @@
 // Read progress is reported (wmRead) as bytes leave PendingInput, not as they arrive; write
 // progress (wmWrite) after every chunk sent. A handler is used by one thread at a time.
 //
-// Time limits are milliseconds. Where a read takes one, IdTimeoutDefault means "ReadTimeout()",
-// whose values -1 and 0 both mean no limit; IdTimeoutInfinite means no limit; 0 means a poll.
+// Time limits are milliseconds, with the sentinels of net/IdTimeouts.h: IdTimeoutDefault for
+// "ReadTimeout()", IdTimeoutInfinite for no limit; 0 means a poll.
 // Every read may block until data arrives, the peer closes, or the time limit passes.
 
 #include "net/IdBuffer.h"
@@ -21,6 +21,7 @@
 #include "net/IdException.h"
 #include "net/IdGlobal.h"
 #include "net/IdIntercept.h"
+#include "net/IdTimeouts.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -55,10 +56,6 @@ MARQUELO_DECLARE_EXCEPTION(EIdMaxCaptureLineExceeded, EIdException)
 
 // What a line longer than the limit does: raise, or come back cut at the limit.
 enum TIdMaxLineAction : uint8_t { maException, maSplit };
-
-// Time-limit arguments of the reads (see above).
-constexpr int32_t IdTimeoutDefault = -1;
-constexpr int32_t IdTimeoutInfinite = -2;
 
 // A line found in the input queue and left there (PeekLine).
 struct TIdQueuedLine {

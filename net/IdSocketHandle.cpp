@@ -1,6 +1,7 @@
 #include "net/IdSocketHandle.h"
 
 #include "net/IdResourceStrings.h"
+#include "net/IdTimeouts.h"
 
 TIdSocketHandle::TIdSocketHandle() : readableSet_(TIdSocketList::CreateSocketList()) {}
 
@@ -163,7 +164,10 @@ int32_t TIdSocketHandle::Receive(QByteArray& buffer) {
 bool TIdSocketHandle::IsReadable(int32_t timeout) {
   if (!HandleAllocated())
     throw EIdConnClosedGracefully(RSConnectionClosedGracefully());
-  return UnlessAborted([&] { return readableSet_->SelectRead(timeout == -1 ? -2 : timeout); });
+  // A socket has no ReadTimeout of its own: the default wait is the wait without limit.
+  return UnlessAborted([&] {
+    return readableSet_->SelectRead(timeout == IdTimeoutDefault ? IdTimeoutInfinite : timeout);
+  });
 }
 
 void TIdSocketHandle::SetSockOpt(int level, int option, int32_t value) {

@@ -9,8 +9,6 @@
 #include <cstring>
 #include <utility>
 
-namespace {
-
 void CutStreamAtPosition(QIODevice& stream) {
   if (stream.isSequential())
     return;
@@ -22,8 +20,6 @@ void CutStreamAtPosition(QIODevice& stream) {
   else if (auto* file = qobject_cast<QFileDevice*>(&stream))
     file->resize(position);
 }
-
-} // namespace
 
 void TIdStreamWriter::Write(QByteArrayView bytes) {
   const auto size = static_cast<int32_t>(bytes.size());

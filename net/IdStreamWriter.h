@@ -17,6 +17,12 @@
 
 class QIODevice;
 
+// Cuts stream at its position when it holds more than that: a memory buffer is truncated, a
+// file resized; a sequential stream, or one of another kind, is left as it is. Whatever lay
+// beyond the position belongs to no one once a read or a retry has written up to it. Raises
+// nothing of its own; a file that refuses the resize keeps its length.
+void CutStreamAtPosition(QIODevice& stream);
+
 class TIdStreamWriter {
 public:
   // Pieces of at least DirectSize bytes go to the stream as they are: copying them would cost

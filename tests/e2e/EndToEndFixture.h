@@ -5,7 +5,7 @@
 
 #include "app/HostNames.h"
 #include "tests/app/WindowFixture.h"
-#include "tests/http/QtPrinters.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -13,8 +13,8 @@
 #include "http/IdDiscardStream.h"
 #include "http/IdHTTP.h"
 #include "tests/hostile/ProcessMeters.h"
-#include "tests/http/QtPrinters.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

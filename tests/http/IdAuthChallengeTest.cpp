@@ -2,7 +2,7 @@
 #include "http/IdAuthenticationDigest.h"
 
 #include "tests/http/HeaderListOf.h"
-#include "tests/http/QtPrinters.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QObject>
 #include <gtest/gtest.h>

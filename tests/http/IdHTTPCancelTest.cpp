@@ -5,7 +5,7 @@
 #include "http/IdHTTP.h"
 #include "net/IdIOHandlerStack.h"
 
-#include "tests/http/ScriptedHTTPServer.h"
+#include "tests/support/ScriptedHTTPServer.h"
 
 #include <gtest/gtest.h>
 

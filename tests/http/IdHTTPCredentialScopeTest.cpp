@@ -3,8 +3,8 @@
 
 #include "http/IdHTTP.h"
 
-#include "tests/http/QtPrinters.h"
-#include "tests/http/ScriptedHTTPServer.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ScriptedHTTPServer.h"
 
 #include <gtest/gtest.h>
 

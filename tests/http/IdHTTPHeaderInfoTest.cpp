@@ -1,6 +1,7 @@
 #include "http/IdHTTPHeaderInfo.h"
 
-#include "tests/http/QtPrinters.h"
+#include "app/PageClient.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -17,11 +18,7 @@ TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
 // The request the program sends for an address on port 8080, after the exchange has filled
 // in what depends on the address.
 void SetUpProgramRequest(TIdRequestHeaderInfo& request) {
-  request.SetContentType(QStringLiteral("application/x-www-form-urlencoded"));
-  request.SetAccept(QStringLiteral("*/*"));
-  request.SetUserAgent(QStringLiteral("Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"));
-  request.SetPragma(QStringLiteral("no-cache"));
-  request.SetCacheControl(QStringLiteral("no-cache"));
+  ConfigurePageRequest(request);
   request.SetContentLength(-1);
   request.SetHost(QStringLiteral("www.example.invalid:8080"));
   request.SetAcceptEncoding(QStringLiteral("identity"));

@@ -5,9 +5,9 @@
 
 #include "http/IdHTTP.h"
 
-#include "tests/http/QtPrinters.h"
-#include "tests/http/ScriptedHTTPServer.h"
 #include "tests/support/NginxServer.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ScriptedHTTPServer.h"
 
 #include <QBuffer>
 #include <QTemporaryFile>

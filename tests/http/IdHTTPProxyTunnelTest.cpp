@@ -4,8 +4,8 @@
 
 #include "http/IdHTTP.h"
 #include "net/IdTLSIOHandler.h"
-#include "tests/http/QtPrinters.h"
 #include "tests/support/NginxServer.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/SquidServer.h"
 #include "tests/support/TestCertificates.h"
 

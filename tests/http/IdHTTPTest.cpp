@@ -4,9 +4,9 @@
 #include "http/IdHTTP.h"
 #include "http/IdAuthenticationDigest.h"
 
-#include "tests/http/QtPrinters.h"
-#include "tests/http/ScriptedHTTPServer.h"
 #include "tests/support/ExpectRaises.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ScriptedHTTPServer.h"
 
 #include <QBuffer>
 #include <functional>

@@ -5,9 +5,9 @@
 #include "http/IdHTTP.h"
 #include "net/IdTLSIOHandler.h"
 
-#include "tests/http/QtPrinters.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/NginxServer.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "http/IdHeaderList.h"
 
 #include "tests/http/HeaderListOf.h"
-#include "tests/http/QtPrinters.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "http/IdInternetDate.h"
 
-#include "tests/http/QtPrinters.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

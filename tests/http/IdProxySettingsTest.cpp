@@ -1,7 +1,7 @@
 #include "http/IdProxySettings.h"
 #include "http/IdHTTPHeaderInfo.h"
 #include "http/IdResourceStringsProtocols.h"
-#include "tests/http/QtPrinters.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

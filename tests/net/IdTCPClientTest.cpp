@@ -343,33 +343,6 @@ TEST(TCPClientProgress, TheHandlersReadWorkIsReportedByTheClient) {
   EXPECT_EQ(client.WorkPosition(wmRead), 10);
 }
 
-TEST(TCPClientIntercept, TheConnectionsInterceptSeesConnectAndTheBytes) {
-  LoopbackServer server([](LoopbackPeer& peer) { peer.Send(peer.ReadUntil("\n")); });
-  TIdTCPClient client;
-  TIdConnectionIntercept intercept;
-  QObject* connectedTo = nullptr;
-  intercept.OnConnect = [&](TIdConnectionIntercept* sender) {
-    connectedTo = sender->Connection();
-  };
-  intercept.OnSend = [](TIdConnectionIntercept*, QByteArray& bytes) {
-    bytes = bytes.toUpper();
-  };
-  client.SetIntercept(&intercept);
-  client.SetHost("127.0.0.1");
-  client.SetPort(server.Port());
-  client.Connect();
-  EXPECT_EQ(connectedTo, &client);
-  client.IOHandler()->WriteLine("shout");
-  EXPECT_EQ(client.IOHandler()->ReadLine(), "SHOUT");
-
-  TIdIOHandlerStack other;
-  TIdConnectionIntercept different;
-  other.SetIntercept(&different);
-  testsupport::ExpectRaises<EIdException>(
-      [&] { client.SetIOHandler(&other); },
-      "The IOHandler already has a different Intercept assigned");
-}
-
 TEST(TCPClientLife, AHandlerDestroyedElsewhereIsForgotten) {
   TIdTCPClient client;
   auto* handler = new TIdIOHandlerStack;
@@ -378,31 +351,6 @@ TEST(TCPClientLife, AHandlerDestroyedElsewhereIsForgotten) {
   EXPECT_EQ(client.IOHandler(), nullptr);
   EXPECT_EQ(client.SocketHandler(), nullptr);
   EXPECT_FALSE(client.Connected());
-}
-
-TEST(TCPClientIntercept, TheDisconnectHookRunsOncePerOpenConnection) {
-  LoopbackServer server([](LoopbackPeer& peer) { peer.WaitForRelease(); });
-  TIdConnectionIntercept intercept;
-  int disconnects = 0;
-  intercept.OnDisconnect = [&](TIdConnectionIntercept*) {
-    ++disconnects;
-  };
-  {
-    TIdIOHandlerStack neverOpened;
-    neverOpened.SetIntercept(&intercept);
-  }
-  EXPECT_EQ(disconnects, 0);
-  {
-    TIdTCPClient client;
-    client.SetIntercept(&intercept);
-    client.SetHost("127.0.0.1");
-    client.SetPort(server.Port());
-    client.Connect();
-    client.Disconnect();
-    EXPECT_EQ(disconnects, 1);
-  }
-  EXPECT_EQ(disconnects, 1) << "destroying a closed client runs no second hook";
-  server.Release();
 }
 
 } // namespace

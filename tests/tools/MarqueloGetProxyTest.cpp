@@ -2,9 +2,9 @@
 // behind it, the proxy chosen from the environment or the command line.
 
 #include "http/IdResourceStringsProtocols.h"
-#include "tests/http/QtPrinters.h"
-#include "tests/http/ScriptedHTTPServer.h"
 #include "tests/support/NginxServer.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ScriptedHTTPServer.h"
 #include "tests/support/SquidServer.h"
 #include "tests/tools/RunMarqueloGet.h"
 

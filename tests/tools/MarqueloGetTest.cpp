@@ -1,9 +1,9 @@
 // marquelo-get as a user runs it: the built program against nginx and scripted loopback peers,
 // judged by its exit status and what it writes to standard output, standard error and files.
 
-#include "tests/http/QtPrinters.h"
-#include "tests/http/ScriptedHTTPServer.h"
 #include "tests/support/NginxServer.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ScriptedHTTPServer.h"
 #include "tests/tools/RunMarqueloGet.h"
 
 #include <QFile>

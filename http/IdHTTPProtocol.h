@@ -143,8 +143,12 @@ public:
   // be connected (a close by the peer is looked for first, without waiting), and the header
   // must allow it by the host's ProtocolVersion: for pv1_0 "Connection" or
   // "Proxy-Connection" is exactly "keep-alive", for pv1_1 neither is exactly "close" (trimmed,
-  // any case). Also records ReplyVersion from the status line. Raises nothing of its own; a
-  // failure of the socket while looking for the close counts as the connection's end.
+  // any case). The whole value is compared on purpose: "close, TE" does not count as close,
+  // so such a connection is kept. That costs nothing when the server does close it, since a
+  // closed connection is seen as such before it is reused and the next call opens a new one;
+  // reading a token list instead would change which connections the callers' peers see reused.
+  // Also records ReplyVersion from the status line. Raises nothing of its own; a failure of
+  // the socket while looking for the close counts as the connection's end.
   bool KeepConnection();
   // The version in the status line ("HTTP/1.0" or "HTTP/1.1"), as last seen by KeepConnection;
   // recorded only.

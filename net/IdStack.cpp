@@ -2,7 +2,6 @@
 
 #include "net/IdGlobal.h"
 #include "net/IdResourceStrings.h"
-#include "net/IdStackPosix.h"
 
 #include <algorithm>
 #include <array>
@@ -52,7 +51,7 @@ std::mutex g_stackLock;
 int32_t g_stackUsageCount = 0;
 std::unique_ptr<TIdStack> g_stack;
 std::atomic<TIdStack*> g_stackInstance{nullptr};
-TIdStackClass g_stackClass = &CreatePosixStack;
+TIdStackClass g_stackClass = &CreateDefaultStack;
 
 } // namespace
 

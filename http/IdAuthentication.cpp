@@ -116,8 +116,7 @@ SchemeRegistry& Registry() {
 // --- Challenge parameters -----------------------------------------------------------------------
 
 QStringView ChallengeSchemeName(QStringView challengeLine) {
-  const auto blank = std::find_if(challengeLine.begin(), challengeLine.end(),
-                                  [](QChar c) { return c.unicode() <= 32; });
+  const auto blank = std::find_if(challengeLine.begin(), challengeLine.end(), IsTrimmable);
   return challengeLine.first(blank - challengeLine.begin());
 }
 

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool IsTrimmed(QChar c) {
-  return c.unicode() <= 32;
-}
-
 template <typename Int> std::optional<Int> ParseInteger(QStringView text, IntegerSyntax syntax) {
   qsizetype i = 0;
   const qsizetype n = text.size();
@@ -65,6 +61,10 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text, Intege
 
 } // namespace
 
+bool IsTrimmable(QChar c) noexcept {
+  return c.unicode() <= 32;
+}
+
 QString Trim(QStringView text) {
   return TrimView(text).toString();
 }
@@ -72,23 +72,23 @@ QString Trim(QStringView text) {
 QStringView TrimView(QStringView text) noexcept {
   qsizetype start = 0;
   qsizetype end = text.size();
-  while (start < end && IsTrimmed(text[start]))
+  while (start < end && IsTrimmable(text[start]))
     ++start;
-  while (end > start && IsTrimmed(text[end - 1]))
+  while (end > start && IsTrimmable(text[end - 1]))
     --end;
   return text.sliced(start, end - start);
 }
 
 QString TrimLeft(QStringView text) {
   qsizetype start = 0;
-  while (start < text.size() && IsTrimmed(text[start]))
+  while (start < text.size() && IsTrimmable(text[start]))
     ++start;
   return text.mid(start).toString();
 }
 
 QString TrimRight(QStringView text) {
   qsizetype end = text.size();
-  while (end > 0 && IsTrimmed(text[end - 1]))
+  while (end > 0 && IsTrimmable(text[end - 1]))
     --end;
   return text.left(end).toString();
 }

@@ -10,11 +10,53 @@
 
 namespace {
 
+// The value of c as a digit of base, or base itself when it is none.
+constexpr unsigned DigitOf(char16_t c, unsigned base) noexcept {
+  unsigned digit = base;
+  if (c >= u'0' && c <= u'9') {
+    digit = c - u'0';
+  } else if (c >= u'a' && c <= u'z') {
+    digit = c - u'a' + 10;
+  } else if (c >= u'A' && c <= u'Z') {
+    digit = c - u'A' + 10;
+  }
+  return digit < base ? digit : base;
+}
+
+// The code of one character of either kind of text; a byte reads as its unsigned value.
+constexpr char16_t CodeOf(QChar c) noexcept {
+  return c.unicode();
+}
+constexpr char16_t CodeOf(char c) noexcept {
+  return uint8_t(c);
+}
+
+template <typename View>
+std::optional<TIdDigitRun> ScanDigitsOf(View text, unsigned base, uint64_t max) noexcept {
+  TIdDigitRun run;
+  for (const qsizetype n = text.size(); run.length < n; ++run.length) {
+    const unsigned digit = DigitOf(CodeOf(text[run.length]), base);
+    if (digit == base) {
+      break;
+    }
+    // Stop before the number passes max: value * base + digit <= max.
+    if (digit > max || run.value > (max - digit) / base) {
+      return std::nullopt;
+    }
+    run.value = run.value * base + digit;
+  }
+  if (run.length == 0) {
+    return std::nullopt;
+  }
+  return run;
+}
+
 template <typename Int> std::optional<Int> ParseInteger(QStringView text, IntegerSyntax syntax) {
   qsizetype i = 0;
   const qsizetype n = text.size();
-  while (i < n && text[i] == u' ')
+  while (i < n && text[i] == u' ') {
     ++i;
+  }
   bool negative = false;
   if (i < n && (text[i] == u'+' || text[i] == u'-')) {
     negative = text[i] == u'-';
@@ -30,32 +72,17 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text, Intege
     base = 16;
     i += 2;
   }
-  if (i == n)
-    return std::nullopt;
-
-  // Accumulate the magnitude, stopping as soon as it leaves the signed range.
+  // The magnitude may reach one past the largest value only when it is negative.
   using Wide = std::make_unsigned_t<Int>;
-  const Wide limit =
-      negative ? Wide(std::numeric_limits<Int>::max()) + 1 : Wide(std::numeric_limits<Int>::max());
-  Wide value = 0;
-  for (; i < n; ++i) {
-    const char16_t c = text[i].unicode();
-    unsigned digit;
-    if (c >= u'0' && c <= u'9')
-      digit = c - u'0';
-    else if (base == 16 && c >= u'a' && c <= u'f')
-      digit = c - u'a' + 10;
-    else if (base == 16 && c >= u'A' && c <= u'F')
-      digit = c - u'A' + 10;
-    else
-      return std::nullopt;
-    if (value > (limit - digit) / base)
-      return std::nullopt;
-    value = value * base + digit;
+  const Wide limit = Wide(std::numeric_limits<Int>::max()) + (negative ? 1 : 0);
+  const std::optional<uint64_t> magnitude = DigitsValue(text.sliced(i), base, limit);
+  if (!magnitude) {
+    return std::nullopt;
   }
-  if (negative)
-    return value == Wide(std::numeric_limits<Int>::max()) + 1 ? std::numeric_limits<Int>::min()
-                                                              : -Int(value);
+  const auto value = Wide(*magnitude);
+  if (negative) {
+    return value == limit ? std::numeric_limits<Int>::min() : Int(-Int(value));
+  }
   return Int(value);
 }
 
@@ -63,6 +90,22 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text, Intege
 
 bool IsTrimmable(QChar c) noexcept {
   return c.unicode() <= 32;
+}
+
+std::optional<TIdDigitRun> ScanDigits(QStringView text, unsigned base, uint64_t max) noexcept {
+  return ScanDigitsOf(text, base, max);
+}
+
+std::optional<TIdDigitRun> ScanDigits(QByteArrayView text, unsigned base, uint64_t max) noexcept {
+  return ScanDigitsOf(text, base, max);
+}
+
+std::optional<uint64_t> DigitsValue(QStringView text, unsigned base, uint64_t max) noexcept {
+  const std::optional<TIdDigitRun> run = ScanDigits(text, base, max);
+  if (!run || run->length != text.size()) {
+    return std::nullopt;
+  }
+  return run->value;
 }
 
 QString Trim(QStringView text) {

@@ -22,6 +22,29 @@ QString TrimRight(QStringView text);
 // The same trimming as a view into text, for readers that need no copy.
 QStringView TrimView(QStringView text) noexcept;
 
+// --- Digits ---------------------------------------------------------------------------------
+// The one place where digits become a number. Every parser calls it and states its own rule
+// around it (sign, prefix, blanks, range) in a line of its own.
+
+// A run of digits read from the start of a text: the number they make and how many characters
+// they take.
+struct TIdDigitRun {
+  uint64_t value = 0;
+  qsizetype length = 0;
+};
+
+// Reads the digits of base (2 to 16; above 9 the letters a-f in either case) at the start of
+// text, stopping at the first character that is no such digit; no sign, prefix or blank is
+// taken. Nothing when text does not start with such a digit or the number passes max, however
+// many digits follow (leading zeros never do).
+[[nodiscard]] std::optional<TIdDigitRun> ScanDigits(QStringView text, unsigned base = 10,
+                                                    uint64_t max = UINT64_MAX) noexcept;
+[[nodiscard]] std::optional<TIdDigitRun> ScanDigits(QByteArrayView text, unsigned base = 10,
+                                                    uint64_t max = UINT64_MAX) noexcept;
+// The number of text when text is digits of base and nothing else, at most max; else nothing.
+[[nodiscard]] std::optional<uint64_t> DigitsValue(QStringView text, unsigned base = 10,
+                                                  uint64_t max = UINT64_MAX) noexcept;
+
 // --- Text to integer ------------------------------------------------------------------------
 // Which numbers a conversion takes. Protocol fields (lengths, status codes, ages, dates) are
 // decimal only; numbers a person types may also be hexadecimal.

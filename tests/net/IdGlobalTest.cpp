@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 struct IntCase {
@@ -40,6 +42,57 @@ TEST(TextToInt64, CoversTheSignedRange) {
   EXPECT_EQ(TextToInt64(u"-9223372036854775808"), std::numeric_limits<int64_t>::min());
   EXPECT_EQ(TextToInt64(u"9223372036854775808"), std::nullopt);
   EXPECT_EQ(TextToInt64Def(u"12abc", -1), -1);
+}
+
+// One row per rule of the scanner: the digits of the base are read from the start and the scan
+// stops at the first other character; the limit is checked before the number passes it.
+struct DigitCase {
+  const char* text;
+  unsigned base;
+  uint64_t max;
+  std::optional<uint64_t> value; // nothing: the scan refuses
+  qsizetype length;              // characters taken when it does not
+};
+
+class ScanDigitsTest : public testing::TestWithParam<DigitCase> {};
+
+TEST_P(ScanDigitsTest, ReadsTheLeadingRunOfDigits) {
+  const DigitCase& c = GetParam();
+  const QByteArrayView bytes(c.text);
+  const QString text = QString::fromLatin1(c.text);
+  // Bytes and text read alike, and the whole-text form takes exactly the runs that fill it.
+  for (const auto& run : {ScanDigits(bytes, c.base, c.max), ScanDigits(text, c.base, c.max)}) {
+    ASSERT_EQ(run.has_value(), c.value.has_value()) << c.text;
+    if (run) {
+      EXPECT_EQ(run->value, *c.value) << c.text;
+      EXPECT_EQ(run->length, c.length) << c.text;
+    }
+  }
+  const bool whole = c.value && c.length == bytes.size();
+  EXPECT_EQ(DigitsValue(text, c.base, c.max), whole ? c.value : std::nullopt) << c.text;
+}
+
+constexpr uint64_t kAny = std::numeric_limits<uint64_t>::max();
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScanDigitsTest,
+    testing::Values(
+        DigitCase{"0", 10, kAny, 0, 1}, DigitCase{"00042", 10, 42, 42, 5},
+        DigitCase{"123;ext", 10, kAny, 123, 3}, DigitCase{"7f3Az", 16, kAny, 0x7f3a, 4},
+        DigitCase{"18446744073709551615", 10, kAny, kAny, 20},
+        DigitCase{"18446744073709551616", 10, kAny, std::nullopt, 0},
+        DigitCase{"ffffffff", 16, 0xffffffff, 0xffffffff, 8},
+        DigitCase{"100000000", 16, 0xffffffff, std::nullopt, 0},
+        DigitCase{"256", 10, 255, std::nullopt, 0}, DigitCase{"9", 10, 5, std::nullopt, 0},
+        DigitCase{"0778", 8, kAny, 077, 3}, DigitCase{"", 10, kAny, std::nullopt, 0},
+        DigitCase{" 1", 10, kAny, std::nullopt, 0}, DigitCase{"+1", 10, kAny, std::nullopt, 0},
+        DigitCase{"a1", 10, kAny, std::nullopt, 0}, DigitCase{"12\xb3", 10, kAny, 12, 2}));
+
+TEST(ScanDigits, ReadsNoCharacterBeyondLatin1AsADigit) {
+  // U+0661 is a digit in its own script; U+FF11 is a full-width one. Neither is ours.
+  EXPECT_EQ(ScanDigits(QStringView(u"\u0661"), 10), std::nullopt);
+  EXPECT_EQ(DigitsValue(QStringView(u"1\uff11"), 10), std::nullopt);
+  EXPECT_EQ(ScanDigits(QStringView(u"1\u0130"), 16)->length, 1);
 }
 
 TEST(Trim, RemovesEveryCodeUpToSpaceAtBothEndsOnly) {

@@ -21,28 +21,9 @@ const std::array<Marker, 3> Markers{{
 
 } // namespace
 
-QStringList SplitLines(QStringView text) {
+QStringList PageLines(QStringView text) {
   const qsizetype nul = text.indexOf(QChar(u'\0'));
-  if (nul >= 0) {
-    text = text.first(nul);
-  }
-  QStringList lines;
-  qsizetype start = 0;
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const QChar c = text[i];
-    if (c != u'\r' && c != u'\n') {
-      continue;
-    }
-    lines.append(text.sliced(start, i - start).toString());
-    if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-      ++i;
-    }
-    start = i + 1;
-  }
-  if (start < text.size()) {
-    lines.append(text.sliced(start).toString());
-  }
-  return lines;
+  return SplitLines(nul >= 0 ? text.first(nul) : text);
 }
 
 QString ExtractMarkedValue(QStringView line, QStringView startMarker, QStringView endMarker) {

@@ -9,10 +9,9 @@
 #include <QStringList>
 #include <QStringView>
 
-// The page's lines. A line ends at CR, at LF, or at CR LF (one break); LF CR is two breaks
-// with an empty line between. Text after the last break is the last line; a break at the very
-// end adds no empty line. A NUL ends the text: nothing after it is returned.
-QStringList SplitLines(QStringView text);
+// The page's lines, broken as SplitLines (net/IdGlobal.h) breaks them; a NUL ends the page's
+// text, and nothing after it is returned.
+QStringList PageLines(QStringView text);
 
 // The value between startMarker and endMarker in line: the rest of the line after the first
 // occurrence of startMarker, trimmed, cut before the first occurrence of endMarker in it, and

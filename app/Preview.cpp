@@ -100,7 +100,7 @@ QString PreviewPageText(const QString& embedCode) {
 QString WritePreviewFile(TempFileNameSeries& series, QString fileName, const QString& text) {
   QByteArray bytes;
   QStringEncoder encode(QStringConverter::System);
-  for (const QString& line : SplitLines(text)) {
+  for (const QString& line : PageLines(text)) {
     bytes += encode(line);
     bytes += "\r\n";
   }

@@ -263,7 +263,7 @@ void TSlideshowForm::PageRead(const QString& text, std::exception_ptr failure,
     if (failure) {
       std::rethrow_exception(failure);
     }
-    lines = SplitLines(text);
+    lines = PageLines(text);
   } catch (...) {
     // Whatever went wrong, the user learns only that the page could not be read.
     ShowNotice(RSCantReadServicePage());

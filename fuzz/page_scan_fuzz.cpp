@@ -41,7 +41,7 @@ void CheckMarkedValue(const QString& line, QStringView start, QStringView end) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QString text = Utf8Text(data, size);
-  const QStringList lines = SplitLines(text);
+  const QStringList lines = PageLines(text);
   FUZZ_CHECK(lines.join(u'\n') == JoinedForm(text));
 
   // The page's first line also serves as a start marker of its own, against every line.

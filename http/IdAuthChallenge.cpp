@@ -30,7 +30,7 @@ struct Credentials {
   QString password;
 };
 
-void Hand(TIdAuthentication& scheme, const Credentials& credentials) {
+void GiveCredentials(TIdAuthentication& scheme, const Credentials& credentials) {
   scheme.SetUsername(credentials.username);
   scheme.SetPassword(credentials.password);
 }
@@ -52,7 +52,7 @@ bool EvaluateChallenge(QObject* sender, TIdAuthentication& scheme,
     case TIdAuthWhatsNext::NeedCredentials: {
       if (!onAuthorization)
         return false;
-      Hand(scheme, recordCredentials());
+      GiveCredentials(scheme, recordCredentials());
       bool handled = false;
       onAuthorization(sender, &scheme, handled);
       if (!handled)
@@ -101,7 +101,7 @@ bool AnswerServerChallenge(QObject* sender, TIdRequestHeaderInfo& request,
   const auto recordCredentials = [&request] {
     return Credentials{request.Username(), request.Password()};
   };
-  Hand(*scheme, recordCredentials());
+  GiveCredentials(*scheme, recordCredentials());
   scheme->SchemeParams().WriteHeader(QStringLiteral("Authorization"), scheme->AuthorizationValue());
   scheme->SetChallenges(challenges);
   return EvaluateChallenge(sender, *scheme, onAuthorization, recordCredentials,
@@ -124,7 +124,7 @@ bool AnswerProxyChallenge(QObject* sender, TIdProxyConnectionInfo& proxy,
   const auto recordCredentials = [&proxy] {
     return Credentials{proxy.ProxyUsername(), proxy.ProxyPassword()};
   };
-  Hand(*scheme, recordCredentials());
+  GiveCredentials(*scheme, recordCredentials());
   scheme->SetChallenges(challenges);
   return EvaluateChallenge(sender, *scheme, onProxyAuthorization, recordCredentials,
                            [&proxy](const Credentials& supplied) {

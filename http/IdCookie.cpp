@@ -3,11 +3,8 @@
 #include "net/IdGlobal.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
-
-constexpr double kSecondsPerDay = 86400.0;
 
 QString AsciiUpper(QStringView text) {
   QString result = text.toString();
@@ -56,13 +53,6 @@ void AppendAttribute(QString& text, QStringView name, QStringView value) {
 }
 
 } // namespace
-
-TDateTime UtcNow() {
-  // Straight from the clock: the local time less the zone's offset is the same moment, but
-  // asking for the local time makes the system look at its zone files on every call, and the
-  // store asks once per request.
-  return DateTimeFromQDateTime(QDateTime::currentDateTimeUtc());
-}
 
 // --- TIdNetscapeCookie ------------------------------------------------------------------------
 
@@ -152,14 +142,14 @@ void TIdCookieRFC2109::LoadAttributes(const QStringList& attributes) {
   if (maxAgeSeconds_ >= 0) {
     // Written straight into the text: deriving MaxAgeSeconds back from a date cut to the whole
     // second would report one second less than the server gave.
-    StoreExpiresText(FormatInternetDate(UtcNow() + double(maxAgeSeconds_) / kSecondsPerDay));
+    StoreExpiresText(FormatInternetDate(UtcNow() + SecondsToDays(double(maxAgeSeconds_))));
   }
 }
 
 void TIdCookieRFC2109::SetExpiresText(const QString& text) {
   TIdNetscapeCookie::SetExpiresText(text);
   if (!text.isEmpty())
-    maxAgeSeconds_ = int64_t(std::trunc((ExpiresUtc() - UtcNow()) * kSecondsPerDay));
+    maxAgeSeconds_ = DaysToSeconds(ExpiresUtc() - UtcNow());
 }
 
 QString TIdCookieRFC2109::CookieTextForm() const {

@@ -21,10 +21,6 @@
 #include <utility>
 #include <vector>
 
-// The current UTC time as a day count: the clock cookie expiries are compared with. Raises
-// EIdFailedToRetreiveTimeZoneInfo when the system's time zone cannot be read.
-TDateTime UtcNow();
-
 // Which rules a cookie's attributes were read by; also decides how CookieTextForm writes the
 // expiry (only a NetscapeStyle cookie writes "expires=").
 enum TIdCookieStyle : uint8_t { NetscapeStyle = 0, RFC2109Style = 1, RFC2965Style = 2 };

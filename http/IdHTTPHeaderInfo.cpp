@@ -11,24 +11,15 @@ void WriteIfSet(TIdHeaderList& lines, const QString& name, const QString& value)
     lines.WriteHeader(name, value);
 }
 
-bool IsWholeNumber(QStringView text) {
-  qsizetype i = !text.isEmpty() && (text[0] == u'+' || text[0] == u'-') ? 1 : 0;
-  if (i == text.size())
-    return false;
-  for (; i < text.size(); ++i) {
-    if (text[i] < u'0' || text[i] > u'9')
-      return false;
-  }
-  return true;
-}
-
-// "Expires" may be a number of seconds from now instead of a date; a negative number means
-// already expired. A number too large for 32 bits is read as a date, which it is not, so the
-// response loads with an unparsable expiry instead of failing.
+// "Expires" may be a number of seconds from now instead of a date: a sign, then decimal digits
+// and nothing else; a negative number means already expired. A number too large for 32 bits is
+// read as a date, which it is not, so the response loads with an unparsable expiry instead of
+// failing.
 TDateTime ExpiresFrom(const QString& value) {
-  if (IsWholeNumber(value)) {
-    if (const auto seconds = TextToInt32(value, IntegerSyntax::Decimal))
-      return *seconds < 0 ? 0 : Now() + *seconds / 86400.0;
+  if (!value.startsWith(u' ')) {
+    if (const auto seconds = TextToInt32(value, IntegerSyntax::Decimal)) {
+      return *seconds < 0 ? 0 : Now() + SecondsToDays(*seconds);
+    }
   }
   return InternetDateToLocal(value);
 }

@@ -133,21 +133,8 @@ QString TIdHeaderList::Text() const {
 }
 
 void TIdHeaderList::SetText(QStringView text) {
-  lines_.clear();
+  lines_ = SplitLines(text);
   LinesChanged();
-  const qsizetype n = text.size();
-  qsizetype start = 0;
-  for (qsizetype i = 0; i < n; ++i) {
-    const QChar c = text[i];
-    if (c != kCR && c != kLF)
-      continue;
-    lines_.append(text.mid(start, i - start).toString());
-    if (c == kCR && i + 1 < n && text[i + 1] == kLF)
-      ++i;
-    start = i + 1;
-  }
-  if (start < n)
-    lines_.append(text.mid(start).toString());
 }
 
 void TIdHeaderList::Assign(const TIdHeaderList& source) {

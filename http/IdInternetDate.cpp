@@ -9,11 +9,13 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace {
 
 constexpr qint64 kMSecsPerDay = 86400000;
 constexpr int kMinutesPerDay = 1440;
+constexpr double kSecondsPerDay = 86400.0;
 
 // Julian day number of day 0 (1899-12-30), and the day counts of the first and last days a
 // TDateTime covers (0001-01-01 and 9999-12-31).
@@ -121,6 +123,27 @@ TDateTime DateTimeFromQDateTime(const QDateTime& moment) {
 
 TDateTime Now() {
   return DateTimeFromQDateTime(QDateTime::currentDateTime());
+}
+
+TDateTime UtcNow() {
+  // Straight from the clock: the local time less the zone's offset is the same moment, but
+  // asking for the local time makes the system look at its zone files on every call, and the
+  // cookie store asks once per request.
+  return DateTimeFromQDateTime(QDateTime::currentDateTimeUtc());
+}
+
+TDateTime SecondsToDays(double seconds) noexcept {
+  return seconds / kSecondsPerDay;
+}
+
+int64_t DaysToSeconds(TDateTime days) noexcept {
+  const double seconds = std::trunc(days * kSecondsPerDay);
+  // 2^63 is exact as a double; anything at or past it (or NaN) has no 64-bit value.
+  constexpr double kEdge = 9223372036854775808.0;
+  if (!(seconds < kEdge)) {
+    return std::isnan(seconds) ? 0 : std::numeric_limits<int64_t>::max();
+  }
+  return seconds < -kEdge ? std::numeric_limits<int64_t>::min() : int64_t(seconds);
 }
 
 // --- Time zones ---------------------------------------------------------------------------------

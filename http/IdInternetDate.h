@@ -42,6 +42,13 @@ TDateTimeParts DecodeDateTime(TDateTime value);
 TDateTime DateTimeFromQDateTime(const QDateTime& moment);
 // The current local date and time.
 TDateTime Now();
+// The current UTC time as a day count: the clock cookie expiries are compared with. Reads no
+// time zone.
+TDateTime UtcNow();
+// A span of seconds as a span of days, and a span of days as whole seconds, cut toward zero
+// (a span too large for 64 bits saturates; not a number gives 0).
+TDateTime SecondsToDays(double seconds) noexcept;
+int64_t DaysToSeconds(TDateTime days) noexcept;
 
 // How far local time is ahead of UTC now, in days (negative west of Greenwich), from the
 // system time zone. The zone is looked up again when TZ changes, else at most once a second

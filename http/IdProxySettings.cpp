@@ -30,17 +30,13 @@ bool IsHostName(QStringView host) {
   return true;
 }
 
+// A port as a proxy variable writes it: one to five decimal digits, 1 to 65535.
 std::optional<uint16_t> PortOf(QStringView text) {
-  if (text.isEmpty() || text.size() > 5)
+  const std::optional<uint64_t> port = DigitsValue(text, 10, 65535);
+  if (text.size() > 5 || !port || *port == 0) {
     return std::nullopt;
-  for (const QChar c : text) {
-    if (c < u'0' || c > u'9')
-      return std::nullopt;
   }
-  const int port = text.toInt();
-  if (port < 1 || port > 65535)
-    return std::nullopt;
-  return uint16_t(port);
+  return uint16_t(*port);
 }
 
 QString PercentDecoded(QStringView text) {

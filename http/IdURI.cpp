@@ -5,7 +5,7 @@
 namespace {
 
 // Takes the query off work: everything after the first "?", or, when there is none, after
-// the first "=". Returns what stands before it.
+// the first "=" (see Query in the header for why). Returns what stands before it.
 QStringView CutQuery(QStringView work, QString& query) {
   qsizetype at = work.indexOf(u'?');
   if (at < 0)

@@ -80,6 +80,10 @@ public:
   const QString& FileName() const { return fileName_; }
   void SetFileName(const QString& value) { fileName_ = value; }
   // Everything after the first "?" (or, without one, after the first "="), any "#" included.
+  // The "=" rule is on purpose, odd as it reads: addresses written without the "?" (a bare
+  // "page=2" after a path) still carry their parameters to the server instead of losing them in
+  // the path. The price is that an "=" anywhere after the scheme, even in the path or in a
+  // password, starts the query there.
   const QString& Query() const { return query_; }
   void SetQuery(const QString& value) { query_ = value; }
   // The text after the first "#" of the last segment, when no query took it.

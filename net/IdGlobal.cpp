@@ -152,6 +152,27 @@ int64_t TextToInt64Def(QStringView text, int64_t fallback, IntegerSyntax syntax)
   return TextToInt64(text, syntax).value_or(fallback);
 }
 
+QStringList SplitLines(QStringView text) {
+  QStringList lines;
+  const qsizetype n = text.size();
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    const QChar c = text[i];
+    if (c != u'\r' && c != u'\n') {
+      continue;
+    }
+    lines.append(text.sliced(start, i - start).toString());
+    if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') {
+      ++i;
+    }
+    start = i + 1;
+  }
+  if (start < n) {
+    lines.append(text.sliced(start).toString());
+  }
+  return lines;
+}
+
 bool TextIsSame(QStringView a, QStringView b) {
   return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <cstdint>
 #include <optional>
@@ -64,6 +65,12 @@ int32_t TextToInt32Def(QStringView text, int32_t fallback,
                        IntegerSyntax syntax = IntegerSyntax::DecimalOrHex);
 int64_t TextToInt64Def(QStringView text, int64_t fallback,
                        IntegerSyntax syntax = IntegerSyntax::DecimalOrHex);
+
+// --- Lines --------------------------------------------------------------------------------
+// The lines of text. A line ends at CR, at LF, or at CR LF (one break); LF CR is two breaks with
+// an empty line between. Text after the last break is the last line; a break at the very end
+// adds no empty line. Every other character, NUL included, belongs to its line.
+QStringList SplitLines(QStringView text);
 
 // --- Comparison -----------------------------------------------------------------------------
 // Whole-text comparison without regard to letter case (header names, schemes, tokens).

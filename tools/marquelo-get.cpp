@@ -8,6 +8,7 @@
 #include "app/BuildConfig.h"
 #include "app/PageClient.h"
 #include "http/IdHTTP.h"
+#include "net/IdGlobal.h"
 #include "net/IdIntercept.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdTLSIOHandler.h"
@@ -104,12 +105,12 @@ void WriteOut(FILE* file, const QString& text) {
 }
 
 int32_t NumberArgument(const QString& option, const QString& text) {
-  bool ok = false;
-  const int32_t value = text.toInt(&ok, 10);
-  if (!ok || value < 0)
+  // Decimal digits, with blanks around them as a shell may leave.
+  const std::optional<int32_t> value = TextToInt32(Trim(text), IntegerSyntax::Decimal);
+  if (!value || *value < 0)
     throw UsageError{
         QStringLiteral("%1 needs a number of 0 or more, not \"%2\"").arg(option, text)};
-  return value;
+  return *value;
 }
 
 Options ParseArguments(const QStringList& arguments) {

@@ -20,7 +20,7 @@ void PrintTo(const SplitCase& c, std::ostream* out) {
 class SplitLinesTest : public testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitLinesTest, BreaksWhereTheTextSays) {
-  EXPECT_EQ(SplitLines(GetParam().text), GetParam().lines);
+  EXPECT_EQ(PageLines(GetParam().text), GetParam().lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,7 +95,7 @@ TEST(ScanPageLines, ALineWithoutClosingQuoteGivesNothingButALaterOneCan) {
 }
 
 TEST(ScanPageLines, FindsNothingInAPageWithoutMarkers) {
-  EXPECT_EQ(ScanPageLines(SplitLines(u"<html>\r\n<body>nothing here</body>\r\n</html>")),
+  EXPECT_EQ(ScanPageLines(PageLines(u"<html>\r\n<body>nothing here</body>\r\n</html>")),
             SlideshowIds{});
 }
 
@@ -104,14 +104,14 @@ TEST(ScanPageLines, ScansPagesOfEveryLineEndingAlike) {
        {QStringLiteral("\r"), QStringLiteral("\n"), QStringLiteral("\r\n")}) {
     const QString page = QStringLiteral("x") + breakText + QStringLiteral("page_set = \"S1\"") +
                          breakText + QStringLiteral("photostream_owner_nsid = \"A1\"") + breakText;
-    EXPECT_EQ(ScanPageLines(SplitLines(page)), (SlideshowIds{"A1", "", "S1"}));
+    EXPECT_EQ(ScanPageLines(PageLines(page)), (SlideshowIds{"A1", "", "S1"}));
   }
 }
 
 TEST(ScanPageLines, ANulHidesEveryMarkerAfterIt) {
   const QString page = QStringLiteral("page_set = \"S1\"\n") + QChar(u'\0') +
                        QStringLiteral("\nphotostream_owner_nsid = \"A1\"\n");
-  EXPECT_EQ(ScanPageLines(SplitLines(page)), (SlideshowIds{"", "", "S1"}));
+  EXPECT_EQ(ScanPageLines(PageLines(page)), (SlideshowIds{"", "", "S1"}));
 }
 
 } // namespace

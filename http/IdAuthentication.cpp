@@ -1,12 +1,9 @@
 #include "http/IdAuthentication.h"
 
-#include "http/IdAuthenticationDigest.h"
-#include "http/IdResourceStringsProtocols.h"
 #include "net/IdGlobal.h"
 
 #include <QList>
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
@@ -61,63 +58,12 @@ bool IsCredentialParam(QStringView name) {
          TextIsSame(name, kAuthorizationParam);
 }
 
-// --- Registry -----------------------------------------------------------------------------------
-
-struct RegisteredScheme {
-  QString name;
-  TIdAuthenticationClass schemeClass;
-};
-
-class SchemeRegistry {
-public:
-  SchemeRegistry()
-      : schemes_({{QStringLiteral("Basic"), TIdAuthenticationClass::Of<TIdBasicAuthentication>()},
-                  {QStringLiteral("Digest"), TIdAuthenticationClass::Of<TIdDigestAuthentication>()},
-                  {QStringLiteral("NTLM"), TIdAuthenticationClass::Of<TIdNTLMAuthentication>()}}) {}
-
-  void Register(const QString& name, TIdAuthenticationClass schemeClass) {
-    std::lock_guard lock(mutex_);
-    if (const RegisteredScheme* known = Lookup(name))
-      throw EIdAlreadyRegisteredAuthenticationMethod(
-          RSAuthSchemeAlreadyRegistered().arg(known->schemeClass.ClassName()));
-    schemes_.append({name, schemeClass});
-  }
-
-  void Unregister(QStringView name) {
-    std::lock_guard lock(mutex_);
-    schemes_.removeIf([name](const RegisteredScheme& s) { return TextIsSame(s.name, name); });
-  }
-
-  TIdAuthenticationClass Find(QStringView name) {
-    std::lock_guard lock(mutex_);
-    const RegisteredScheme* known = Lookup(name);
-    return known ? known->schemeClass : TIdAuthenticationClass();
-  }
-
-private:
-  const RegisteredScheme* Lookup(QStringView name) const {
-    for (const RegisteredScheme& scheme : schemes_)
-      if (TextIsSame(scheme.name, name))
-        return &scheme;
-    return nullptr;
-  }
-
-  std::mutex mutex_;
-  QList<RegisteredScheme> schemes_;
-};
-
-SchemeRegistry& Registry() {
-  static SchemeRegistry registry;
-  return registry;
-}
-
 } // namespace
 
 // --- Challenge parameters -----------------------------------------------------------------------
 
 QStringView ChallengeSchemeName(QStringView challengeLine) {
-  const auto blank = std::find_if(challengeLine.begin(), challengeLine.end(),
-                                  [](QChar c) { return c.unicode() <= 32; });
+  const auto blank = std::find_if(challengeLine.begin(), challengeLine.end(), IsTrimmable);
   return challengeLine.first(blank - challengeLine.begin());
 }
 
@@ -212,18 +158,4 @@ TIdAuthWhatsNext TIdBasicAuthentication::Next() {
   if (StepIndex() != 0)
     return TIdAuthWhatsNext::GiveUp;
   return Username().isEmpty() ? TIdAuthWhatsNext::NeedCredentials : TIdAuthWhatsNext::SendAgain;
-}
-
-// --- Registry -----------------------------------------------------------------------------------
-
-void RegisterAuthScheme(const QString& name, TIdAuthenticationClass schemeClass) {
-  Registry().Register(name, schemeClass);
-}
-
-void UnregisterAuthScheme(QStringView name) {
-  Registry().Unregister(name);
-}
-
-TIdAuthenticationClass FindAuthScheme(QStringView name) {
-  return Registry().Find(name);
 }

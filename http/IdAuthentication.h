@@ -166,7 +166,8 @@ private:
 
 // --- The scheme registry --------------------------------------------------------------------
 // Process-wide and safe to call from any thread. It holds "Basic", "Digest" and "NTLM", in that
-// order, before the first call returns; names are compared without regard to case.
+// order, before the first call returns; names are compared without regard to case. It lives in
+// a unit of its own (IdAuthSchemeRegistry.cpp), the one that names every built-in scheme.
 
 // Adds the pair at the end of the registry. Raises EIdAlreadyRegisteredAuthenticationMethod,
 // naming the class registered before, when name is already there.

@@ -1,6 +1,7 @@
 #include "http/IdCookieManager.h"
 
 #include "net/IdGlobal.h"
+#include "net/IdIPv4Text.h"
 
 #include <algorithm>
 
@@ -12,37 +13,11 @@ bool HasControlCharacter(QStringView text) {
                      [](QChar ch) { return ch.unicode() < 0x20 || ch.unicode() == 0x7F; });
 }
 
-bool IsOctet(QStringView field) {
-  if (field.isEmpty())
-    return false;
-  int value = 0;
-  for (QChar ch : field) {
-    if (ch < u'0' || ch > u'9')
-      return false;
-    value = value * 10 + (ch.unicode() - u'0');
-    if (value > 255)
-      return false;
-  }
-  return true;
-}
-
 } // namespace
 
 bool LooksLikeIPv4(QStringView host) {
-  const QString trimmed = Trim(host);
-  qsizetype start = 0;
-  for (int field = 0; field < 4; ++field) {
-    qsizetype end = trimmed.indexOf(u'.', start);
-    if (end < 0) {
-      if (field < 3)
-        return false;
-      end = trimmed.size();
-    }
-    if (!IsOctet(QStringView(trimmed).mid(start, end - start)))
-      return false;
-    start = end + 1;
-  }
-  return true;
+  return ReadIPv4(TrimView(host), TIdIPv4Form::DottedQuadThenAnything, TIdIPv4Digits::Decimal)
+             .fault == TIdIPv4Fault::None;
 }
 
 bool DomainMatches(QStringView host, QStringView domain) {

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool IsTrimmed(QChar c) {
-  return c.unicode() <= 32;
-}
-
 // The value of c as a digit of base, or base itself when it is none.
 constexpr unsigned DigitOf(char16_t c, unsigned base) noexcept {
   unsigned digit = base;
@@ -92,6 +88,10 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text, Intege
 
 } // namespace
 
+bool IsTrimmable(QChar c) noexcept {
+  return c.unicode() <= 32;
+}
+
 std::optional<TIdDigitRun> ScanDigits(QStringView text, unsigned base, uint64_t max) noexcept {
   return ScanDigitsOf(text, base, max);
 }
@@ -115,23 +115,23 @@ QString Trim(QStringView text) {
 QStringView TrimView(QStringView text) noexcept {
   qsizetype start = 0;
   qsizetype end = text.size();
-  while (start < end && IsTrimmed(text[start]))
+  while (start < end && IsTrimmable(text[start]))
     ++start;
-  while (end > start && IsTrimmed(text[end - 1]))
+  while (end > start && IsTrimmable(text[end - 1]))
     --end;
   return text.sliced(start, end - start);
 }
 
 QString TrimLeft(QStringView text) {
   qsizetype start = 0;
-  while (start < text.size() && IsTrimmed(text[start]))
+  while (start < text.size() && IsTrimmable(text[start]))
     ++start;
   return text.mid(start).toString();
 }
 
 QString TrimRight(QStringView text) {
   qsizetype end = text.size();
-  while (end > 0 && IsTrimmed(text[end - 1]))
+  while (end > 0 && IsTrimmable(text[end - 1]))
     --end;
   return text.left(end).toString();
 }

@@ -16,6 +16,8 @@
 // Removes every leading and/or trailing character whose code is 32 or less (spaces, tabs, line
 // breaks, other control characters). Nothing inside the text changes.
 QString Trim(QStringView text);
+// True for a character that trimming removes from either end: code 32 or less.
+[[nodiscard]] bool IsTrimmable(QChar c) noexcept;
 QString TrimLeft(QStringView text);
 QString TrimRight(QStringView text);
 // The same trimming as a view into text, for readers that need no copy.

@@ -16,8 +16,8 @@ void TIdIOHandlerSocket::SetUseNagle(bool use) {
 void TIdIOHandlerSocket::Open() {
   TIdIOHandler::Open();
   binding_->Reset(true);
-  binding_->SetClientPortMin(boundPortLow_);
-  binding_->SetClientPortMax(boundPortHigh_);
+  binding_->SetClientPortMin(settings_.boundPortLow);
+  binding_->SetClientPortMax(settings_.boundPortHigh);
   if (!Host().isEmpty() && Port() > 0)
     ConnectSocket();
 }
@@ -26,17 +26,12 @@ void TIdIOHandlerSocket::ConnectSocket() {
   TIdSocketHandle& binding = RequireBinding();
   if (OnBeforeBind)
     OnBeforeBind(this);
-  binding.SetIPVersion(ipVersion_);
+  binding.SetIPVersion(settings_.ipVersion);
   binding.Allocate(Id_SOCK_STREAM, 0);
   if (OnSocketAllocated)
     OnSocketAllocated(this);
-  if (!boundIP_.isEmpty())
-    binding.SetIP(boundIP_);
-  binding.SetPort(boundPort_);
-  binding.SetClientPortMin(boundPortLow_);
-  binding.SetClientPortMax(boundPortHigh_);
-  if (reuseSocket_ == rsTrue)
-    binding.SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, 1);
+  // Taken after OnSocketAllocated, so that the handler may still change where the socket binds.
+  binding.SetSettings(settings_);
   binding.Bind();
   binding.SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
   if (OnAfterBind)

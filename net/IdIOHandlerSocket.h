@@ -9,9 +9,6 @@
 
 #include <memory>
 
-// Whether a client socket asks for SO_REUSEADDR: only rsTrue sets it.
-enum TIdReuseSocket : uint8_t { rsOSDependent, rsTrue, rsFalse };
-
 class TIdIOHandlerSocket : public TIdIOHandler {
 public:
   // No socket yet. owner (may be null) frees the handler. Raises what TIdSocketHandle raises.
@@ -20,20 +17,23 @@ public:
   ~TIdIOHandlerSocket() override = default;
 
   // --- Settings, applied when the socket is made ----------------------------------------------
+  // All of them at once (see TIdSocketSettings), and each on its own below.
+  const TIdSocketSettings& SocketSettings() const noexcept { return settings_; }
+  void SetSocketSettings(const TIdSocketSettings& settings) { settings_ = settings; }
   // Local address to bind (empty = any) and port (0 = any, or the range below).
-  QString BoundIP() const { return boundIP_; }
-  void SetBoundIP(const QString& ip) { boundIP_ = ip; }
-  uint16_t BoundPort() const noexcept { return boundPort_; }
-  void SetBoundPort(uint16_t port) noexcept { boundPort_ = port; }
+  QString BoundIP() const { return settings_.boundIP; }
+  void SetBoundIP(const QString& ip) { settings_.boundIP = ip; }
+  uint16_t BoundPort() const noexcept { return settings_.boundPort; }
+  void SetBoundPort(uint16_t port) noexcept { settings_.boundPort = port; }
   // A local port range tried from high to low when BoundPort is 0 (0 = no range).
-  uint16_t BoundPortLow() const noexcept { return boundPortLow_; }
-  void SetBoundPortLow(uint16_t port) noexcept { boundPortLow_ = port; }
-  uint16_t BoundPortHigh() const noexcept { return boundPortHigh_; }
-  void SetBoundPortHigh(uint16_t port) noexcept { boundPortHigh_ = port; }
-  TIdIPVersion IPVersion() const noexcept { return ipVersion_; }
-  void SetIPVersion(TIdIPVersion version) noexcept { ipVersion_ = version; }
-  TIdReuseSocket ReuseSocket() const noexcept { return reuseSocket_; }
-  void SetReuseSocket(TIdReuseSocket reuse) noexcept { reuseSocket_ = reuse; }
+  uint16_t BoundPortLow() const noexcept { return settings_.boundPortLow; }
+  void SetBoundPortLow(uint16_t port) noexcept { settings_.boundPortLow = port; }
+  uint16_t BoundPortHigh() const noexcept { return settings_.boundPortHigh; }
+  void SetBoundPortHigh(uint16_t port) noexcept { settings_.boundPortHigh = port; }
+  TIdIPVersion IPVersion() const noexcept { return settings_.ipVersion; }
+  void SetIPVersion(TIdIPVersion version) noexcept { settings_.ipVersion = version; }
+  TIdReuseSocket ReuseSocket() const noexcept { return settings_.reuseSocket; }
+  void SetReuseSocket(TIdReuseSocket reuse) noexcept { settings_.reuseSocket = reuse; }
   // Nagle's algorithm on (default) or off (TCP_NODELAY); a change reaches an open socket at
   // once (raises EIdSocketError when the system refuses it).
   bool UseNagle() const noexcept { return useNagle_; }
@@ -81,12 +81,7 @@ protected:
   TIdSocketHandle& RequireBinding() const { return *binding_; }
 
 private:
-  QString boundIP_;
-  uint16_t boundPort_ = 0;
-  uint16_t boundPortLow_ = 0;
-  uint16_t boundPortHigh_ = 0;
-  TIdIPVersion ipVersion_ = Id_IPv4;
-  TIdReuseSocket reuseSocket_ = rsOSDependent;
+  TIdSocketSettings settings_;
   bool useNagle_ = true;
   const std::unique_ptr<TIdSocketHandle> binding_;
 };

@@ -11,7 +11,7 @@ TIdConnectThread::TIdConnectThread(TIdSocketHandle& binding)
     : binding_(binding), thread_([this] { Execute(); }) {}
 
 TIdConnectThread::~TIdConnectThread() {
-  WaitFor();
+  JoinConnectThread();
 }
 
 void TIdConnectThread::Execute() {
@@ -37,7 +37,7 @@ void TIdConnectThread::Execute() {
   finishedChanged_.notify_all();
 }
 
-bool TIdConnectThread::WaitFinished(int32_t milliseconds) {
+bool TIdConnectThread::AwaitConnectResult(int32_t milliseconds) {
   std::unique_lock lock(lock_);
   return finishedChanged_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                    [this] { return finished_; });
@@ -48,7 +48,7 @@ bool TIdConnectThread::Finished() const {
   return finished_;
 }
 
-void TIdConnectThread::WaitFor() {
+void TIdConnectThread::JoinConnectThread() {
   if (thread_.joinable())
     thread_.join();
 }
@@ -109,21 +109,21 @@ void TIdIOHandlerStack::ConnectWithTimeout(int32_t timeout) {
   TIdConnectThread thread(RequireBinding());
   int32_t remaining = unlimited ? step + 1 : timeout;
   while (step < remaining) {
-    if (thread.WaitFinished(step)) {
+    if (thread.AwaitConnectResult(step)) {
       remaining = 0;
       break;
     }
     if (!unlimited)
       remaining -= step;
   }
-  thread.WaitFinished(remaining);
+  thread.AwaitConnectResult(remaining);
   if (!thread.Finished()) {
     // Closing the socket ends the pending connect, so the thread ends at once.
     Close();
-    thread.WaitFor();
+    thread.JoinConnectThread();
     throw EIdConnectTimeout(RSConnectTimeout());
   }
-  thread.WaitFor();
+  thread.JoinConnectThread();
   if (!thread.ErrorText().isEmpty()) {
     if (thread.ErrorCode() != 0)
       throw EIdSocketError(thread.ErrorCode(), thread.ErrorText());

@@ -27,11 +27,12 @@ public:
   TIdConnectThread(const TIdConnectThread&) = delete;
   TIdConnectThread& operator=(const TIdConnectThread&) = delete;
 
-  // Waits up to milliseconds for the thread to finish; true when it has.
-  bool WaitFinished(int32_t milliseconds);
+  // Waits up to milliseconds for the connect to end and its failure, if any, to be recorded;
+  // true when it has.
+  bool AwaitConnectResult(int32_t milliseconds);
   bool Finished() const;
-  // Joins the thread. Afterwards the recorded failure may be read.
-  void WaitFor();
+  // Joins the thread (blocks until it ends). Afterwards the recorded failure may be read.
+  void JoinConnectThread();
   // The message of the failure met ("" = none) and its socket error code (0 = none).
   QString ErrorText() const;
   int32_t ErrorCode() const;

@@ -21,7 +21,7 @@ void TIdSocketHandle::Allocate(int type, int protocol) {
   Close();
   // Checked before the name lookup that follows allocation, the one wait an abort cannot end.
   CheckNotAborted();
-  SetHandle(stack_->CreateSocketHandle(type, protocol, ipVersion_, useOverlapped_));
+  SetHandle(stack_->CreateSocketHandle(type, protocol, settings_.ipVersion, useOverlapped_));
 }
 
 void TIdSocketHandle::Close() {
@@ -59,26 +59,31 @@ void TIdSocketHandle::Reset(bool resetLocal) {
   remoteIP_.clear();
   remotePort_ = 0;
   if (resetLocal) {
-    ip_.clear();
-    port_ = 0;
+    settings_.boundIP.clear();
+    settings_.boundPort = 0;
   }
-  ipVersion_ = Id_IPv4;
+  settings_.ipVersion = Id_IPv4;
 }
 
 void TIdSocketHandle::Bind() {
-  if (port_ != 0 || clientPortMin_ == 0 || clientPortMax_ == 0) {
+  if (settings_.reuseSocket == rsTrue) {
+    SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, 1);
+  }
+  if (settings_.boundPort != 0 || settings_.boundPortLow == 0 || settings_.boundPortHigh == 0) {
     if (!TryBind())
       throw EIdCouldNotBindSocket(RSCouldNotBindSocket());
-  } else if (clientPortMax_ < clientPortMin_) {
-    throw EIdInvalidPortRange(RSInvalidPortRange().arg(clientPortMin_).arg(clientPortMax_));
-  } else if (!BindInPortRange(clientPortMin_, clientPortMax_)) {
-    throw EIdCanNotBindPortInRange(RSCannotBindRange().arg(clientPortMin_).arg(clientPortMax_));
+  } else if (settings_.boundPortHigh < settings_.boundPortLow) {
+    throw EIdInvalidPortRange(
+        RSInvalidPortRange().arg(settings_.boundPortLow).arg(settings_.boundPortHigh));
+  } else if (!BindInPortRange(settings_.boundPortLow, settings_.boundPortHigh)) {
+    throw EIdCanNotBindPortInRange(
+        RSCannotBindRange().arg(settings_.boundPortLow).arg(settings_.boundPortHigh));
   }
 }
 
 bool TIdSocketHandle::TryBind() {
   try {
-    stack_->Bind(Handle(), ip_, port_, ipVersion_);
+    stack_->Bind(Handle(), settings_.boundIP, settings_.boundPort, settings_.ipVersion);
     RefreshLocalBinding();
     return true;
   } catch (const Exception&) {
@@ -88,7 +93,7 @@ bool TIdSocketHandle::TryBind() {
 
 bool TIdSocketHandle::BindInPortRange(uint16_t min, uint16_t max) {
   for (uint32_t port = max; port >= min && port > 0; --port) {
-    port_ = uint16_t(port);
+    settings_.boundPort = uint16_t(port);
     if (TryBind())
       return true;
   }
@@ -109,7 +114,7 @@ void TIdSocketHandle::Connect() {
     connecting_ = true;
   }
   try {
-    stack_->Connect(socket, remoteIP_, remotePort_, ipVersion_, abort_.get());
+    stack_->Connect(socket, remoteIP_, remotePort_, settings_.ipVersion, abort_.get());
   } catch (...) {
     EndConnect(socket, false);
     CheckNotAborted();
@@ -179,7 +184,7 @@ int32_t TIdSocketHandle::GetSockOpt(int level, int option) const {
 }
 
 void TIdSocketHandle::RefreshLocalBinding() {
-  stack_->GetSocketName(Handle(), ip_, port_, ipVersion_);
+  stack_->GetSocketName(Handle(), settings_.boundIP, settings_.boundPort, settings_.ipVersion);
 }
 
 void TIdSocketHandle::RefreshPeerBinding() {
@@ -194,25 +199,30 @@ void TIdSocketHandle::SetPeer(const QString& ip, uint16_t port, TIdIPVersion ver
 }
 
 void TIdSocketHandle::SetBinding(const QString& ip, uint16_t port, TIdIPVersion version) {
-  ip_ = ip;
-  port_ = port;
+  settings_.boundIP = ip;
+  settings_.boundPort = port;
   SetIPVersion(version);
 }
 
 void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
-  ip_ = source.ip_;
-  port_ = source.port_;
+  settings_.boundIP = source.settings_.boundIP;
+  settings_.boundPort = source.settings_.boundPort;
   remoteIP_ = source.remoteIP_;
   remotePort_ = source.remotePort_;
-  SetIPVersion(source.ipVersion_);
+  SetIPVersion(source.settings_.ipVersion);
+}
+
+void TIdSocketHandle::SetSettings(const TIdSocketSettings& settings) {
+  SetIPVersion(settings.ipVersion);
+  settings_ = settings;
 }
 
 void TIdSocketHandle::SetIPVersion(TIdIPVersion version) {
-  if (version == ipVersion_)
+  if (version == settings_.ipVersion)
     return;
   if (HandleAllocated())
     throw EIdCannotSetIPVersionWhenConnected(RSCannotSetIPVersionWhenConnected());
-  ipVersion_ = version;
+  settings_.ipVersion = version;
 }
 
 void TIdSocketHandle::SetBroadcastEnabled(bool enabled) {

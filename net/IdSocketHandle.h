@@ -22,6 +22,22 @@ MARQUELO_DECLARE_EXCEPTION(EIdInvalidPortRange, EIdSocketHandleError)
 // "Cannot change IPVersion when connected"
 MARQUELO_DECLARE_EXCEPTION(EIdCannotSetIPVersionWhenConnected, EIdSocketHandleError)
 
+// Whether a client socket asks for SO_REUSEADDR: only rsTrue sets it.
+enum TIdReuseSocket : uint8_t { rsOSDependent, rsTrue, rsFalse };
+
+// Where and how a socket binds: the settings a client, its socket handler and the socket
+// handle each hold, handed from one to the next whole.
+struct TIdSocketSettings {
+  // Local address to bind (empty = any) and port (0 = any, or the range below).
+  QString boundIP;
+  uint16_t boundPort = 0;
+  // A local port range tried from high to low when boundPort is 0 (either bound 0 = no range).
+  uint16_t boundPortLow = 0;
+  uint16_t boundPortHigh = 0;
+  TIdIPVersion ipVersion = Id_IPv4;
+  TIdReuseSocket reuseSocket = rsOSDependent;
+};
+
 class TIdSocketHandle {
 public:
   // Holds the socket stack until destruction (raises what AcquireStack raises). No socket yet.
@@ -55,7 +71,8 @@ public:
   bool HandleAllocated() const noexcept { return Handle() != Id_INVALID_SOCKET; }
 
   // --- Binding ----------------------------------------------------------------------------
-  // Binds to IP() and Port(). With Port() 0 and a port range (both bounds not 0), tries the
+  // Sets SO_REUSEADDR when the settings' reuseSocket is rsTrue, then binds to IP() and
+  // Port(). With Port() 0 and a port range (both bounds not 0), tries the
   // range from ClientPortMax down to ClientPortMin. Raises EIdCouldNotBindSocket (single
   // try failed), EIdInvalidPortRange (max below min), EIdCanNotBindPortInRange (none free).
   // Afterwards Port() is the port the system bound.
@@ -91,17 +108,23 @@ public:
   void Assign(const TIdSocketHandle& source);
 
   // --- Settings ---------------------------------------------------------------------------
-  QString IP() const { return ip_; }
-  void SetIP(const QString& ip) { ip_ = ip; }
-  uint16_t Port() const noexcept { return port_; }
-  void SetPort(uint16_t port) noexcept { port_ = port; }
+  // Every binding setting at once: IP() and Port() are boundIP and boundPort (after a bind or
+  // RefreshLocalBinding the ones the system chose), ClientPortMin/Max the range.
+  const TIdSocketSettings& Settings() const noexcept { return settings_; }
+  // Takes settings whole. Raises EIdCannotSetIPVersionWhenConnected as SetIPVersion does, and
+  // then changes nothing.
+  void SetSettings(const TIdSocketSettings& settings);
+  QString IP() const { return settings_.boundIP; }
+  void SetIP(const QString& ip) { settings_.boundIP = ip; }
+  uint16_t Port() const noexcept { return settings_.boundPort; }
+  void SetPort(uint16_t port) noexcept { settings_.boundPort = port; }
   QString RemoteIP() const { return remoteIP_; }
   uint16_t RemotePort() const noexcept { return remotePort_; }
-  uint16_t ClientPortMin() const noexcept { return clientPortMin_; }
-  uint16_t ClientPortMax() const noexcept { return clientPortMax_; }
-  void SetClientPortMin(uint16_t port) noexcept { clientPortMin_ = port; }
-  void SetClientPortMax(uint16_t port) noexcept { clientPortMax_ = port; }
-  TIdIPVersion IPVersion() const noexcept { return ipVersion_; }
+  uint16_t ClientPortMin() const noexcept { return settings_.boundPortLow; }
+  uint16_t ClientPortMax() const noexcept { return settings_.boundPortHigh; }
+  void SetClientPortMin(uint16_t port) noexcept { settings_.boundPortLow = port; }
+  void SetClientPortMax(uint16_t port) noexcept { settings_.boundPortHigh = port; }
+  TIdIPVersion IPVersion() const noexcept { return settings_.ipVersion; }
   // Raises EIdCannotSetIPVersionWhenConnected for a different version while a socket is open.
   void SetIPVersion(TIdIPVersion version);
   bool BroadcastEnabled() const noexcept { return broadcastEnabled_; }
@@ -122,16 +145,12 @@ private:
   void EndConnect(TIdStackSocketHandle socket, bool connected);
 
   TIdStackHold stack_;
-  uint16_t clientPortMin_ = 0;
-  uint16_t clientPortMax_ = 0;
   std::atomic<TIdStackSocketHandle> handle_{Id_INVALID_SOCKET};
-  QString ip_;
+  TIdSocketSettings settings_;
   QString remoteIP_;
-  uint16_t port_ = 0;
   uint16_t remotePort_ = 0;
   std::unique_ptr<TIdSocketList> readableSet_;
   bool useOverlapped_ = false;
-  TIdIPVersion ipVersion_ = Id_IPv4;
   std::mutex connectionLock_;
   bool broadcastEnabled_ = false;
   // While Connect() runs: a Close() on another thread raises the abort and leaves the

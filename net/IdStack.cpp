@@ -1,11 +1,10 @@
 #include "net/IdStack.h"
 
 #include "net/IdGlobal.h"
+#include "net/IdIPv4Text.h"
 #include "net/IdResourceStrings.h"
-#include "net/IdStackPosix.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 
 #include <QStringList>
@@ -13,28 +12,6 @@
 #include <arpa/inet.h>
 
 namespace {
-
-// The four "."-separated parts of an IPv4 text as integers, -1 for a part that is not one,
-// and whether anything follows the fourth part.
-struct IPv4Parts {
-  std::array<int32_t, 4> value{};
-  std::array<QString, 4> text;
-  bool trailing = false;
-};
-
-IPv4Parts SplitIPv4(QStringView text) {
-  IPv4Parts parts;
-  QStringView rest = text;
-  for (int i = 0; i < 4; ++i) {
-    const qsizetype dot = rest.indexOf(u'.');
-    const QStringView part = dot < 0 ? rest : rest.left(dot);
-    rest = dot < 0 ? QStringView() : rest.mid(dot + 1);
-    parts.text[i] = Trim(part);
-    parts.value[i] = TextToInt32Def(parts.text[i], -1);
-    parts.trailing = dot >= 0 && i == 3;
-  }
-  return parts;
-}
 
 // Standard IPv6 text. Characters outside Latin-1 become "?" and a NUL would cut the text short
 // for the parser, so both are refused before it sees them.
@@ -44,15 +21,11 @@ bool ParseIPv6(QStringView text, in6_addr& address) {
   return inet_pton(AF_INET6, text.toLatin1().constData(), &address) == 1;
 }
 
-bool IsByte(int32_t value) {
-  return value >= 0 && value <= 255;
-}
-
 std::mutex g_stackLock;
 int32_t g_stackUsageCount = 0;
 std::unique_ptr<TIdStack> g_stack;
 std::atomic<TIdStack*> g_stackInstance{nullptr};
-TIdStackClass g_stackClass = &CreatePosixStack;
+TIdStackClass g_stackClass = &CreateDefaultStack;
 
 } // namespace
 
@@ -75,8 +48,8 @@ QString TIdStack::ResolveHost(const QString& host, TIdIPVersion version) {
 }
 
 bool TIdStack::IsIPv4Literal(QStringView text) {
-  const IPv4Parts parts = SplitIPv4(text);
-  return !parts.trailing && std::all_of(parts.value.begin(), parts.value.end(), IsByte);
+  return ReadIPv4(text, TIdIPv4Form::DottedQuad, TIdIPv4Digits::Integer).fault ==
+         TIdIPv4Fault::None;
 }
 
 std::optional<QString> TIdStack::CanonicalIPv6(QStringView text) {
@@ -111,15 +84,19 @@ QByteArray TIdStack::TextToAddress(QStringView text, TIdIPVersion version) {
       throw EConvertError(RSInvalidIntegerValue().arg(text));
     return QByteArray(reinterpret_cast<const char*>(&address), sizeof address);
   }
-  const IPv4Parts parts = SplitIPv4(text);
+  // A "." after the fourth part and what follows it are ignored here; IsIPv4Literal is the
+  // test that refuses them.
+  const TIdIPv4Reading reading =
+      ReadIPv4(text, TIdIPv4Form::DottedQuadThenAnything, TIdIPv4Digits::Integer);
+  if (reading.fault == TIdIPv4Fault::NotANumber) {
+    throw EConvertError(RSInvalidIntegerValue().arg(Trim(reading.failedPart)));
+  }
+  if (reading.fault != TIdIPv4Fault::None) {
+    throw ERangeError(RSRangeCheckError());
+  }
   QByteArray bytes(4, '\0');
   for (int i = 0; i < 4; ++i) {
-    const std::optional<int32_t> value = TextToInt32(parts.text[i]);
-    if (!value)
-      throw EConvertError(RSInvalidIntegerValue().arg(parts.text[i]));
-    if (!IsByte(*value))
-      throw ERangeError(RSRangeCheckError());
-    bytes[i] = char(*value);
+    bytes[i] = char(reading.address >> (8 * (3 - i)));
   }
   return bytes;
 }

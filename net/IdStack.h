@@ -174,8 +174,12 @@ protected:
 
 // --- The one stack of the process ------------------------------------------------------------
 
-// How the stack is made; null means "undefined". Initially makes the POSIX stack.
+// How the stack is made; null means "undefined". Initially CreateDefaultStack.
 using TIdStackClass = std::unique_ptr<TIdStack> (*)();
+// Makes the stack of this platform, the POSIX stack; raises what its constructor raises.
+// Defined in a unit of its own (IdStackDefault.cpp), the one that names the concrete stack,
+// so that the abstract stack does not depend on the classes derived from it.
+std::unique_ptr<TIdStack> CreateDefaultStack();
 TIdStackClass StackClass();
 void SetStackClass(TIdStackClass stackClass);
 

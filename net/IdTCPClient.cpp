@@ -59,12 +59,7 @@ void TIdTCPClientCustom::CopySettingsTo(TIdIOHandler& handler) {
   handler.SetReadTimeout(readTimeout_);
   handler.SetCallDeadline(callDeadline_);
   if (auto* socket = dynamic_cast<TIdIOHandlerSocket*>(&handler)) {
-    socket->SetBoundIP(boundIP_);
-    socket->SetBoundPort(boundPort_);
-    socket->SetBoundPortLow(boundPortLow_);
-    socket->SetBoundPortHigh(boundPortHigh_);
-    socket->SetIPVersion(ipVersion_);
-    socket->SetReuseSocket(reuseSocket_);
+    socket->SetSocketSettings(socketSettings_);
     socket->OnBeforeBind = OnBeforeBind;
     socket->OnAfterBind = OnAfterBind;
     socket->OnSocketAllocated = OnSocketAllocated;
@@ -102,21 +97,23 @@ void TIdTCPClientCustom::SetReadTimeout(int32_t timeout) {
 }
 
 void TIdTCPClientCustom::SetBoundIP(const QString& ip) {
-  KeepAndPass(boundIP_, ip, SocketHandler(), &TIdIOHandlerSocket::SetBoundIP);
+  KeepAndPass(socketSettings_.boundIP, ip, SocketHandler(), &TIdIOHandlerSocket::SetBoundIP);
 }
 
 void TIdTCPClientCustom::SetBoundPort(uint16_t port) {
-  KeepAndPass(boundPort_, port, SocketHandler(), &TIdIOHandlerSocket::SetBoundPort);
+  KeepAndPass(socketSettings_.boundPort, port, SocketHandler(), &TIdIOHandlerSocket::SetBoundPort);
 }
 
 void TIdTCPClientCustom::SetIPVersion(TIdIPVersion version) {
-  KeepAndPass(ipVersion_, version, SocketHandler(), &TIdIOHandlerSocket::SetIPVersion);
+  KeepAndPass(socketSettings_.ipVersion, version, SocketHandler(),
+              &TIdIOHandlerSocket::SetIPVersion);
 }
 
 TIdReuseSocket TIdTCPClientCustom::ReuseSocket() const {
-  return SocketHandler() ? SocketHandler()->ReuseSocket() : reuseSocket_;
+  return SocketHandler() ? SocketHandler()->ReuseSocket() : socketSettings_.reuseSocket;
 }
 
 void TIdTCPClientCustom::SetReuseSocket(TIdReuseSocket reuse) {
-  KeepAndPass(reuseSocket_, reuse, SocketHandler(), &TIdIOHandlerSocket::SetReuseSocket);
+  KeepAndPass(socketSettings_.reuseSocket, reuse, SocketHandler(),
+              &TIdIOHandlerSocket::SetReuseSocket);
 }

@@ -48,15 +48,15 @@ public:
   // default. Reaches the current handler at once.
   TIdIOHandler::Deadline CallDeadline() const noexcept { return callDeadline_; }
   void SetCallDeadline(TIdIOHandler::Deadline deadline);
-  QString BoundIP() const { return boundIP_; }
+  QString BoundIP() const { return socketSettings_.boundIP; }
   void SetBoundIP(const QString& ip);
-  uint16_t BoundPort() const noexcept { return boundPort_; }
+  uint16_t BoundPort() const noexcept { return socketSettings_.boundPort; }
   void SetBoundPort(uint16_t port);
-  uint16_t BoundPortLow() const noexcept { return boundPortLow_; }
-  void SetBoundPortLow(uint16_t port) noexcept { boundPortLow_ = port; }
-  uint16_t BoundPortHigh() const noexcept { return boundPortHigh_; }
-  void SetBoundPortHigh(uint16_t port) noexcept { boundPortHigh_ = port; }
-  TIdIPVersion IPVersion() const noexcept { return ipVersion_; }
+  uint16_t BoundPortLow() const noexcept { return socketSettings_.boundPortLow; }
+  void SetBoundPortLow(uint16_t port) noexcept { socketSettings_.boundPortLow = port; }
+  uint16_t BoundPortHigh() const noexcept { return socketSettings_.boundPortHigh; }
+  void SetBoundPortHigh(uint16_t port) noexcept { socketSettings_.boundPortHigh = port; }
+  TIdIPVersion IPVersion() const noexcept { return socketSettings_.ipVersion; }
   void SetIPVersion(TIdIPVersion version);
   // The socket handler's value when there is one.
   TIdReuseSocket ReuseSocket() const;
@@ -73,12 +73,7 @@ private:
   int32_t connectTimeout_ = 0;
   int32_t readTimeout_ = -1;
   TIdIOHandler::Deadline callDeadline_;
-  QString boundIP_;
-  uint16_t boundPort_ = 0;
-  uint16_t boundPortLow_ = 0;
-  uint16_t boundPortHigh_ = 0;
-  TIdIPVersion ipVersion_ = Id_IPv4;
-  TIdReuseSocket reuseSocket_ = rsOSDependent;
+  TIdSocketSettings socketSettings_;
 };
 
 // The client with every setting in view; what programs use.

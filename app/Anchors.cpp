@@ -47,10 +47,10 @@ std::pair<int, int> Place(bool nearAnchored, bool farAnchored, int nearDistance,
 
 class AnchorKeeper : public QObject {
 public:
-  static constexpr const char* Name = "marquelo-anchor-keeper";
+  static constexpr const char* kName = "marquelo-anchor-keeper";
 
   explicit AnchorKeeper(QWidget* parent) : QObject(parent), parent_(parent) {
-    setObjectName(QLatin1String(Name));
+    setObjectName(QLatin1String(kName));
     parent->installEventFilter(this);
   }
 
@@ -96,7 +96,7 @@ private:
 
 void KeepAnchors(QWidget* parent) {
   auto* keeper = dynamic_cast<AnchorKeeper*>(
-      parent->findChild<QObject*>(QLatin1String(AnchorKeeper::Name), Qt::FindDirectChildrenOnly));
+      parent->findChild<QObject*>(QLatin1String(AnchorKeeper::kName), Qt::FindDirectChildrenOnly));
   if (keeper == nullptr) {
     keeper = new AnchorKeeper(parent);
   }

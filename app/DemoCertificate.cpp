@@ -20,7 +20,7 @@ bool PresentsCertificateFrom(const QList<QSslCertificate>& chain, const QString&
 
 void AnswerCertificateError(QWebEngineCertificateError error) {
 #if MARQUELO_DEMO
-  const QString named = qEnvironmentVariable(DemoCertificateVariable);
+  const QString named = qEnvironmentVariable(kDemoCertificateVariable);
   if (PresentsCertificateFrom(error.certificateChain(), named)) {
     error.acceptCertificate();
     return;

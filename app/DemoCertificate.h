@@ -12,7 +12,7 @@
 #include <QWebEngineCertificateError>
 
 // The environment variable in which a demo run names the PEM file of its server certificate.
-inline constexpr char DemoCertificateVariable[] = "MARQUELO_DEMO_CERTIFICATE";
+inline constexpr char kDemoCertificateVariable[] = "MARQUELO_DEMO_CERTIFICATE";
 
 // True when chain is not empty and its first certificate (the one the server presented) is,
 // byte for byte in DER, the first certificate of the PEM file at path. False when the file
@@ -21,5 +21,5 @@ bool PresentsCertificateFrom(const QList<QSslCertificate>& chain, const QString&
 
 // The preview page's answer to a certificate the engine could not verify: accepted only in a
 // demo build, and only when PresentsCertificateFrom(the error's chain, the file named by
-// DemoCertificateVariable) holds; refused in every other case. Never raises.
+// kDemoCertificateVariable) holds; refused in every other case. Never raises.
 void AnswerCertificateError(QWebEngineCertificateError error);

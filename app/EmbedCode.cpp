@@ -23,7 +23,7 @@ void AppendPiece(QString& address, QStringView key, QStringView value) {
 } // namespace
 
 QString EncodeQueryValue(QStringView value) {
-  static constexpr char hexDigits[] = "0123456789ABCDEF";
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
   const QByteArray bytes = value.toUtf8();
   QString encoded;
   encoded.reserve(bytes.size() * 3);
@@ -33,8 +33,8 @@ QString EncodeQueryValue(QStringView value) {
     } else {
       const auto byte = static_cast<unsigned char>(c);
       encoded += u'%';
-      encoded += QLatin1Char(hexDigits[byte >> 4]);
-      encoded += QLatin1Char(hexDigits[byte & 0x0F]);
+      encoded += QLatin1Char(kHexDigits[byte >> 4]);
+      encoded += QLatin1Char(kHexDigits[byte & 0x0F]);
     }
   }
   return encoded;

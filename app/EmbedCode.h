@@ -24,8 +24,8 @@ struct SlideshowFilters {
 };
 
 // Width and height used when a field does not hold a positive whole number.
-inline constexpr int32_t DefaultSlideshowWidth = 500;
-inline constexpr int32_t DefaultSlideshowHeight = 400;
+inline constexpr int32_t kDefaultSlideshowWidth = 500;
+inline constexpr int32_t kDefaultSlideshowHeight = 400;
 
 // The value percent-encoded as UTF-8 for the player's query: A-Z, a-z, 0-9 and "-._~,@:"
 // stay as they are, every other byte becomes "%" and two upper-case hexadecimal digits.

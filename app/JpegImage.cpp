@@ -63,7 +63,7 @@ DecodeResult RunDecoder(DecodeState& state, const unsigned char* data, unsigned 
     jpeg_destroy_decompress(&state.info);
     return DecodeResult::UnsupportedComponents;
   }
-  if (qint64(state.width) * state.height > MaxJpegPixels) {
+  if (qint64(state.width) * state.height > kMaxJpegPixels) {
     jpeg_destroy_decompress(&state.info);
     return DecodeResult::TooLarge;
   }
@@ -103,7 +103,7 @@ QImage DecodeJpeg(const QByteArray& data) {
   case DecodeResult::Decoded:
     break;
   }
-  const QImage view(pixels.get(), int(state.width), int(state.height), int(state.width) * 3,
+  const QImage view(pixels.get(), int(state.width), int(state.height), qsizetype(state.width) * 3,
                     QImage::Format_RGB888);
   return view.copy();
 }

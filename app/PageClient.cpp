@@ -13,9 +13,9 @@ void ConfigurePageRequest(TIdRequestHeaderInfo& request) {
 void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies) {
   ConfigurePageRequest(client.Request());
   client.SetHandleRedirects(true);
-  client.SetConnectTimeout(PageConnectTimeoutMs);
-  client.SetReadTimeout(PageReadTimeoutMs);
-  client.SetCallTimeout(PageCallTimeoutMs);
+  client.SetConnectTimeout(kPageConnectTimeoutMs);
+  client.SetReadTimeout(kPageReadTimeoutMs);
+  client.SetCallTimeout(kPageCallTimeoutMs);
   client.OnChooseProxy = [proxies](TIdCustomHTTP*, const TIdURI& address,
                                    TIdProxyConnectionInfo& proxy) {
     proxies.ApplyTo(address, proxy);

@@ -12,11 +12,11 @@ class TIdRequestHeaderInfo;
 
 // A server that accepts and never answers would otherwise hold the caller (the window's GUI
 // thread) for ever; these bound how long one fetch can stay without progress.
-inline constexpr int32_t PageConnectTimeoutMs = 15000;
-inline constexpr int32_t PageReadTimeoutMs = 30000;
+inline constexpr int32_t kPageConnectTimeoutMs = 15000;
+inline constexpr int32_t kPageReadTimeoutMs = 30000;
 // A peer that drips its answer just inside the read limit, or sends interim responses or
 // trailer lines without end, is bounded only by a limit on the whole fetch.
-inline constexpr int32_t PageCallTimeoutMs = 60000;
+inline constexpr int32_t kPageCallTimeoutMs = 60000;
 
 // Sets the request fields every page fetch sends: Accept "*/*", the browser-like User-Agent,
 // the form Content-Type, Pragma and Cache-Control "no-cache". The other fields stay as they
@@ -24,8 +24,8 @@ inline constexpr int32_t PageCallTimeoutMs = 60000;
 void ConfigurePageRequest(TIdRequestHeaderInfo& request);
 
 // Sets the client's request fields as ConfigurePageRequest does, turns HandleRedirects on, and
-// bounds every fetch: PageConnectTimeoutMs to connect, PageReadTimeoutMs for each wait for
-// data, PageCallTimeoutMs for the whole fetch. Every exchange then goes through the proxy that
+// bounds every fetch: kPageConnectTimeoutMs to connect, kPageReadTimeoutMs for each wait for
+// data, kPageCallTimeoutMs for the whole fetch. Every exchange then goes through the proxy that
 // proxies chooses for its address (a copy is kept), and a proxy's 407 is answered within the call
 // with the credentials of the proxy's address, as is a server's 401 with those of the page's
 // address. Every other setting keeps the component's default. Sends nothing; never raises.

@@ -43,7 +43,7 @@ void TPageReader::Launch() {
   // No worker runs now, so nothing else touches the handler.
   handler_.ClearAbort();
   workerReadId_ = readId_;
-  const auto finish = [this, id = readId_](QString text, std::exception_ptr failure) {
+  const auto finish = [this, id = readId_](const QString& text, const std::exception_ptr& failure) {
     QMetaObject::invokeMethod(
         this, [this, id, text, failure] { WorkerEnded(id, text, failure); }, Qt::QueuedConnection);
   };
@@ -85,5 +85,5 @@ void TPageReader::WorkerEnded(uint64_t id, QString text, std::exception_ptr fail
   const Done done = std::move(done_);
   done_ = nullptr;
   work_ = nullptr;
-  done(std::move(text), failure);
+  done(std::move(text), std::move(failure));
 }

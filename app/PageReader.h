@@ -41,8 +41,7 @@ public:
   // Cancels a read under way and waits for the worker, which an abort ends at once unless it is
   // inside a name lookup (then until the lookup ends).
   ~TPageReader() override;
-  TPageReader(const TPageReader&) = delete;
-  TPageReader& operator=(const TPageReader&) = delete;
+  Q_DISABLE_COPY(TPageReader)
 
   // Starts work on the worker; done gets its outcome later, from the event loop of this
   // object's thread. Precondition: not Reading(). Never raises (a worker that cannot be

@@ -12,8 +12,8 @@ struct Marker {
 };
 
 // The page's script assigns each identifier in double quotes; searched in this order.
-constexpr QStringView EndMarker = u"\"";
-const std::array<Marker, 3> Markers{{
+constexpr QStringView kEndMarker = u"\"";
+const std::array<Marker, 3> kMarkers{{
     {&SlideshowIds::OwnerId, u"photostream_owner_nsid = \""},
     {&SlideshowIds::GroupId, u"global_group_nsid = \""},
     {&SlideshowIds::SetId, u"page_set = \""},
@@ -45,12 +45,12 @@ SlideshowIds ScanPageLines(const QStringList& lines) {
     if (line.isEmpty()) {
       continue;
     }
-    for (const Marker& marker : Markers) {
+    for (const Marker& marker : kMarkers) {
       QString& identifier = ids.*marker.identifier;
       if (!identifier.isEmpty()) {
         continue;
       }
-      identifier = ExtractMarkedValue(line, marker.start, EndMarker);
+      identifier = ExtractMarkedValue(line, marker.start, kEndMarker);
     }
   }
   return ids;

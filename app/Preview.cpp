@@ -15,7 +15,7 @@
 namespace {
 
 // Numbers after the first that one series may try: 10001 candidates in all.
-constexpr uint32_t MaxNumberSpan = 10000;
+constexpr uint32_t kMaxNumberSpan = 10000;
 
 QString WithNumberMark(const QString& name) {
   if (name.contains(u'*')) {
@@ -52,7 +52,7 @@ TempFileNameSeries::TempFileNameSeries(QString name, TickSource ticks)
 
 QString TempFileNameSeries::NextFree() {
   for (;;) {
-    const QString candidate = Candidate();
+    QString candidate = Candidate();
     if (!NameExists(candidate)) {
       return candidate;
     }
@@ -68,11 +68,11 @@ QString TempFileNameSeries::Candidate() {
     pattern_ = WithNumberMark(name_);
     start_ = next_ = ticks_();
   }
-  if (TickDiff32(start_, next_) > MaxNumberSpan) {
+  if (TickDiff32(start_, next_) > kMaxNumberSpan) {
     throw ETempFileNameExhausted(
         RSCantCreateTempFile().arg(ReplaceFirstMark(pattern_, QStringLiteral("{UniqueID}"))));
   }
-  const QString candidate =
+  QString candidate =
       ReplaceFirstMark(pattern_, QStringLiteral("%1").arg(next_, 8, 16, QChar(u'0')).toUpper());
   ++next_;
   return candidate;

@@ -18,7 +18,7 @@ MARQUELO_DECLARE_EXCEPTION(ETempFileNameExhausted, Exception)
 MARQUELO_DECLARE_EXCEPTION(EFileCreateError, Exception)
 
 // The base name of every preview file.
-inline const QString PreviewBaseName = QStringLiteral("mqtemp.html");
+inline const QString kPreviewBaseName = QStringLiteral("mqtemp.html");
 
 // Source of the 32-bit millisecond counter that numbers candidates; replaceable in tests.
 using TickSource = std::function<uint32_t()>;

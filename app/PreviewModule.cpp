@@ -18,7 +18,7 @@ namespace {
 // The first directory's module file that exists, or empty text.
 QString FindModule(const QStringList& directories) {
   for (const QString& directory : directories) {
-    const QString path = QDir(directory).filePath(PreviewModuleFileName);
+    QString path = QDir(directory).filePath(kPreviewModuleFileName);
     if (QFileInfo::exists(path)) {
       return path;
     }
@@ -68,7 +68,7 @@ TPreviewEngine& LoadPreviewEngine(const QStringList& directories) {
   const QString path = FindModule(directories);
   if (path.isEmpty()) {
     throw EPreviewModuleError(RSCantLoadPreviewModule().arg(
-        PreviewModuleFileName,
+        kPreviewModuleFileName,
         RSPreviewModuleNotFound().arg(directories.join(QStringLiteral(", ")))));
   }
   // The loader keeps one instance per library for the run, however often it is asked.

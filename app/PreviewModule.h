@@ -13,7 +13,7 @@
 MARQUELO_DECLARE_EXCEPTION(EPreviewModuleError, Exception)
 
 // The module's file name.
-inline const QString PreviewModuleFileName = QStringLiteral("marquelo-preview.so");
+inline const QString kPreviewModuleFileName = QStringLiteral("marquelo-preview.so");
 
 // Where the program looks for the module, in order: its own directory, then the installed
 // library directory relative to it.

@@ -29,12 +29,12 @@
 namespace {
 
 // The window was laid out in this font size; pixels, so that layout and text agree.
-constexpr int DesignFontPixels = 11;
+constexpr int kDesignFontPixels = 11;
 // Where the preview's browser sits in its group box.
-constexpr QRect WebBrowserGeometry(17, 21, 424, 278);
+constexpr QRect kWebBrowserGeometry(17, 21, 424, 278);
 // A read that ends sooner than this never shows "Cancel" and the greyed controls: repainting
 // the window costs more than such a read, and the change would only flicker.
-constexpr int ReadingLookDelayMs = 100;
+constexpr int kReadingLookDelayMs = 100;
 
 // What a control that takes no input while a page is read must not be given.
 bool IsInput(QEvent::Type type) {
@@ -119,7 +119,7 @@ void TSlideshowForm::ApplyDesignFont() {
   // labels measure as laid out, then let each label take the width of its text.
   for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(ui_->WebLabel)}) {
     QFont font = widget->font();
-    font.setPixelSize(DesignFontPixels);
+    font.setPixelSize(kDesignFontPixels);
     widget->setFont(font);
   }
   for (QLabel* label : findChildren<QLabel*>()) {
@@ -138,7 +138,7 @@ void TSlideshowForm::ConnectHandlers() {
   connect(cancelShortcut_, &QShortcut::activated, this, [this] { CancelRead(); });
   readingLook_ = new QTimer(this);
   readingLook_->setSingleShot(true);
-  readingLook_->setInterval(ReadingLookDelayMs);
+  readingLook_->setInterval(kReadingLookDelayMs);
   connect(readingLook_, &QTimer::timeout, this, [this] { ShowReadingLook(true); });
   for (QWidget* control : InputControls()) {
     control->installEventFilter(this);
@@ -256,7 +256,7 @@ void TSlideshowForm::ShowReadingLook(bool reading) {
   ui_->GenerateButton->setText(reading ? RSCancelButton() : RSCreateButton());
 }
 
-void TSlideshowForm::PageRead(const QString& text, std::exception_ptr failure,
+void TSlideshowForm::PageRead(const QString& text, const std::exception_ptr& failure,
                               const SlideshowFilters& filters) {
   QStringList lines;
   try {
@@ -278,11 +278,11 @@ void TSlideshowForm::PageRead(const QString& text, std::exception_ptr failure,
 void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters,
                                   PlayerScheme scheme) {
   const QString slideshowAddress = SlideshowAddress(ids, filters, scheme);
-  NormaliseDimensionField(ui_->WidthEdit, DefaultSlideshowWidth);
-  NormaliseDimensionField(ui_->HeightEdit, DefaultSlideshowHeight);
+  NormaliseDimensionField(ui_->WidthEdit, kDefaultSlideshowWidth);
+  NormaliseDimensionField(ui_->HeightEdit, kDefaultSlideshowHeight);
   const QString code = EmbedCode(slideshowAddress, ui_->WidthEdit->text(), ui_->HeightEdit->text());
 
-  TempFileNameSeries previewNames(PreviewBaseName);
+  TempFileNameSeries previewNames(kPreviewBaseName);
   const QString previewFile = previewNames.NextFree();
   ui_->HTMLMemo->setPlainText(code);
   ShowPreview(previewNames, previewFile, code);
@@ -317,7 +317,7 @@ void TSlideshowForm::ShowPreview(TempFileNameSeries& names, const QString& fileN
     reactivateAfterRebuild_ = isActiveWindow();
     webBrowser_ = engine.CreateBrowser(ui_->PreviewGroupBox);
     webBrowser_->setObjectName(QStringLiteral("WebBrowser"));
-    webBrowser_->setGeometry(WebBrowserGeometry);
+    webBrowser_->setGeometry(kWebBrowserGeometry);
     webBrowser_->setProperty("anchors", QStringLiteral("left,top,right,bottom"));
     KeepAnchors(ui_->PreviewGroupBox);
     setTabOrder(ui_->CopyButton, webBrowser_);

@@ -96,7 +96,8 @@ private:
   void FinishCreate(const SlideshowIds& ids, const SlideshowFilters& filters, PlayerScheme scheme);
   // Where a read ends: the window goes back to work, then the page's identifiers or the one
   // notice of a page that could not be read.
-  void PageRead(const QString& text, std::exception_ptr failure, const SlideshowFilters& filters);
+  void PageRead(const QString& text, const std::exception_ptr& failure,
+                const SlideshowFilters& filters);
   // The controls that take no input while a page is read (Create's button stays live).
   std::array<QWidget*, 7> InputControls() const;
   void SetReading(bool reading);

@@ -41,8 +41,7 @@ public:
       std::fprintf(stderr, "message box: %s\n", qPrintable(text));
     });
   }
-  QuietRun(const QuietRun&) = delete;
-  QuietRun& operator=(const QuietRun&) = delete;
+  Q_DISABLE_COPY(QuietRun)
 
   int messages = 0;
 

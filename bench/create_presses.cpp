@@ -38,12 +38,12 @@
 
 namespace {
 
-constexpr int PaintLimitMs = 5000;
-constexpr int CodeLimitMs = 60000;
-constexpr int CancelEvery = 10;
-constexpr int LoadLimitMs = 30000;
+constexpr int kPaintLimitMs = 5000;
+constexpr int kCodeLimitMs = 60000;
+constexpr int kCancelEvery = 10;
+constexpr int kLoadLimitMs = 30000;
 // From the window shown to the first press, when the module is preloaded.
-constexpr int FirstPressAfterMs = 3000;
+constexpr int kFirstPressAfterMs = 3000;
 
 // Resident memory of a process in KiB, from /proc; 0 when it has gone.
 long ResidentKiB(const QString& pid) {
@@ -159,7 +159,7 @@ int main(int argc, char* argv[]) {
   }
   if (!cold) {
     PrepareFirstPreview();
-    QTest::qWait(FirstPressAfterMs);
+    QTest::qWait(kFirstPressAfterMs);
   }
   auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
   auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("HTMLMemo"));
@@ -174,12 +174,12 @@ int main(int argc, char* argv[]) {
     memo->clear();
     QCoreApplication::processEvents();
     paints.painted = false;
-    if (press % CancelEvery == 0) {
+    if (press % kCancelEvery == 0) {
       QTest::mouseClick(create, Qt::LeftButton);
       QTest::keyClick(&form, Qt::Key_Escape);
       QElapsedTimer settle;
       settle.start();
-      while (form.ReaderRunning() && settle.elapsed() < CodeLimitMs) {
+      while (form.ReaderRunning() && settle.elapsed() < kCodeLimitMs) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
       }
       if (form.PageReading() || !memo->toPlainText().isEmpty()) {
@@ -200,7 +200,7 @@ int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(create, Qt::LeftButton);
-    while (memo->toPlainText().isEmpty() && form.PageReading() && clock.elapsed() < CodeLimitMs) {
+    while (memo->toPlainText().isEmpty() && form.PageReading() && clock.elapsed() < kCodeLimitMs) {
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     }
     const qint64 codeNs = clock.nsecsElapsed();
@@ -211,13 +211,13 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "create_presses: press %d gave no code\n", press);
       return 1;
     }
-    while (!paints.painted && clock.elapsed() < PaintLimitMs) {
+    while (!paints.painted && clock.elapsed() < kPaintLimitMs) {
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     }
     toCode.push_back(codeNs / 1e6);
     toPaint.push_back(clock.nsecsElapsed() / 1e6);
 
-    if (loaded->isEmpty() && !loaded->wait(LoadLimitMs)) {
+    if (loaded->isEmpty() && !loaded->wait(kLoadLimitMs)) {
       std::fprintf(stderr, "create_presses: press %d: the preview did not load\n", press);
     } else {
       toLoaded.push_back(clock.nsecsElapsed() / 1e6);

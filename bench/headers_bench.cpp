@@ -34,8 +34,9 @@ QStringList TypicalResponse() {
 
 QStringList LargeResponse() {
   QStringList lines = TypicalResponse();
-  for (int i = lines.size(); i < 200; ++i)
+  for (int i = lines.size(); i < 200; ++i) {
     lines << QStringLiteral("X-Extra-Header-%1: some value number %1, with a comma").arg(i);
+  }
   return lines;
 }
 
@@ -53,8 +54,9 @@ void StoreAndParse(benchmark::State& state, const QStringList& block) {
   for (auto _ : state) {
     TIdHeaderList& lines = response.HeaderLines();
     lines.Clear();
-    for (const QString& line : block)
+    for (const QString& line : block) {
       lines.Add(line);
+    }
     response.ParseHeaderLines();
     benchmark::DoNotOptimize(response.ContentLength());
   }
@@ -91,8 +93,9 @@ BENCHMARK(BM_ComposeHeaderLines_ProgramRequest);
 
 void BM_WriteHeader_FoldedCookie(benchmark::State& state) {
   QStringList pairs;
-  for (int i = 0; i < 60; ++i)
+  for (int i = 0; i < 60; ++i) {
     pairs << QStringLiteral("cookie%1=value-%1").arg(i);
+  }
   const QString value = pairs.join(QStringLiteral("; "));
   TIdHeaderList lines;
   for (auto _ : state) {
@@ -105,8 +108,9 @@ void BM_WriteHeader_FoldedCookie(benchmark::State& state) {
 BENCHMARK(BM_WriteHeader_FoldedCookie);
 
 void BM_LocalZoneOffset(benchmark::State& state) {
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(LocalZoneOffset());
+  }
 }
 BENCHMARK(BM_LocalZoneOffset);
 
@@ -121,8 +125,9 @@ BENCHMARK(BM_ParseInternetDate);
 
 void BM_FormatInternetDate(benchmark::State& state) {
   const TDateTime value = EncodeDateTime(1994, 11, 6, 8, 49, 37).value();
-  for (auto _ : state)
+  for (auto _ : state) {
     benchmark::DoNotOptimize(FormatInternetDate(value));
+  }
 }
 BENCHMARK(BM_FormatInternetDate);
 

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Expected expected = NextLine(QByteArrayView(bytes).sliced(at), effective, maxLength);
     const qsizetype queuedBefore = handler.PendingInput().Size();
     try {
-      const QString line = handler.ReadLine(terminatorText, IdTimeoutDefault, maxLength);
+      const QString line = handler.ReadLine(terminatorText, kTimeoutDefault, maxLength);
       FUZZ_CHECK(expected.kind != Expected::Closed);
       FUZZ_CHECK(expected.kind != Expected::TooLong || split);
       FUZZ_CHECK(handler.LastLineSplit() == (expected.kind == Expected::TooLong));

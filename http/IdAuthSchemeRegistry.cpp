@@ -29,9 +29,10 @@ public:
 
   void Register(const QString& name, TIdAuthenticationClass schemeClass) {
     std::lock_guard lock(mutex_);
-    if (const RegisteredScheme* known = Lookup(name))
+    if (const RegisteredScheme* known = Lookup(name)) {
       throw EIdAlreadyRegisteredAuthenticationMethod(
           RSAuthSchemeAlreadyRegistered().arg(known->schemeClass.ClassName()));
+    }
     schemes_.append({name, schemeClass});
   }
 
@@ -48,9 +49,11 @@ public:
 
 private:
   const RegisteredScheme* Lookup(QStringView name) const {
-    for (const RegisteredScheme& scheme : schemes_)
-      if (TextIsSame(scheme.name, name))
+    for (const RegisteredScheme& scheme : schemes_) {
+      if (TextIsSame(scheme.name, name)) {
         return &scheme;
+      }
+    }
     return nullptr;
   }
 

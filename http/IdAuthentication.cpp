@@ -23,10 +23,11 @@ QList<QStringView> SplitOutsideQuotes(QStringView text) {
   for (qsizetype i = 0; i < text.size(); ++i) {
     const QChar c = text[i];
     if (inQuote) {
-      if (c == kBackslash)
+      if (c == kBackslash) {
         ++i;
-      else if (c == kQuote)
+      } else if (c == kQuote) {
         inQuote = false;
+      }
     } else if (c == kQuote) {
       inQuote = true;
     } else if (c == u',') {
@@ -39,14 +40,16 @@ QList<QStringView> SplitOutsideQuotes(QStringView text) {
 }
 
 QString Unquoted(QStringView value) {
-  if (value.size() < 2 || value.front() != kQuote || value.back() != kQuote)
+  if (value.size() < 2 || value.front() != kQuote || value.back() != kQuote) {
     return value.toString();
+  }
   QString result;
   result.reserve(value.size() - 2);
   const QStringView inner = value.mid(1, value.size() - 2);
   for (qsizetype i = 0; i < inner.size(); ++i) {
-    if (inner[i] == kBackslash && i + 1 < inner.size())
+    if (inner[i] == kBackslash && i + 1 < inner.size()) {
       ++i;
+    }
     result.append(inner[i]);
   }
   return result;
@@ -75,8 +78,9 @@ TIdHeaderList ParseChallengeParams(QStringView challengeLine) {
   const QStringView afterName = challengeLine.mid(ChallengeSchemeName(challengeLine).size());
   for (const QStringView piece : SplitOutsideQuotes(afterName)) {
     const QString item = Trim(piece);
-    if (item.isEmpty())
+    if (item.isEmpty()) {
       continue;
+    }
     const qsizetype equals = item.indexOf(u'=');
     const QString name = equals < 0 ? item : TrimRight(QStringView(item).left(equals));
     const QString value = equals < 0 ? QString() : TrimLeft(QStringView(item).mid(equals + 1));
@@ -90,8 +94,9 @@ QString QuotedParamValue(QStringView value) {
   result.reserve(value.size() + 2);
   result.append(kQuote);
   for (const QChar c : value) {
-    if (c == kQuote || c == kBackslash)
+    if (c == kQuote || c == kBackslash) {
       result.append(kBackslash);
+    }
     result.append(c);
   }
   result.append(kQuote);
@@ -116,8 +121,9 @@ QString TIdAuthentication::ChallengeLine(QStringView scheme) const {
   for (const QString& line : challenges_) {
     // The whole first word: "Basic" must not pick up a line of a scheme that merely starts with
     // those letters.
-    if (TextIsSame(ChallengeSchemeName(line), scheme))
+    if (TextIsSame(ChallengeSchemeName(line), scheme)) {
       return line;
+    }
   }
   return {};
 }
@@ -151,11 +157,13 @@ TIdAuthWhatsNext TIdBasicAuthentication::Next() {
   // a challenge cannot touch the caller's credentials.
   for (qsizetype i = 0; i < params.Count(); ++i) {
     const QString name = params.HeaderNameOfLine(i);
-    if (!IsCredentialParam(name))
+    if (!IsCredentialParam(name)) {
       SchemeParams().WriteHeader(name, params.HeaderValueOfLine(i));
+    }
   }
   SetRealmValue(params.ReadHeader(u"realm"));
-  if (StepIndex() != 0)
+  if (StepIndex() != 0) {
     return TIdAuthWhatsNext::GiveUp;
+  }
   return Username().isEmpty() ? TIdAuthWhatsNext::NeedCredentials : TIdAuthWhatsNext::SendAgain;
 }

@@ -26,8 +26,7 @@ class TIdAuthentication {
 public:
   TIdAuthentication();
   virtual ~TIdAuthentication();
-  TIdAuthentication(const TIdAuthentication&) = delete;
-  TIdAuthentication& operator=(const TIdAuthentication&) = delete;
+  Q_DISABLE_COPY(TIdAuthentication)
 
   // Where the scheme stands in its exchange: 0 after construction and after Reset.
   int StepIndex() const { return stepIndex_; }

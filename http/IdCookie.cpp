@@ -267,10 +267,10 @@ TIdCookieRFC2109* TIdCookies::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cook
   items_.push_back(std::move(cookie));
   TIdCookieRFC2109* stored = items_.back().get();
   // The new cookie is the newest of both, so it is never the one pushed out.
-  if (names.Count() > CookiesPerDomainLimit) {
+  if (names.Count() > kCookiesPerDomainLimit) {
     DropCookie(names, 0);
   }
-  if (qsizetype(items_.size()) > CookieStoreLimit) {
+  if (qsizetype(items_.size()) > kCookieStoreLimit) {
     const TIdCookieRFC2109* oldest = items_.front().get();
     TIdDomainCookies& its = domains_.Object(domains_.IndexOf(oldest->CookieDomain()));
     DropCookie(its, its.IndexOf(oldest->CookieName()));

@@ -32,8 +32,7 @@ class TIdNetscapeCookie {
 public:
   TIdNetscapeCookie() = default;
   virtual ~TIdNetscapeCookie();
-  TIdNetscapeCookie(const TIdNetscapeCookie&) = delete;
-  TIdNetscapeCookie& operator=(const TIdNetscapeCookie&) = delete;
+  Q_DISABLE_COPY(TIdNetscapeCookie)
 
   // Reads a "Set-cookie" style text: "name=value" and then ";"-separated attributes, names in
   // any case, a repeated attribute counting with its first value. A text equal to the one
@@ -199,8 +198,8 @@ using TIdCookieDomains = TIdCookieList<TIdDomainCookies>;
 // keep (the least that the cookie rules ask a browser to hold), so that pages written for
 // browsers work, while a server, or a chain of redirects, cannot grow the store and the Cookie
 // line without end.
-inline constexpr qsizetype CookiesPerDomainLimit = 50;
-inline constexpr qsizetype CookieStoreLimit = 3000;
+inline constexpr qsizetype kCookiesPerDomainLimit = 50;
+inline constexpr qsizetype kCookieStoreLimit = 3000;
 
 // How the domain index is locked: shared for reading, exclusive for changing.
 enum TIdCookieAccess : uint8_t { ReadAccess, WriteAccess };
@@ -214,13 +213,12 @@ class TIdCookies {
 public:
   TIdCookies();
   ~TIdCookies();
-  TIdCookies(const TIdCookies&) = delete;
-  TIdCookies& operator=(const TIdCookies&) = delete;
+  Q_DISABLE_COPY(TIdCookies)
 
   // Files cookie under its domain and name (case-insensitive key); a domain or name seen for
   // the first time is appended at the end. When a cookie with that key is stored already, it
   // keeps its place and takes cookie's contents (Assign), and cookie is destroyed. A new cookie
-  // beyond CookiesPerDomainLimit for its domain, or beyond CookieStoreLimit in all, pushes out
+  // beyond kCookiesPerDomainLimit for its domain, or beyond kCookieStoreLimit in all, pushes out
   // the oldest stored one (of its domain, or of all). Returns the
   // stored cookie, owned by this collection. Takes WriteAccess; may block while another thread
   // holds the lock.
@@ -266,8 +264,7 @@ public:
   TIdCookieListLock(const TIdCookies& cookies, TIdCookieAccess mode)
       : cookies_(cookies), mode_(mode), domains_(cookies.LockCookieList(mode)) {}
   ~TIdCookieListLock() { cookies_.UnlockCookieList(mode_); }
-  TIdCookieListLock(const TIdCookieListLock&) = delete;
-  TIdCookieListLock& operator=(const TIdCookieListLock&) = delete;
+  Q_DISABLE_COPY(TIdCookieListLock)
 
   const TIdCookieDomains& Domains() const { return domains_; }
 

@@ -21,19 +21,23 @@ bool LooksLikeIPv4(QStringView host) {
 }
 
 bool DomainMatches(QStringView host, QStringView domain) {
-  if (LooksLikeIPv4(host))
+  if (LooksLikeIPv4(host)) {
     return host == domain;
-  if (host.startsWith(u'.'))
+  }
+  if (host.startsWith(u'.')) {
     return false;
-  if (domain.startsWith(u'.'))
+  }
+  if (domain.startsWith(u'.')) {
     return host.endsWith(domain, Qt::CaseInsensitive);
+  }
   return TextIsSame(host, domain);
 }
 
 TIdCookieManager::TIdCookieManager(QObject* owner, TOnManagerEvent onCreate)
     : QObject(owner), OnCreate(std::move(onCreate)) {
-  if (OnCreate)
+  if (OnCreate) {
     OnCreate(this, &cookies_);
+  }
 }
 
 TIdCookieManager::~TIdCookieManager() {
@@ -42,8 +46,9 @@ TIdCookieManager::~TIdCookieManager() {
   } catch (const EIdException&) {
     // The zone could not be read: the cookies go with the collection all the same.
   }
-  if (OnDestroy)
+  if (OnDestroy) {
     OnDestroy(this, &cookies_);
+  }
 }
 
 void TIdCookieManager::AcceptSetCookie(const QString& text, const QString& host) {
@@ -57,16 +62,19 @@ void TIdCookieManager::AcceptSetCookie2(const QString& text, const QString& host
 void TIdCookieManager::TakeIn(std::unique_ptr<TIdCookieRFC2109> cookie, const QString& text,
                               const QString& host) {
   cookie->ParseCookieText(text);
-  if (cookie->CookieDomain().isEmpty())
+  if (cookie->CookieDomain().isEmpty()) {
     cookie->SetCookieDomain(host);
+  }
   if (!DomainMatches(host, cookie->CookieDomain()) || HasControlCharacter(cookie->CookieName()) ||
-      HasControlCharacter(cookie->CookieValue()))
+      HasControlCharacter(cookie->CookieValue())) {
     return;
+  }
   if (OnNewCookie) {
     bool accept = true;
     OnNewCookie(this, cookie.get(), accept);
-    if (!accept)
+    if (!accept) {
       return;
+    }
   }
   cookies_.StoreCookie(std::move(cookie));
 }
@@ -77,16 +85,19 @@ QString TIdCookieManager::CookieHeaderFor(const TIdURI& uri, bool encrypted) {
   const TIdCookieListLock lock(cookies_, ReadAccess);
   const TIdCookieDomains& domains = lock.Domains();
   for (qsizetype domain = domains.Count() - 1; domain >= 0; --domain) {
-    if (!DomainMatches(uri.HostPart(), domains.Text(domain)))
+    if (!DomainMatches(uri.HostPart(), domains.Text(domain))) {
       continue;
+    }
     const TIdDomainCookies& names = domains.Object(domain);
     for (qsizetype i = 0; i < names.Count(); ++i) {
       const TIdCookieRFC2109* cookie = names.Object(i);
       if (!uri.Directory().startsWith(cookie->CookiePath()) ||
-          (cookie->SecureOnly() && !encrypted) || cookie->CookieValue().isEmpty())
+          (cookie->SecureOnly() && !encrypted) || cookie->CookieValue().isEmpty()) {
         continue;
-      if (!header.isEmpty())
+      }
+      if (!header.isEmpty()) {
         header += u"; ";
+      }
       header += cookie->NameValuePair();
     }
   }

@@ -43,8 +43,9 @@ uint16_t PortFromText(const QString& text) {
 // colons would run into the port's.
 QString HostHeaderValue(const TIdURI& uri) {
   QString value = uri.IPVersion() == Id_IPv6 ? u'[' + uri.HostPart() + u']' : uri.HostPart();
-  if (uri.PortPart() != u"80")
+  if (uri.PortPart() != u"80") {
     value += u':' + uri.PortPart();
+  }
   return value;
 }
 
@@ -61,8 +62,9 @@ TIdSSLIOHandlerSocketBase* TLSCapable(TIdIOHandler* io) {
 
 bool RequiresVersion11(QStringView verb) {
   for (const QStringView method : {u"TRACE", u"PUT", u"OPTIONS", u"DELETE"}) {
-    if (TextIsSame(verb, method))
+    if (TextIsSame(verb, method)) {
       return true;
+    }
   }
   return false;
 }
@@ -77,10 +79,12 @@ TIdCustomHTTP::~TIdCustomHTTP() {
 }
 
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
-  if (manager == cookieManager_)
+  if (manager == cookieManager_) {
     return;
-  if (ownsCookieManager_)
+  }
+  if (ownsCookieManager_) {
     delete cookieManager_.data();
+  }
   ownsCookieManager_ = false;
   cookieManager_ = manager;
 }
@@ -108,8 +112,9 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   authAttempts_ = 0;
   proxyAuthAttempts_ = 0;
   const qint64 start = bodyStream ? bodyStream->pos() : 0;
-  if (start > std::numeric_limits<int32_t>::max())
+  if (start > std::numeric_limits<int32_t>::max()) {
     throw ERangeError(RSRangeCheckError());
+  }
 
   TIdHTTPRequest& request = Request();
   TIdHTTPResponse& response = CurrentResponse();
@@ -133,20 +138,24 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   try {
     for (bool fromCaller = true;; fromCaller = false) {
       ResolveTarget(fromCaller);
-      if (fromCaller)
+      if (fromCaller) {
         ScopeCredentials(!TIdURI(address).UserPart().isEmpty());
-      if (TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler()))
+      }
+      if (TIdSSLIOHandlerSocketBase* tls = TLSCapable(IOHandler())) {
         tls->SetURIToCheck(currentURI_.AddressText());
+      }
       exchanging = true;
       OpenAndSend();
       ReadResponse();
       const TIdHTTPNextStep step = protocol_->DecideNextStep(ignored);
       exchanging = false;
-      if (step == nsFinished)
+      if (step == nsFinished) {
         break;
+      }
       if (step == nsFollow) {
-        if (bodyStream)
+        if (bodyStream) {
           CutStreamBack(*bodyStream, start);
+        }
         authAttempts_ = 0;
         proxyAuthAttempts_ = 0;
       } else {
@@ -162,8 +171,9 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
   } catch (...) {
     // Cut short by a time-out, an over-long line, a reset or a handler: whatever the peer still
     // sends belongs to no response, and a reused connection would take it for the next one.
-    if (exchanging)
+    if (exchanging) {
       AbandonConnection();
+    }
     finish();
     throw;
   }
@@ -192,26 +202,30 @@ void TIdCustomHTTP::ResolveTarget(bool fromCaller) {
   }
 
   const bool wasHttps = TextIsSame(currentURI_.Scheme(), u"https");
-  if (!uri.Scheme().isEmpty())
+  if (!uri.Scheme().isEmpty()) {
     currentURI_.SetScheme(uri.Scheme());
-  else
+  } else {
     currentURI_.SetScheme(wasHttps ? QStringLiteral("https") : QStringLiteral("http"));
+  }
 
-  if (!uri.PortPart().isEmpty())
+  if (!uri.PortPart().isEmpty()) {
     currentURI_.SetPortPart(uri.PortPart());
-  else if (TextIsSame(uri.Scheme(), u"http"))
+  } else if (TextIsSame(uri.Scheme(), u"http")) {
     currentURI_.SetPortPart(QStringLiteral("80"));
-  else if (TextIsSame(uri.Scheme(), u"https"))
+  } else if (TextIsSame(uri.Scheme(), u"https")) {
     currentURI_.SetPortPart(QStringLiteral("443"));
-  else if (currentURI_.PortPart().isEmpty())
+  } else if (currentURI_.PortPart().isEmpty()) {
     throw EIdUnknownProtocol(RSHTTPUnknownProtocol());
+  }
 
   request.SetRequestTarget(currentURI_.PathAndQuery());
-  if (request.Verb() == u"OPTIONS" && uri.FileName() == u"*")
+  if (request.Verb() == u"OPTIONS" && uri.FileName() == u"*") {
     request.SetRequestTarget(QStringLiteral("*"));
+  }
   request.SetIPVersion(currentURI_.IPVersion());
-  if (protocolVersion_ != pv1_1 && RequiresVersion11(request.Verb()))
+  if (protocolVersion_ != pv1_1 && RequiresVersion11(request.Verb())) {
     throw EIdException(RSHTTPMethodRequiresVersion());
+  }
   request.SetContentLength(request.BodySource() ? request.BodySource()->size() : -1);
   request.SetHost(HostHeaderValue(currentURI_));
 }
@@ -225,8 +239,9 @@ void TIdCustomHTTP::ScopeCredentials(bool givenInAddress) {
   if (givenInAddress || changed || none) {
     // An object answered the old credentials' origin; given new ones, it must not go on
     // answering with what it holds of the old.
-    if (changed && request.Authentication() == scope_.scheme && !scope_.origin.isEmpty())
+    if (changed && request.Authentication() == scope_.scheme && !scope_.origin.isEmpty()) {
       request.SetAuthentication(nullptr);
+    }
     scope_.origin = OriginOf(currentURI_);
   }
   KeepCredentialScope();
@@ -249,8 +264,9 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   // An https address never goes out in clear text: without a handler that can speak TLS,
   // there is no way to reach it, directly or through a tunnel (none assigned included, as the
   // one made at connect would be a plain one).
-  if (https && !tls)
+  if (https && !tls) {
     throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid());
+  }
   QString host;
   uint16_t port = 0;
   TIdIPVersion version = currentURI_.IPVersion();
@@ -258,15 +274,17 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   if (proxyParams_.ProxyServer().isEmpty()) {
     const TIdIOHandlerSocket* socket = SocketHandler();
     if (socket && socket->Binding() && socket->IPVersion() != currentURI_.IPVersion() &&
-        Connected())
+        Connected()) {
       Disconnect();
+    }
     host = currentURI_.HostPart();
     port = PortFromText(currentURI_.PortPart());
   } else {
     host = proxyParams_.ProxyServer();
     if (proxyParams_.ProxyPort() < 0 ||
-        proxyParams_.ProxyPort() > std::numeric_limits<uint16_t>::max())
+        proxyParams_.ProxyPort() > std::numeric_limits<uint16_t>::max()) {
       throw ERangeError(RSRangeCheckError());
+    }
     port = uint16_t(proxyParams_.ProxyPort());
     kind = https ? ckProxyTunnel : ckProxy;
     // The proxy is reached by its own address, whatever the family of the server behind it.
@@ -281,12 +299,14 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   const bool encrypted = tls && tls->Encrypted();
   if ((!TextIsSame(Host(), host) || Port() != port || encrypted != wantEncrypted ||
        tunnelTarget != tunnelTarget_) &&
-      Connected())
+      Connected()) {
     Disconnect();
+  }
   tunnelTarget_ = tunnelTarget;
   // A tunnel starts in clear text to the proxy; TLS is switched on once it is open.
-  if (tls)
+  if (tls) {
     tls->SetPassThrough(kind != ckDirectTLS);
+  }
   SetHost(host);
   SetPort(port);
   // Used from the next connect on; a kept connection keeps its own.
@@ -296,19 +316,22 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
 
 void TIdCustomHTTP::OpenAndSend() {
   TIdHTTPRequest& request = Request();
-  if (OnChooseProxy)
+  if (OnChooseProxy) {
     OnChooseProxy(this, currentURI_, proxyParams_);
+  }
   const TIdHTTPConnectionType kind = ChooseEndpoint();
   request.SetConnectionKind(kind);
-  if (kind == ckProxy)
+  if (kind == ckProxy) {
     request.SetRequestTarget(currentURI_.AddressText());
+  }
   if (kind == ckDirectTLS || kind == ckProxyTunnel) {
     request.SetConnection({});
   } else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
-    if (kind == ckDirect)
+    if (kind == ckDirect) {
       request.SetConnection(QStringLiteral("keep-alive"));
-    else
+    } else {
       request.SetProxyConnection(QStringLiteral("keep-alive"));
+    }
   }
   if (!request.AcceptEncoding().contains(u"identity")) {
     request.SetAcceptEncoding(request.AcceptEncoding().isEmpty()
@@ -318,11 +341,13 @@ void TIdCustomHTTP::OpenAndSend() {
   EnsureConnected();
   // A kept tunnel is encrypted already (ChooseEndpoint has dropped one to another target); a
   // connection to the proxy in clear text still has to ask for one.
-  if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted())
+  if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted()) {
     OpenTunnel(TunnelTarget(currentURI_));
+  }
   protocol_->SendRequestHead(&currentURI_, proxyParams_, CredentialsApply());
-  if (QIODevice* body = request.BodySource())
+  if (QIODevice* body = request.BodySource()) {
     IOHandler()->WriteStream(*body);
+  }
 }
 
 QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
@@ -366,8 +391,9 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
       protocol_->ReadResponseHeaders(headerLineLimit_);
     }
     const int32_t code = response.StatusCode();
-    if (code == 200)
+    if (code == 200) {
       break;
+    }
     body.buffer().clear();
     body.seek(0);
     protocol_->DecideNextStep({});
@@ -394,8 +420,9 @@ void TIdCustomHTTP::EnsureConnected() {
   // peer's close); nothing is sent or received until the connect below, so its answer stands
   // there and the connection is not looked at twice.
   bool open = CurrentResponse().KeepConnection();
-  if (!open)
+  if (!open) {
     Disconnect();
+  }
   CheckForGracefulDisconnect(false);
   // Bytes left over from the last response mean that the two sides are out of step: whatever
   // came would be taken for the start of the next response.
@@ -431,24 +458,28 @@ void TIdCustomHTTP::StoreResponseCookies() {
     cookieManager_ = new TIdCookieManager(this);
     ownsCookieManager_ = true;
   }
-  if (!cookieManager_)
+  if (!cookieManager_) {
     return;
+  }
   const TIdHeaderList& lines = CurrentResponse().HeaderLines();
   const QString& host = currentURI_.HostPart();
   TIdHeaderList values;
   lines.CollectHeaderValues(u"Set-cookie", &values);
-  for (const QString& value : values)
+  for (const QString& value : values) {
     cookieManager_->AcceptSetCookie(value, host);
+  }
   values.Clear();
   lines.CollectHeaderValues(u"Set-cookie2", &values);
-  for (const QString& value : values)
+  for (const QString& value : values) {
     cookieManager_->AcceptSetCookie2(value, host);
+  }
 }
 
 void TIdCustomHTTP::FinishConnection() noexcept {
   try {
-    if (!CurrentResponse().KeepConnection())
+    if (!CurrentResponse().KeepConnection()) {
       Disconnect();
+    }
   } catch (...) {
     // Closing is best effort here: the call's own outcome is what the caller needs to hear.
   }
@@ -464,24 +495,27 @@ void TIdCustomHTTP::AbandonConnection() noexcept {
 
 void TIdCustomHTTP::DropConnection() {
   Disconnect();
-  if (TIdIOHandler* io = IOHandler())
+  if (TIdIOHandler* io = IOHandler()) {
     io->PendingInput().Clear();
+  }
 }
 
 // --- Hooks --------------------------------------------------------------------------------------
 
 bool TIdCustomHTTP::ConsultRedirect(QString& target, QString& method, int32_t count) {
   bool handled = handleRedirects_;
-  if (OnRedirect)
+  if (OnRedirect) {
     OnRedirect(this, target, count, handled, method);
+  }
   return handled;
 }
 
 bool TIdCustomHTTP::DoOnAuthorization() {
   ++authAttempts_;
   // Another origin's challenge is not answered with credentials given for this one.
-  if (!CredentialsApply())
+  if (!CredentialsApply()) {
     return false;
+  }
   const bool answered = AnswerServerChallenge(this, Request(), CurrentResponse().WWWAuthenticate(),
                                               OnSelectAuthorization, OnAuthorization);
   // What the challenge attached, or a handler supplied, belongs to the origin it answered.

@@ -20,8 +20,7 @@ public:
   // starts at its reset value.
   TIdEntityHeaderInfo();
   virtual ~TIdEntityHeaderInfo();
-  TIdEntityHeaderInfo(const TIdEntityHeaderInfo&) = delete;
-  TIdEntityHeaderInfo& operator=(const TIdEntityHeaderInfo&) = delete;
+  Q_DISABLE_COPY(TIdEntityHeaderInfo)
 
   // Copies every field and the lines of HeaderLines and CustomHeaders from source (the fields a
   // descendant adds too when source is of the same kind). List settings stay as they are.
@@ -237,8 +236,7 @@ public:
   // No server, port 0 (no proxy), no credentials, BasicAuthentication false.
   TIdProxyConnectionInfo();
   ~TIdProxyConnectionInfo();
-  TIdProxyConnectionInfo(const TIdProxyConnectionInfo&) = delete;
-  TIdProxyConnectionInfo& operator=(const TIdProxyConnectionInfo&) = delete;
+  Q_DISABLE_COPY(TIdProxyConnectionInfo)
 
   // Copies the settings of source through the setters; the Authentication object is not copied.
   void Assign(const TIdProxyConnectionInfo& source);

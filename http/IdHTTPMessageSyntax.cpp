@@ -12,8 +12,8 @@ bool NeedsEncodingInTarget(char16_t c) {
   if (c < 0x21 || c >= 0x7F) {
     return true;
   }
-  constexpr QStringView unsafe = u"\"<>\\^`{|}";
-  return unsafe.contains(QChar(c));
+  constexpr QStringView kUnsafe = u"\"<>\\^`{|}";
+  return kUnsafe.contains(QChar(c));
 }
 
 // The text with each surrogate that is not part of a pair replaced by U+FFFD, which UTF-8

@@ -30,9 +30,10 @@ constexpr int32_t kFlushOnRequest = -1;
 // out of time as an empty one, which here would read as the end of a header block; it is a
 // time-out.
 QString ReadResponseLine(TIdIOHandler& io) {
-  QString line = io.ReadLine({}, IdTimeoutDefault, kHandlerLineLimit, ekUTF8);
-  if (io.LastLineTimedOut())
+  QString line = io.ReadLine({}, kTimeoutDefault, kHandlerLineLimit, ekUTF8);
+  if (io.LastLineTimedOut()) {
     throw EIdReadTimeout(RSReadTimeout());
+  }
   return line;
 }
 
@@ -40,8 +41,9 @@ QString ReadResponseLine(TIdIOHandler& io) {
 // of a chunked body need no text. A time-out raises, as for ReadResponseLine.
 template <typename Use> void TakeResponseLine(TIdIOHandler& io, Use&& use) {
   const TIdQueuedLine line = io.PeekLine();
-  if (line.queued == 0)
+  if (line.queued == 0) {
     throw EIdReadTimeout(RSReadTimeout());
+  }
   use(line.bytes);
   io.PendingInput().Discard(line.queued);
 }
@@ -49,10 +51,12 @@ template <typename Use> void TakeResponseLine(TIdIOHandler& io, Use&& use) {
 // Whether a body that is not expected has begun to arrive within wait ms; with no wait
 // (kBodyExpected) the body is expected and read as framed.
 bool BodyArrives(TIdIOHandler& io, int32_t wait) {
-  if (wait <= 0)
+  if (wait <= 0) {
     return true;
-  if (io.PendingInputEmpty())
+  }
+  if (io.PendingInputEmpty()) {
     io.CheckForData(wait);
+  }
   return !io.PendingInputEmpty();
 }
 
@@ -64,8 +68,9 @@ QStringList ValuesOf(QStringView name, const TIdHeaderList& kept, const TIdHeade
 }
 
 void RemoveLines(TIdHeaderList& lines, QStringView name) {
-  for (qsizetype at = lines.FindHeader(name); at >= 0; at = lines.FindHeader(name))
+  for (qsizetype at = lines.FindHeader(name); at >= 0; at = lines.FindHeader(name)) {
     lines.Delete(at);
+  }
 }
 
 // Puts another stream in the response's place for one scope.
@@ -76,8 +81,7 @@ public:
     response.SetBodyStream(&replacement);
   }
   ~BodyStreamSwap() { response_.SetBodyStream(previous_); }
-  BodyStreamSwap(const BodyStreamSwap&) = delete;
-  BodyStreamSwap& operator=(const BodyStreamSwap&) = delete;
+  Q_DISABLE_COPY(BodyStreamSwap)
 
 private:
   TIdHTTPResponse& response_;
@@ -163,17 +167,20 @@ void TIdHTTPProtocol::ReadResponseHeaders(int32_t limit) {
   // Those that frame the body are kept apart, as the body ends where they say.
   TIdHeaderList beyond;
   for (QString line = ReadResponseLine(io); !line.isEmpty(); line = ReadResponseLine(io)) {
-    if (limit <= 0 || lines.Count() < limit)
+    if (limit <= 0 || lines.Count() < limit) {
       lines.Add(std::move(line));
-    else if (IsFramingLine(line))
+    } else if (IsFramingLine(line)) {
       beyond.Add(std::move(line));
+    }
   }
   response_.ParseHeaderLines();
   response_.SetChunked(EndsInChunked(ValuesOf(u"Transfer-Encoding", lines, beyond).join(u',')));
-  if (const auto length = SoleContentLength(ValuesOf(u"Content-Length", lines, beyond)))
+  if (const auto length = SoleContentLength(ValuesOf(u"Content-Length", lines, beyond))) {
     response_.SetContentLength(TextToInt32Def(*length, kNoLength, IntegerSyntax::Decimal));
-  if (response_.Connection().isEmpty())
+  }
+  if (response_.Connection().isEmpty()) {
     response_.SetConnection(beyond.ReadHeader(u"Connection"));
+  }
 }
 
 TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdHTTPIgnoredCodes& ignored) {
@@ -258,24 +265,27 @@ void TIdHTTPProtocol::RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& 
 
 void TIdHTTPProtocol::ReadBody(int32_t wait) {
   QIODevice* stream = response_.BodyStream();
-  if (!stream || ResponseHasNoBody(request_.Verb(), response_.StatusCode()))
+  if (!stream || ResponseHasNoBody(request_.Verb(), response_.StatusCode())) {
     return;
+  }
   TIdIOHandler& io = *host_.IOHandler();
   if (response_.Chunked()) {
     ReadChunkedBody(*stream);
     return;
   }
   if (response_.ContentLength() > 0) {
-    if (!BodyArrives(io, wait))
+    if (!BodyArrives(io, wait)) {
       return;
+    }
     try {
       io.ReadStream(*stream, response_.ContentLength());
     } catch (const EIdConnClosedGracefully&) {
       // A short body is kept as it came; the closed connection serves no further request.
     }
   } else if (!response_.ContentLengthKnown()) {
-    if (BodyArrives(io, wait))
+    if (BodyArrives(io, wait)) {
       io.ReadStream(*stream, kUntilClose, true);
+    }
   }
 }
 
@@ -287,8 +297,9 @@ void TIdHTTPProtocol::ReadChunkedBody(QIODevice& stream) {
   TIdStreamWriter writer(stream);
   try {
     // Without a size nothing tells where the body ends, and what came is not all of it.
-    if (!ReadChunks(io, writer))
+    if (!ReadChunks(io, writer)) {
       throw EIdHTTPFramingError(RSHTTPChunkSizeInvalid());
+    }
   } catch (...) {
     writer.Finish();
     throw;
@@ -301,10 +312,12 @@ bool TIdHTTPProtocol::ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer) {
   for (;;) {
     std::optional<int64_t> size;
     TakeResponseLine(io, [&](QByteArrayView line) { size = ChunkSizeOf(line); });
-    if (!size)
+    if (!size) {
       return false;
-    if (*size == 0)
+    }
+    if (*size == 0) {
       return true;
+    }
     io.ReadStream(writer, *size);
     // The line end after the data; whatever stands before it is no part of the body.
     TakeResponseLine(io, [](QByteArrayView) {});

@@ -177,8 +177,7 @@ class TIdHTTPProtocol {
 public:
   // host must outlive the protocol object; the records live as long as it.
   explicit TIdHTTPProtocol(TIdHTTPExchangeHost& host);
-  TIdHTTPProtocol(const TIdHTTPProtocol&) = delete;
-  TIdHTTPProtocol& operator=(const TIdHTTPProtocol&) = delete;
+  Q_DISABLE_COPY(TIdHTTPProtocol)
 
   TIdHTTPRequest& Request() { return request_; }
   TIdHTTPResponse& Response() { return response_; }

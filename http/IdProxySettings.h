@@ -45,12 +45,12 @@ class TIdProxyConnectionInfo;
 MARQUELO_DECLARE_EXCEPTION(EIdProxyAddressInvalid, EIdException)
 
 // The port of a proxy address that writes none.
-inline constexpr uint16_t DefaultProxyPort = 1080;
+inline constexpr uint16_t kDefaultProxyPort = 1080;
 
 // One proxy address, read. A plain value.
 struct TIdProxyAddress {
   QString host; // without brackets for IPv6
-  uint16_t port = DefaultProxyPort;
+  uint16_t port = kDefaultProxyPort;
   QString username;
   QString password;
 

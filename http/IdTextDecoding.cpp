@@ -19,7 +19,7 @@ constexpr qint64 kTextLimit = std::numeric_limits<int32_t>::max();
 // read in one piece of what it holds; a pipe or socket in steps, so that memory grows with
 // the bytes that really arrive.
 QByteArray ReadUpTo(QIODevice& stream, qint64 count) {
-  constexpr qint64 kSequentialStep = 64 * 1024;
+  constexpr qint64 kSequentialStep = qint64(64) * 1024;
   if (count <= 0) {
     return {};
   }

@@ -51,8 +51,7 @@ public:
   // until destroyed; raises what AcquireStack raises.
   explicit TIdBuffer(TIdBufferBytesRemoved removedNotify = {});
   ~TIdBuffer();
-  TIdBuffer(const TIdBuffer&) = delete;
-  TIdBuffer& operator=(const TIdBuffer&) = delete;
+  Q_DISABLE_COPY(TIdBuffer)
 
   // Number of queued bytes.
   int32_t Size() const noexcept { return size_; }

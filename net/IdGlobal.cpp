@@ -115,24 +115,28 @@ QString Trim(QStringView text) {
 QStringView TrimView(QStringView text) noexcept {
   qsizetype start = 0;
   qsizetype end = text.size();
-  while (start < end && IsTrimmable(text[start]))
+  while (start < end && IsTrimmable(text[start])) {
     ++start;
-  while (end > start && IsTrimmable(text[end - 1]))
+  }
+  while (end > start && IsTrimmable(text[end - 1])) {
     --end;
+  }
   return text.sliced(start, end - start);
 }
 
 QString TrimLeft(QStringView text) {
   qsizetype start = 0;
-  while (start < text.size() && IsTrimmable(text[start]))
+  while (start < text.size() && IsTrimmable(text[start])) {
     ++start;
+  }
   return text.mid(start).toString();
 }
 
 QString TrimRight(QStringView text) {
   qsizetype end = text.size();
-  while (end > 0 && IsTrimmable(text[end - 1]))
+  while (end > 0 && IsTrimmable(text[end - 1])) {
     --end;
+  }
   return text.left(end).toString();
 }
 
@@ -189,8 +193,9 @@ QByteArray EncodeText(QStringView text, TextEncodingKind encoding) {
     return text.toUtf8();
   case ek8Bit: {
     QByteArray bytes(text.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i)
+    for (qsizetype i = 0; i < text.size(); ++i) {
       bytes[i] = static_cast<char>(text[i].unicode() & 0xFF);
+    }
     return bytes;
   }
   case ekASCII: {
@@ -208,13 +213,16 @@ QByteArray EncodeText(QStringView text, TextEncodingKind encoding) {
 }
 
 QString DecodeBytes(QByteArrayView bytes, qsizetype count, TextEncodingKind encoding) {
-  if (encoding == ekNone)
+  if (encoding == ekNone) {
     throw EIdNoEncodingSpecified(RSNoEncodingSpecified());
+  }
   qsizetype n = bytes.size();
-  if (count >= 0 && count < n)
+  if (count >= 0 && count < n) {
     n = count;
-  if (n < 1)
+  }
+  if (n < 1) {
     return {};
+  }
   const QByteArrayView part = bytes.first(n);
   switch (encoding) {
   case ekUTF8: {

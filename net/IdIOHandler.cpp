@@ -97,10 +97,10 @@ TextEncodingKind TIdIOHandler::EncodingOr(TextEncodingKind encoding) const {
 }
 
 int32_t TIdIOHandler::ResolveTimeout(int32_t timeout) const {
-  if (timeout != IdTimeoutDefault) {
+  if (timeout != kTimeoutDefault) {
     return timeout;
   }
-  return readTimeout_ > 0 ? readTimeout_ : IdTimeoutInfinite;
+  return readTimeout_ > 0 ? readTimeout_ : kTimeoutInfinite;
 }
 
 TIdIOHandler::BoundedWait TIdIOHandler::BoundWait(int32_t wait) const {
@@ -321,7 +321,7 @@ TIdQueuedLine TIdIOHandler::WaitForLine(QByteArrayView term, int32_t timeout, in
 
 QString TIdIOHandler::ReadLineWait(int32_t attempts, TextEncodingKind encoding) {
   for (int32_t attempt = 0; attempt < attempts; ++attempt) {
-    QString line = Trim(ReadLine({}, IdTimeoutDefault, -1, encoding));
+    QString line = Trim(ReadLine({}, kTimeoutDefault, -1, encoding));
     if (!line.isEmpty()) {
       return line;
     }
@@ -335,7 +335,7 @@ QString TIdIOHandler::ReadLineWait(int32_t attempts, TextEncodingKind encoding) 
 int32_t TIdIOHandler::WaitForInput(int32_t count, int32_t receiveSize) {
   int32_t last = 0;
   while (pendingInput_->Size() < count) {
-    last = Fill(false, IdTimeoutDefault, true, receiveSize);
+    last = Fill(false, kTimeoutDefault, true, receiveSize);
     if (last <= 0 || pendingInput_->Size() < count) {
       CheckDisconnected(true, true);
     }
@@ -348,7 +348,7 @@ void TIdIOHandler::ReadBytes(QByteArray& bytes, int32_t count, bool append) {
     WaitForInput(count, recvBufferSize_);
     pendingInput_->ExtractBytes(bytes, count, append);
   } else if (count < 0) {
-    FillPendingInput(false, IdTimeoutDefault, false);
+    FillPendingInput(false, kTimeoutDefault, false);
     CheckDisconnected(true, true);
     pendingInput_->ExtractBytes(bytes, -1, append);
   }
@@ -374,7 +374,7 @@ void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool until
   int64_t remaining = untilClose ? std::numeric_limits<int64_t>::max() : count;
   StartWork(wmRead, untilClose ? 0 : std::max<int64_t>(count, 0));
   // A long run is received in steps that double while the receives come back full, up to
-  // BulkReceiveLimit: the system calls per megabyte fall, and the array asked for is never more
+  // kBulkReceiveLimit: the system calls per megabyte fall, and the array asked for is never more
   // than twice what the previous receive brought.
   int32_t bulk = recvBufferSize_;
   try {
@@ -391,8 +391,8 @@ void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool until
           }
           throw;
         }
-        if (received >= asked && asked == bulk && bulk < BulkReceiveLimit) {
-          bulk = std::min(bulk * 2, BulkReceiveLimit);
+        if (received >= asked && asked == bulk && bulk < kBulkReceiveLimit) {
+          bulk = std::min(bulk * 2, kBulkReceiveLimit);
         }
       }
       const auto take = static_cast<int32_t>(std::min<int64_t>(pendingInput_->Size(), remaining));
@@ -440,7 +440,7 @@ int32_t TIdIOHandler::CaptureLinesInto(Store&& store, const QString& endMarker, 
                                        TextEncodingKind encoding) {
   int32_t stored = 0;
   for (;;) {
-    QString line = ReadLine({}, IdTimeoutDefault, -1, encoding);
+    QString line = ReadLine({}, kTimeoutDefault, -1, encoding);
     // A time-out gives an empty line too; storing it would loop until the peer speaks again.
     if (lastLineTimedOut_) {
       throw EIdReadTimeout(RSReadTimeout());
@@ -482,7 +482,7 @@ QString TIdIOHandler::ReadAll(TextEncodingKind encoding) {
   try {
     // Each wait under the ReadTimeout rule: a peer that neither sends nor closes ends the
     // reading once the limit passes, instead of being polled for ever.
-    while (FillPendingInput(false, IdTimeoutDefault, true) != 0) {
+    while (FillPendingInput(false, kTimeoutDefault, true) != 0) {
     }
   } catch (const EIdCallTimeout&) {
     throw;

@@ -12,8 +12,8 @@
 // Read progress is reported (wmRead) as bytes leave PendingInput, not as they arrive; write
 // progress (wmWrite) after every chunk sent. A handler is used by one thread at a time.
 //
-// Time limits are milliseconds, with the sentinels of net/IdTimeouts.h: IdTimeoutDefault for
-// "ReadTimeout()", IdTimeoutInfinite for no limit; 0 means a poll.
+// Time limits are milliseconds, with the sentinels of net/IdTimeouts.h: kTimeoutDefault for
+// "ReadTimeout()", kTimeoutInfinite for no limit; 0 means a poll.
 // Every read may block until data arrives, the peer closes, or the time limit passes.
 
 #include "net/IdBuffer.h"
@@ -186,14 +186,14 @@ public:
   // --- Reading ------------------------------------------------------------------------------
 
   // One receive into PendingInput. Returns the count queued, 0 when there is no source or
-  // the peer closed, -1 when `timeout` passed (IdTimeoutDefault: the ReadTimeout rule). With
+  // the peer closed, -1 when `timeout` passed (kTimeoutDefault: the ReadTimeout rule). With
   // `raise`: no source raises EIdConnClosedGracefully "Connection Closed Gracefully." while
   // nothing is queued (else EIdException "Not Connected"), a handler that is not open raises
   // EIdNotConnected "Not Connected", and a close seen by this receive raises
   // EIdConnClosedGracefully once nothing is queued. With `raiseOnTimeout`, a time-out raises
   // EIdReadTimeout "Read timed out.". EIdClosedSocket "Disconnected." when the source went
   // away during the wait. Blocks up to the time limit.
-  int32_t FillPendingInput(bool raise = true, int32_t timeout = IdTimeoutDefault,
+  int32_t FillPendingInput(bool raise = true, int32_t timeout = kTimeoutDefault,
                            bool raiseOnTimeout = true);
 
   // The next line without its terminator (empty terminator: LF; with LF, a CR before it goes
@@ -203,13 +203,13 @@ public:
   // time limit passes the result is empty and LastLineTimedOut() is set. A peer close before
   // the terminator raises EIdConnClosedGracefully; the partial line stays queued. Bytes
   // already searched are never searched again while the line grows.
-  QString ReadLine(const QString& terminator = {}, int32_t timeout = IdTimeoutDefault,
+  QString ReadLine(const QString& terminator = {}, int32_t timeout = kTimeoutDefault,
                    int32_t maxLength = -1, TextEncodingKind encoding = ekNone);
   // The next line ended by LF, found and waited for exactly as ReadLine finds it (the CR before
   // the LF is not part of it; the same limits, time-outs and failures), but left queued as bytes,
   // for readers that need no text: PendingInput().Discard(line.queued) takes it off. A time-out
   // gives queued 0 with LastLineTimedOut() set.
-  TIdQueuedLine PeekLine(int32_t timeout = IdTimeoutDefault, int32_t maxLength = -1);
+  TIdQueuedLine PeekLine(int32_t timeout = kTimeoutDefault, int32_t maxLength = -1);
   // The first line that is not blank, trimmed, within `attempts` lines. Raises EIdReadTimeout
   // when a line times out, EIdReadLnWaitMaxAttemptsExceeded after `attempts` blank lines.
   QString ReadLineWait(int32_t attempts, TextEncodingKind encoding = ekNone);
@@ -229,7 +229,7 @@ public:
   void ReadStream(TIdStreamWriter& writer, int64_t count = -1, bool untilClose = false);
   // The largest receive a long stream read grows to. Its receives start at RecvBufferSize and
   // double while they come back full.
-  static constexpr int32_t BulkReceiveLimit = 262144;
+  static constexpr int32_t kBulkReceiveLimit = 262144;
   // One character: a single byte for ekASCII and ek8Bit; for ekUTF8 bytes until they decode to
   // a character (a surrogate pair for one above U+FFFF; a malformed sequence gives U+FFFD
   // followed by whatever the byte that ended it decodes to). Blocks and raises as ReadBytes.

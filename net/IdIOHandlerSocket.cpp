@@ -6,11 +6,13 @@ TIdIOHandlerSocket::TIdIOHandlerSocket(QObject* owner)
     : TIdIOHandler(owner), binding_(std::make_unique<TIdSocketHandle>()) {}
 
 void TIdIOHandlerSocket::SetUseNagle(bool use) {
-  if (use == useNagle_)
+  if (use == useNagle_) {
     return;
+  }
   useNagle_ = use;
-  if (SourceAvailable())
+  if (SourceAvailable()) {
     binding_->SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, use ? 0 : 1);
+  }
 }
 
 void TIdIOHandlerSocket::Open() {
@@ -18,24 +20,28 @@ void TIdIOHandlerSocket::Open() {
   binding_->Reset(true);
   binding_->SetClientPortMin(settings_.boundPortLow);
   binding_->SetClientPortMax(settings_.boundPortHigh);
-  if (!Host().isEmpty() && Port() > 0)
+  if (!Host().isEmpty() && Port() > 0) {
     ConnectSocket();
+  }
 }
 
 void TIdIOHandlerSocket::ConnectSocket() {
   TIdSocketHandle& binding = RequireBinding();
-  if (OnBeforeBind)
+  if (OnBeforeBind) {
     OnBeforeBind(this);
+  }
   binding.SetIPVersion(settings_.ipVersion);
   binding.Allocate(Id_SOCK_STREAM, 0);
-  if (OnSocketAllocated)
+  if (OnSocketAllocated) {
     OnSocketAllocated(this);
+  }
   // Taken after OnSocketAllocated, so that the handler may still change where the socket binds.
   binding.SetSettings(settings_);
   binding.Bind();
   binding.SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
-  if (OnAfterBind)
+  if (OnAfterBind) {
     OnAfterBind(this);
+  }
 }
 
 void TIdIOHandlerSocket::Close() {

@@ -49,8 +49,9 @@ bool TIdConnectThread::Finished() const {
 }
 
 void TIdConnectThread::JoinConnectThread() {
-  if (thread_.joinable())
+  if (thread_.joinable()) {
     thread_.join();
+  }
 }
 
 QString TIdConnectThread::ErrorText() const {
@@ -84,8 +85,9 @@ void TIdIOHandlerStack::ConnectSocket() {
     ReportStatus(hsResolving, {host});
     address = GStack()->ResolveHost(host, IPVersion());
   }
-  if (Port() < 0 || Port() > 65535)
+  if (Port() < 0 || Port() > 65535) {
     throw ERangeError(RSRangeCheckError());
+  }
   TIdSocketHandle& binding = RequireBinding();
   binding.SetPeer(address, uint16_t(Port()), IPVersion());
   ReportStatus(hsConnecting, {binding.RemoteIP()});
@@ -104,17 +106,18 @@ void TIdIOHandlerStack::ConnectSocket() {
 }
 
 void TIdIOHandlerStack::ConnectWithTimeout(int32_t timeout) {
-  constexpr int32_t step = 125;
+  constexpr int32_t kStep = 125;
   const bool unlimited = timeout < 0;
   TIdConnectThread thread(RequireBinding());
-  int32_t remaining = unlimited ? step + 1 : timeout;
-  while (step < remaining) {
-    if (thread.AwaitConnectResult(step)) {
+  int32_t remaining = unlimited ? kStep + 1 : timeout;
+  while (kStep < remaining) {
+    if (thread.AwaitConnectResult(kStep)) {
       remaining = 0;
       break;
     }
-    if (!unlimited)
-      remaining -= step;
+    if (!unlimited) {
+      remaining -= kStep;
+    }
   }
   thread.AwaitConnectResult(remaining);
   if (!thread.Finished()) {
@@ -125,8 +128,9 @@ void TIdIOHandlerStack::ConnectWithTimeout(int32_t timeout) {
   }
   thread.JoinConnectThread();
   if (!thread.ErrorText().isEmpty()) {
-    if (thread.ErrorCode() != 0)
+    if (thread.ErrorCode() != 0) {
       throw EIdSocketError(thread.ErrorCode(), thread.ErrorText());
+    }
     throw EIdConnectException(thread.ErrorText());
   }
 }

@@ -5,6 +5,8 @@
 
 #include "net/IdIOHandlerSocket.h"
 
+#include <QtGlobal>
+
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -24,8 +26,7 @@ public:
   explicit TIdConnectThread(TIdSocketHandle& binding);
   // Waits for the thread to end (it ends once the binding is closed, if not before).
   ~TIdConnectThread();
-  TIdConnectThread(const TIdConnectThread&) = delete;
-  TIdConnectThread& operator=(const TIdConnectThread&) = delete;
+  Q_DISABLE_COPY(TIdConnectThread)
 
   // Waits up to milliseconds for the connect to end and its failure, if any, to be recorded;
   // true when it has.

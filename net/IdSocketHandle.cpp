@@ -11,10 +11,12 @@ TIdSocketHandle::~TIdSocketHandle() {
 
 void TIdSocketHandle::SetHandle(TIdStackSocketHandle socket) {
   const TIdStackSocketHandle old = handle_.exchange(socket);
-  if (old != Id_INVALID_SOCKET)
+  if (old != Id_INVALID_SOCKET) {
     readableSet_->Remove(old);
-  if (socket != Id_INVALID_SOCKET)
+  }
+  if (socket != Id_INVALID_SOCKET) {
     readableSet_->Add(socket);
+  }
 }
 
 void TIdSocketHandle::Allocate(int type, int protocol) {
@@ -27,8 +29,9 @@ void TIdSocketHandle::Allocate(int type, int protocol) {
 void TIdSocketHandle::Close() {
   std::lock_guard lock(connectionLock_);
   const TIdStackSocketHandle socket = Handle();
-  if (socket == Id_INVALID_SOCKET)
+  if (socket == Id_INVALID_SOCKET) {
     return;
+  }
   SetHandle(Id_INVALID_SOCKET);
   if (connecting_) {
     closeDeferred_ = true;
@@ -43,15 +46,18 @@ void TIdSocketHandle::Abort() noexcept {
   // on the using thread has just released and the system handed out again.
   std::lock_guard lock(connectionLock_);
   aborted_ = true;
-  if (connecting_)
+  if (connecting_) {
     abort_->Raise();
-  if (const TIdStackSocketHandle socket = Handle(); socket != Id_INVALID_SOCKET)
+  }
+  if (const TIdStackSocketHandle socket = Handle(); socket != Id_INVALID_SOCKET) {
     stack_->ShutdownBoth(socket);
+  }
 }
 
 void TIdSocketHandle::CheckNotAborted() const {
-  if (aborted_)
+  if (aborted_) {
     stack_->RaiseForSocketError(Id_WSAECONNABORTED);
+  }
 }
 
 void TIdSocketHandle::Reset(bool resetLocal) {
@@ -70,8 +76,9 @@ void TIdSocketHandle::Bind() {
     SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, 1);
   }
   if (settings_.boundPort != 0 || settings_.boundPortLow == 0 || settings_.boundPortHigh == 0) {
-    if (!TryBind())
+    if (!TryBind()) {
       throw EIdCouldNotBindSocket(RSCouldNotBindSocket());
+    }
   } else if (settings_.boundPortHigh < settings_.boundPortLow) {
     throw EIdInvalidPortRange(
         RSInvalidPortRange().arg(settings_.boundPortLow).arg(settings_.boundPortHigh));
@@ -94,8 +101,9 @@ bool TIdSocketHandle::TryBind() {
 bool TIdSocketHandle::BindInPortRange(uint16_t min, uint16_t max) {
   for (uint32_t port = max; port >= min && port > 0; --port) {
     settings_.boundPort = uint16_t(port);
-    if (TryBind())
+    if (TryBind()) {
       return true;
+    }
   }
   return false;
 }
@@ -105,11 +113,13 @@ void TIdSocketHandle::Connect() {
   {
     std::lock_guard lock(connectionLock_);
     socket = Handle();
-    if (socket == Id_INVALID_SOCKET)
+    if (socket == Id_INVALID_SOCKET) {
       stack_->RaiseForSocketError(Id_WSAENOTSOCK);
+    }
     CheckNotAborted();
-    if (!abort_)
+    if (!abort_) {
       abort_ = std::make_unique<TIdConnectAbort>();
+    }
     abort_->Reset();
     connecting_ = true;
   }
@@ -167,11 +177,12 @@ int32_t TIdSocketHandle::Receive(QByteArray& buffer) {
 }
 
 bool TIdSocketHandle::IsReadable(int32_t timeout) {
-  if (!HandleAllocated())
+  if (!HandleAllocated()) {
     throw EIdConnClosedGracefully(RSConnectionClosedGracefully());
+  }
   // A socket has no ReadTimeout of its own: the default wait is the wait without limit.
   return UnlessAborted([&] {
-    return readableSet_->SelectRead(timeout == IdTimeoutDefault ? IdTimeoutInfinite : timeout);
+    return readableSet_->SelectRead(timeout == kTimeoutDefault ? kTimeoutInfinite : timeout);
   });
 }
 
@@ -218,17 +229,21 @@ void TIdSocketHandle::SetSettings(const TIdSocketSettings& settings) {
 }
 
 void TIdSocketHandle::SetIPVersion(TIdIPVersion version) {
-  if (version == settings_.ipVersion)
+  if (version == settings_.ipVersion) {
     return;
-  if (HandleAllocated())
+  }
+  if (HandleAllocated()) {
     throw EIdCannotSetIPVersionWhenConnected(RSCannotSetIPVersionWhenConnected());
+  }
   settings_.ipVersion = version;
 }
 
 void TIdSocketHandle::SetBroadcastEnabled(bool enabled) {
-  if (enabled == broadcastEnabled_)
+  if (enabled == broadcastEnabled_) {
     return;
+  }
   broadcastEnabled_ = enabled;
-  if (HandleAllocated())
+  if (HandleAllocated()) {
     SetSockOpt(Id_SOL_SOCKET, Id_SO_BROADCAST, enabled ? 1 : 0);
+  }
 }

@@ -44,8 +44,7 @@ public:
   TIdSocketHandle();
   // Closes the socket first.
   ~TIdSocketHandle();
-  TIdSocketHandle(const TIdSocketHandle&) = delete;
-  TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
+  Q_DISABLE_COPY(TIdSocketHandle)
 
   // --- Life -------------------------------------------------------------------------------
   // Closes any open socket, then creates one of IPVersion(). Raises EIdSocketError.

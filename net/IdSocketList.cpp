@@ -17,7 +17,7 @@ std::unique_ptr<TIdSocketList> TIdSocketList::CreateSocketList() {
 
 void TIdSocketListPosix::Add(TIdStackSocketHandle socket) {
   std::lock_guard lock(lock_);
-  if (count_ >= MaxSockets) {
+  if (count_ >= kMaxSockets) {
     throw EIdStackSetSizeExceeded(RSStackSetSizeExceeded());
   }
   sockets_[count_++] = socket;
@@ -69,7 +69,7 @@ std::unique_ptr<TIdSocketList> TIdSocketListPosix::Clone() const {
 }
 
 bool TIdSocketListPosix::SelectRead(int32_t timeout) const {
-  std::array<pollfd, MaxSockets> entries;
+  std::array<pollfd, kMaxSockets> entries;
   nfds_t count = 0;
   {
     std::lock_guard lock(lock_);

@@ -5,6 +5,8 @@
 
 #include "net/IdStack.h"
 
+#include <QtGlobal>
+
 #include <array>
 #include <memory>
 #include <mutex>
@@ -12,8 +14,7 @@
 class TIdSocketList {
 public:
   TIdSocketList() = default;
-  TIdSocketList(const TIdSocketList&) = delete;
-  TIdSocketList& operator=(const TIdSocketList&) = delete;
+  Q_DISABLE_COPY(TIdSocketList)
   virtual ~TIdSocketList();
 
   // A new, empty set of the platform's kind. The caller owns it.
@@ -42,7 +43,7 @@ public:
 // descriptors of any number can be waited on.
 class TIdSocketListPosix : public TIdSocketList {
 public:
-  static constexpr int32_t MaxSockets = 64;
+  static constexpr int32_t kMaxSockets = 64;
 
   void Add(TIdStackSocketHandle socket) override;
   void Remove(TIdStackSocketHandle socket) override;
@@ -56,5 +57,5 @@ public:
 private:
   mutable std::mutex lock_;
   int32_t count_ = 0;
-  std::array<TIdStackSocketHandle, MaxSockets> sockets_{};
+  std::array<TIdStackSocketHandle, kMaxSockets> sockets_{};
 };

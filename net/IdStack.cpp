@@ -16,8 +16,9 @@ namespace {
 // Standard IPv6 text. Characters outside Latin-1 become "?" and a NUL would cut the text short
 // for the parser, so both are refused before it sees them.
 bool ParseIPv6(QStringView text, in6_addr& address) {
-  if (text.contains(QChar(0)))
+  if (text.contains(QChar(0))) {
     return false;
+  }
   return inet_pton(AF_INET6, text.toLatin1().constData(), &address) == 1;
 }
 
@@ -34,14 +35,17 @@ TIdStack::~TIdStack() = default;
 QString TIdStack::ResolveHost(const QString& host, TIdIPVersion version) {
   switch (version) {
   case Id_IPv4:
-    if (TextIsSame(host, u"LOCALHOST"))
+    if (TextIsSame(host, u"LOCALHOST")) {
       return QStringLiteral("127.0.0.1");
-    if (IsIPv4Literal(host))
+    }
+    if (IsIPv4Literal(host)) {
       return host;
+    }
     return LookupHost(host, Id_IPv4);
   case Id_IPv6:
-    if (auto canonical = CanonicalIPv6(host))
+    if (auto canonical = CanonicalIPv6(host)) {
       return *canonical;
+    }
     return LookupHost(host, Id_IPv6);
   }
   throw EIdIPVersionUnsupported(RSIPVersionUnsupported());
@@ -54,8 +58,9 @@ bool TIdStack::IsIPv4Literal(QStringView text) {
 
 std::optional<QString> TIdStack::CanonicalIPv6(QStringView text) {
   in6_addr address{};
-  if (!ParseIPv6(text, address))
+  if (!ParseIPv6(text, address)) {
     return std::nullopt;
+  }
   return AddressToText(QByteArrayView(reinterpret_cast<const char*>(&address), sizeof address));
 }
 
@@ -65,13 +70,15 @@ QString TIdStack::AddressToText(QByteArrayView address) {
   };
   QStringList parts;
   if (address.size() == 4) {
-    for (qsizetype i = 0; i < 4; ++i)
+    for (qsizetype i = 0; i < 4; ++i) {
       parts << QString::number(byte(i));
+    }
     return parts.join(u'.');
   }
   if (address.size() == 16) {
-    for (qsizetype i = 0; i < 16; i += 2)
+    for (qsizetype i = 0; i < 16; i += 2) {
       parts << QString::number((byte(i) << 8) | byte(i + 1), 16).toUpper();
+    }
     return parts.join(u':');
   }
   return {};
@@ -80,8 +87,9 @@ QString TIdStack::AddressToText(QByteArrayView address) {
 QByteArray TIdStack::TextToAddress(QStringView text, TIdIPVersion version) {
   if (version == Id_IPv6) {
     in6_addr address{};
-    if (!ParseIPv6(text, address))
+    if (!ParseIPv6(text, address)) {
       throw EConvertError(RSInvalidIntegerValue().arg(text));
+    }
     return QByteArray(reinterpret_cast<const char*>(&address), sizeof address);
   }
   // A "." after the fourth part and what follows it are ignored here; IsIPv4Literal is the
@@ -110,23 +118,27 @@ QString TIdStack::ErrorCodeText(int32_t code) const {
 }
 
 void TIdStack::RaiseForSocketError(int32_t code) const {
-  if (code == Id_WSAENOTSOCK)
+  if (code == Id_WSAENOTSOCK) {
     throw EIdNotASocket(code, SocketErrorText(code));
+  }
   throw EIdSocketError(code, SocketErrorText(code));
 }
 
 int TIdStack::CheckSocketResult(int result) const {
-  if (result == Id_SOCKET_ERROR)
+  if (result == Id_SOCKET_ERROR) {
     RaiseLastSocketError();
+  }
   return result;
 }
 
 int TIdStack::CheckSocketResultExcept(int result, std::initializer_list<int32_t> codes) const {
-  if (result != Id_SOCKET_ERROR)
+  if (result != Id_SOCKET_ERROR) {
     return result;
+  }
   const int32_t code = LastError();
-  if (std::find(codes.begin(), codes.end(), code) != codes.end())
+  if (std::find(codes.begin(), codes.end(), code) != codes.end()) {
     return code;
+  }
   RaiseForSocketError(code);
 }
 
@@ -143,10 +155,12 @@ void SetStackClass(TIdStackClass stackClass) {
 void AcquireStack() {
   std::lock_guard lock(g_stackLock);
   if (g_stackUsageCount == 0) {
-    if (!g_stackClass)
+    if (!g_stackClass) {
       throw EIdException(RSStackClassUndefined());
-    if (g_stack)
+    }
+    if (g_stack) {
       throw EIdException(RSStackAlreadyCreated());
+    }
     // A failed construction leaves the count as it was, so the next caller tries again.
     try {
       g_stack = g_stackClass();
@@ -160,8 +174,9 @@ void AcquireStack() {
 
 void ReleaseStack() noexcept {
   std::lock_guard lock(g_stackLock);
-  if (g_stackUsageCount <= 0)
+  if (g_stackUsageCount <= 0) {
     return;
+  }
   if (--g_stackUsageCount == 0) {
     g_stackInstance.store(nullptr, std::memory_order_release);
     g_stack.reset();

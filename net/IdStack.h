@@ -68,8 +68,7 @@ class TIdConnectAbort {
 public:
   TIdConnectAbort();
   ~TIdConnectAbort();
-  TIdConnectAbort(const TIdConnectAbort&) = delete;
-  TIdConnectAbort& operator=(const TIdConnectAbort&) = delete;
+  Q_DISABLE_COPY(TIdConnectAbort)
   // Ends the pending (or next) connect with error 10038. Safe from any thread; never raises.
   void Raise() noexcept;
   // Clears the signal for the next connect.
@@ -88,8 +87,7 @@ private:
 class TIdStack {
 public:
   TIdStack() = default;
-  TIdStack(const TIdStack&) = delete;
-  TIdStack& operator=(const TIdStack&) = delete;
+  Q_DISABLE_COPY(TIdStack)
   virtual ~TIdStack();
 
   // --- Names and addresses ------------------------------------------------------------------
@@ -204,8 +202,7 @@ class TIdStackHold {
 public:
   TIdStackHold() { AcquireStack(); }
   ~TIdStackHold() { ReleaseStack(); }
-  TIdStackHold(const TIdStackHold&) = delete;
-  TIdStackHold& operator=(const TIdStackHold&) = delete;
+  Q_DISABLE_COPY(TIdStackHold)
   TIdStack& operator*() const noexcept { return *GStack(); }
   TIdStack* operator->() const noexcept { return GStack(); }
 };

@@ -24,15 +24,17 @@ AddressRecord MakeAddress(const QString& ip, uint16_t port, TIdIPVersion version
     auto* in = reinterpret_cast<sockaddr_in*>(&record.storage);
     in->sin_family = AF_INET;
     in->sin_port = htons(port);
-    if (!bytes.isEmpty())
+    if (!bytes.isEmpty()) {
       std::memcpy(&in->sin_addr, bytes.constData(), sizeof in->sin_addr);
+    }
     record.length = sizeof(sockaddr_in);
   } else {
     auto* in6 = reinterpret_cast<sockaddr_in6*>(&record.storage);
     in6->sin6_family = AF_INET6;
     in6->sin6_port = htons(port);
-    if (!bytes.isEmpty())
+    if (!bytes.isEmpty()) {
       std::memcpy(&in6->sin6_addr, bytes.constData(), sizeof in6->sin6_addr);
+    }
     record.length = sizeof(sockaddr_in6);
   }
   return record;
@@ -53,8 +55,9 @@ int TIdStackBSDBase::AddressFamily(TIdIPVersion version) {
 TIdStackSocketHandle TIdStackBSDBase::CreateSocketHandle(int type, int protocol,
                                                          TIdIPVersion version, bool overlapped) {
   const TIdStackSocketHandle socket = WSSocket(AddressFamily(version), type, protocol, overlapped);
-  if (socket == Id_INVALID_SOCKET)
+  if (socket == Id_INVALID_SOCKET) {
     RaiseLastSocketError();
+  }
   return socket;
 }
 
@@ -75,16 +78,18 @@ int32_t TIdStackBSDBase::Send(TIdStackSocketHandle socket, const QByteArray& buf
   const qsizetype start = qBound(qsizetype(0), qsizetype(offset), buffer.size());
   const qsizetype available = buffer.size() - start;
   const qsizetype count = length < 0 ? available : qMin<qsizetype>(length, available);
-  if (count <= 0)
+  if (count <= 0) {
     return 0;
+  }
   const ssize_t sent = WSSend(socket, buffer.constData() + start, size_t(count));
   CheckSocketResult(sent < 0 ? Id_SOCKET_ERROR : 0);
   return int32_t(sent);
 }
 
 int32_t TIdStackBSDBase::Receive(TIdStackSocketHandle socket, QByteArray& buffer) {
-  if (buffer.isEmpty())
+  if (buffer.isEmpty()) {
     throw ERangeError(RSRangeCheckError());
+  }
   const ssize_t received = WSRecv(socket, buffer.data(), size_t(buffer.size()));
   CheckSocketResult(received < 0 ? Id_SOCKET_ERROR : 0);
   return int32_t(received);

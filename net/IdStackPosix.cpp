@@ -22,18 +22,21 @@ int WaitForConnect(int socket, int abortHandle) {
   do {
     ready = ::poll(entries, count, -1);
   } while (ready < 0 && errno == EINTR);
-  if (ready < 0)
+  if (ready < 0) {
     return Id_SOCKET_ERROR;
+  }
   if (count == 2 && entries[1].revents != 0) {
     errno = ENOTSOCK;
     return Id_SOCKET_ERROR;
   }
   int error = 0;
   socklen_t size = sizeof error;
-  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
     return Id_SOCKET_ERROR;
-  if (error == 0)
+  }
+  if (error == 0) {
     return 0;
+  }
   errno = error;
   return Id_SOCKET_ERROR;
 }
@@ -75,7 +78,6 @@ int32_t AddrInfoErrorToSocketError(int result, int errnum) {
   case EAI_FAIL:
     return 11003;
   case EAI_NODATA:
-    return 11004;
   case EAI_ADDRFAMILY:
     return 11004;
   case EAI_FAMILY:
@@ -98,8 +100,9 @@ int32_t AddrInfoErrorToSocketError(int result, int errnum) {
 QString TIdStackPosix::LookupHost(const QString& host, TIdIPVersion version) {
   // The name service reads a C string, which ends at the first NUL: what it would resolve is
   // not the name the caller holds.
-  if (host.contains(QChar(0)))
+  if (host.contains(QChar(0))) {
     RaiseForSocketError(AddrInfoErrorToSocketError(EAI_NONAME, 0));
+  }
   addrinfo hints{};
   hints.ai_family = AddressFamily(version);
   hints.ai_socktype = SOCK_STREAM;
@@ -107,8 +110,9 @@ QString TIdStackPosix::LookupHost(const QString& host, TIdIPVersion version) {
   const int result = getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found);
   const int errnum = errno;
   const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> results(found, &freeaddrinfo);
-  if (result != 0)
+  if (result != 0) {
     RaiseForSocketError(AddrInfoErrorToSocketError(result, errnum));
+  }
   QString address;
   uint16_t port;
   TIdIPVersion family;
@@ -121,8 +125,9 @@ int32_t TIdStackPosix::LastError() const {
 }
 
 QString TIdStackPosix::ErrorCodeText(int32_t code) const {
-  if (code == Id_WSAHOST_NOT_FOUND)
+  if (code == Id_WSAHOST_NOT_FOUND) {
     return RSStackHostNotFound();
+  }
   return TIdStackBSDBase::ErrorCodeText(code);
 }
 
@@ -138,16 +143,19 @@ int TIdStackPosix::WSBind(TIdStackSocketHandle socket, const sockaddr* address, 
 int TIdStackPosix::WSConnect(TIdStackSocketHandle socket, const sockaddr* address, socklen_t length,
                              int abortHandle) {
   if (abortHandle < 0) {
-    if (::connect(socket, address, length) == 0)
+    if (::connect(socket, address, length) == 0) {
       return 0;
+    }
     return errno == EINTR ? WaitForConnect(socket, -1) : Id_SOCKET_ERROR;
   }
   const int flags = ::fcntl(socket, F_GETFL);
-  if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0)
+  if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
     return Id_SOCKET_ERROR;
+  }
   int result = ::connect(socket, address, length);
-  if (result != 0 && (errno == EINPROGRESS || errno == EINTR))
+  if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) {
     result = WaitForConnect(socket, abortHandle);
+  }
   const int error = errno;
   ::fcntl(socket, F_SETFL, flags);
   errno = error;

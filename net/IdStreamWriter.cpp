@@ -10,28 +10,33 @@
 #include <utility>
 
 void CutStreamAtPosition(QIODevice& stream) {
-  if (stream.isSequential())
+  if (stream.isSequential()) {
     return;
+  }
   const qint64 position = stream.pos();
-  if (stream.size() <= position)
+  if (stream.size() <= position) {
     return;
-  if (auto* buffer = qobject_cast<QBuffer*>(&stream))
+  }
+  if (auto* buffer = qobject_cast<QBuffer*>(&stream)) {
     buffer->buffer().truncate(position);
-  else if (auto* file = qobject_cast<QFileDevice*>(&stream))
+  } else if (auto* file = qobject_cast<QFileDevice*>(&stream)) {
     file->resize(position);
+  }
 }
 
 void TIdStreamWriter::Write(QByteArrayView bytes) {
   const auto size = static_cast<int32_t>(bytes.size());
-  if (size >= DirectSize) {
+  if (size >= kDirectSize) {
     WriteCollected();
     WriteToStream(stream_, bytes);
     return;
   }
-  if (collectedSize_ + size > RunSize)
+  if (collectedSize_ + size > kRunSize) {
     WriteCollected();
-  if (!collected_)
-    collected_ = std::make_unique_for_overwrite<char[]>(RunSize);
+  }
+  if (!collected_) {
+    collected_ = std::make_unique_for_overwrite<char[]>(kRunSize);
+  }
   std::memcpy(collected_.get() + collectedSize_, bytes.data(), size_t(size));
   collectedSize_ += size;
 }

@@ -5,7 +5,7 @@
 // A body arrives in pieces of every size: whole receives of tens of kilobytes, or the data of
 // chunks a few bytes long between their size lines. A stream written piece by piece would cost
 // a system call for each (an unbuffered file) however small the piece. The writer passes large
-// pieces on as they are, collects small ones and writes them in runs of up to RunSize, and
+// pieces on as they are, collects small ones and writes them in runs of up to kRunSize, and
 // when the read is over cuts a stream that held more than was read at the position reached, so
 // that what lay beyond belongs to no one.
 //
@@ -25,20 +25,19 @@ void CutStreamAtPosition(QIODevice& stream);
 
 class TIdStreamWriter {
 public:
-  // Pieces of at least DirectSize bytes go to the stream as they are: copying them would cost
-  // more than the write. Smaller ones are collected and written once they would pass RunSize,
+  // Pieces of at least kDirectSize bytes go to the stream as they are: copying them would cost
+  // more than the write. Smaller ones are collected and written once they would pass kRunSize,
   // so that a body of tiny pieces costs a write per 16 KiB and the collecting never holds much.
-  static constexpr int32_t DirectSize = 4096;
-  static constexpr int32_t RunSize = 16384;
+  static constexpr int32_t kDirectSize = 4096;
+  static constexpr int32_t kRunSize = 16384;
 
   // Writes to `stream` from its position; the stream must outlive the writer.
   explicit TIdStreamWriter(QIODevice& stream) noexcept : stream_(stream) {}
-  TIdStreamWriter(const TIdStreamWriter&) = delete;
-  TIdStreamWriter& operator=(const TIdStreamWriter&) = delete;
+  Q_DISABLE_COPY(TIdStreamWriter)
 
   // Takes the bytes for the stream, after those taken before. Raises EIdStreamWriteError when
   // the stream refuses a write; the bytes collected so far are lost then. Raises std::bad_alloc
-  // when the RunSize bytes for collecting cannot be had.
+  // when the kRunSize bytes for collecting cannot be had.
   void Write(QByteArrayView bytes);
   // Writes what is collected and cuts the stream at its position when it holds more (a memory
   // buffer or a file; a sequential stream is left as it is). Raises EIdStreamWriteError as
@@ -49,7 +48,7 @@ private:
   void WriteCollected();
 
   QIODevice& stream_;
-  // RunSize bytes, made when the first small piece comes.
+  // kRunSize bytes, made when the first small piece comes.
   std::unique_ptr<char[]> collected_;
   int32_t collectedSize_ = 0;
 };

@@ -11,8 +11,9 @@ namespace {
 template <typename Field, typename Handler, typename Setter>
 void KeepAndPass(Field& field, const Field& value, Handler* handler, Setter set) {
   field = value;
-  if (handler)
+  if (handler) {
     std::invoke(set, handler, value);
+  }
 }
 
 } // namespace
@@ -20,12 +21,15 @@ void KeepAndPass(Field& field, const Field& value, Handler* handler, Setter set)
 TIdTCPClientCustom::TIdTCPClientCustom(QObject* owner) : TIdTCPConnection(owner) {}
 
 void TIdTCPClientCustom::Connect() {
-  if (Connected())
+  if (Connected()) {
     throw EIdAlreadyConnected(RSAlreadyConnected());
-  if (host_.isEmpty())
+  }
+  if (host_.isEmpty()) {
     throw EIdHostRequired(QString());
-  if (port_ == 0)
+  }
+  if (port_ == 0) {
     throw EIdPortRequired(QString());
+  }
   if (!IOHandler()) {
     auto* handler = new TIdIOHandlerStack(this);
     SetIOHandler(handler);
@@ -35,19 +39,22 @@ void TIdTCPClientCustom::Connect() {
   try {
     CopySettingsTo(*IOHandler());
     IOHandler()->Open();
-    if (TIdConnectionIntercept* intercept = IOHandler()->Intercept())
+    if (TIdConnectionIntercept* intercept = IOHandler()->Intercept()) {
       intercept->Connect(this);
+    }
     ReportStatus(hsConnected);
-    if (OnConnected)
+    if (OnConnected) {
       OnConnected(this);
+    }
   } catch (...) {
     try {
       IOHandler()->Close();
     } catch (...) {
       // The connect's own failure is the one to report.
     }
-    if (OwnsIOHandler())
+    if (OwnsIOHandler()) {
       SetIOHandler(nullptr);
+    }
     throw;
   }
 }
@@ -68,8 +75,9 @@ void TIdTCPClientCustom::CopySettingsTo(TIdIOHandler& handler) {
 
 void TIdTCPClientCustom::SetIOHandler(TIdIOHandler* handler) {
   TIdTCPConnection::SetIOHandler(handler);
-  if (handler)
+  if (handler) {
     CopySettingsTo(*handler);
+  }
 }
 
 void TIdTCPClientCustom::SetHost(const QString& host) {

@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 // The wait of a single read under the ReadTimeout rule: -1 and 0 both mean no limit.
 int32_t ReadWait(int32_t readTimeout) {
-  return readTimeout > 0 ? readTimeout : IdTimeoutInfinite;
+  return readTimeout > 0 ? readTimeout : kTimeoutInfinite;
 }
 
 int32_t ElapsedMs(Clock::time_point start) {
@@ -62,7 +62,7 @@ bool IsIPLiteral(const QString& host) {
 // "http/1.1" in ALPN's wire form: a length byte, then the name.
 constexpr unsigned char kAlpnHttp11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
 // Bytes OpenSSL may take from the socket per read: eight records of the largest size.
-constexpr size_t kReadAheadBytes = 8 * (16384 + 256);
+constexpr size_t kReadAheadBytes = size_t(8) * (16384 + 256);
 
 } // namespace
 
@@ -410,8 +410,7 @@ bool TIdTLSIOHandler::Readable(int32_t timeout) {
   bool wait = SSL_has_pending(ssl_.get()) == 0;
   for (;;) {
     if (wait) {
-      const int32_t left =
-          timeout < 0 ? IdTimeoutInfinite : std::max(0, timeout - ElapsedMs(start));
+      const int32_t left = timeout < 0 ? kTimeoutInfinite : std::max(0, timeout - ElapsedMs(start));
       if (!TIdIOHandlerSocket::Readable(left)) {
         return false;
       }

@@ -7,11 +7,11 @@
 #include <cstdint>
 
 // --- Time-limit arguments of the reads ------------------------------------------------------
-// Where a read takes a time limit: IdTimeoutDefault means "the handler's ReadTimeout()" (whose
-// values -1 and 0 both mean no limit), IdTimeoutInfinite means no limit, 0 means a poll, and a
+// Where a read takes a time limit: kTimeoutDefault means "the handler's ReadTimeout()" (whose
+// values -1 and 0 both mean no limit), kTimeoutInfinite means no limit, 0 means a poll, and a
 // positive value is the limit itself.
-constexpr int32_t IdTimeoutDefault = -1;
-constexpr int32_t IdTimeoutInfinite = -2;
+constexpr int32_t kTimeoutDefault = -1;
+constexpr int32_t kTimeoutInfinite = -2;
 
 // --- Waits for a response body --------------------------------------------------------------
 // A body the headers announce is read as they frame it, with each wait under ReadTimeout and no

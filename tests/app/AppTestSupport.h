@@ -29,8 +29,7 @@ public:
       qunsetenv("TMPDIR");
     }
   }
-  PrivateTempDir(const PrivateTempDir&) = delete;
-  PrivateTempDir& operator=(const PrivateTempDir&) = delete;
+  Q_DISABLE_COPY(PrivateTempDir)
 
   // The directory, without a closing "/".
   QString Path() const { return dir_.path(); }
@@ -57,8 +56,7 @@ public:
               shown_.push_back({icon, title, text});
             })) {}
   ~RecordedMessages() { SetMessagePresenter(std::move(previous_)); }
-  RecordedMessages(const RecordedMessages&) = delete;
-  RecordedMessages& operator=(const RecordedMessages&) = delete;
+  Q_DISABLE_COPY(RecordedMessages)
 
   const std::vector<ShownMessage>& Shown() const { return shown_; }
 

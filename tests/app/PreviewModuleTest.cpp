@@ -95,7 +95,7 @@ TEST(PreviewModule, MissingEverywhereNamesThePlacesSearched) {
 TEST(PreviewModule, AFileThatIsNoModuleIsReportedWithTheLoadersReason) {
   QTemporaryDir empty;
   QTemporaryDir broken;
-  const QString fake = QDir(broken.path()).filePath(PreviewModuleFileName);
+  const QString fake = QDir(broken.path()).filePath(kPreviewModuleFileName);
   ASSERT_TRUE(WriteWholeFile(fake, "not a shared object"));
   const std::string message = MessageOf([&] { LoadPreviewEngine({empty.path(), broken.path()}); });
   const std::string expectedStart =

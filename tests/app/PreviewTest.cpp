@@ -36,12 +36,12 @@ TEST_F(PreviewFiles, TempDirectoryEndsInOneSeparator) {
 }
 
 TEST_F(PreviewFiles, FreeBaseNameIsUsedAsItIs) {
-  EXPECT_EQ(UniqueTempFileName(PreviewBaseName), temp_.File("mqtemp.html"));
+  EXPECT_EQ(UniqueTempFileName(kPreviewBaseName), temp_.File("mqtemp.html"));
 }
 
 TEST_F(PreviewFiles, TakenBaseNameGivesTheTickNumberInHex) {
   Touch(temp_.File("mqtemp.html"));
-  EXPECT_EQ(UniqueTempFileName(PreviewBaseName, FixedTicks(0x00ABCDEF)),
+  EXPECT_EQ(UniqueTempFileName(kPreviewBaseName, FixedTicks(0x00ABCDEF)),
             temp_.File("mqtemp00ABCDEF.html"));
 }
 
@@ -49,7 +49,7 @@ TEST_F(PreviewFiles, TakenNumbersAreSkippedUpwardsAcrossTheWrap) {
   Touch(temp_.File("mqtemp.html"));
   Touch(temp_.File("mqtempFFFFFFFF.html"));
   Touch(temp_.File("mqtemp00000000.html"));
-  EXPECT_EQ(UniqueTempFileName(PreviewBaseName, FixedTicks(0xFFFFFFFF)),
+  EXPECT_EQ(UniqueTempFileName(kPreviewBaseName, FixedTicks(0xFFFFFFFF)),
             temp_.File("mqtemp00000001.html"));
 }
 
@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Table, NumberMarkTest,
 
 TEST_F(PreviewFiles, ADanglingLinkCountsAsTaken) {
   ASSERT_TRUE(QFile::link(temp_.File("nowhere"), temp_.File("mqtemp.html")));
-  EXPECT_EQ(UniqueTempFileName(PreviewBaseName, FixedTicks(1)), temp_.File("mqtemp00000001.html"));
+  EXPECT_EQ(UniqueTempFileName(kPreviewBaseName, FixedTicks(1)), temp_.File("mqtemp00000001.html"));
   EXPECT_FALSE(QFile::exists(temp_.File("nowhere")));
 }
 
@@ -96,11 +96,11 @@ TEST_F(PreviewFiles, GivesUpAfter10001Candidates) {
     Touch(temp_.File(NumberedName(start + i)));
   }
   // 10000 numbers taken: the 10001st is the last one tried.
-  EXPECT_EQ(UniqueTempFileName(PreviewBaseName, FixedTicks(start)),
+  EXPECT_EQ(UniqueTempFileName(kPreviewBaseName, FixedTicks(start)),
             temp_.File(NumberedName(start + 10000)));
   Touch(temp_.File(NumberedName(start + 10000)));
   try {
-    UniqueTempFileName(PreviewBaseName, FixedTicks(start));
+    UniqueTempFileName(kPreviewBaseName, FixedTicks(start));
     FAIL() << "no exception";
   } catch (const ETempFileNameExhausted& failure) {
     EXPECT_EQ(
@@ -111,7 +111,7 @@ TEST_F(PreviewFiles, GivesUpAfter10001Candidates) {
 
 TEST_F(PreviewFiles, WritesOneLineWithCrLfAndNoByteOrderMark) {
   const QString code = QStringLiteral("<iframe src=\"x\"></iframe>\u00e9");
-  TempFileNameSeries names(PreviewBaseName);
+  TempFileNameSeries names(kPreviewBaseName);
   const QString written = WritePreviewFile(names, names.NextFree(), PreviewPageText(code));
   EXPECT_EQ(written, temp_.File("mqtemp.html"));
   EXPECT_EQ(
@@ -123,7 +123,7 @@ TEST_F(PreviewFiles, WritesOneLineWithCrLfAndNoByteOrderMark) {
 TEST_F(PreviewFiles, ALinkPlantedAfterTheNameWasChosenIsNotFollowed) {
   const QString victim = temp_.File("victim.txt");
   ASSERT_TRUE(WriteWholeFile(victim, "keep me"));
-  TempFileNameSeries names(PreviewBaseName, FixedTicks(0x42));
+  TempFileNameSeries names(kPreviewBaseName, FixedTicks(0x42));
   const QString chosen = names.NextFree();
   ASSERT_EQ(chosen, temp_.File("mqtemp.html"));
   ASSERT_TRUE(QFile::link(victim, chosen)); // the race: someone takes the name meanwhile

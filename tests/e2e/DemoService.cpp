@@ -12,11 +12,11 @@ namespace testsupport {
 
 namespace {
 
-constexpr int StartLimitMs = 40000;
-constexpr int StopLimitMs = 15000;
-constexpr int LogLimitMs = 10000;
+constexpr int kStartLimitMs = 40000;
+constexpr int kStopLimitMs = 15000;
+constexpr int kLogLimitMs = 10000;
 // How long one look at the script waits before looking for its addresses again.
-constexpr int PollMs = 50;
+constexpr int kPollMs = 50;
 
 QString ReadText(const QString& path) {
   QFile file(path);
@@ -48,16 +48,16 @@ DemoService::DemoService(int port, int httpsPort) {
   process_.setStandardOutputFile(dir_.filePath(QStringLiteral("serve.log")));
   process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
   process_.start();
-  if (!process_.waitForStarted(StartLimitMs)) {
+  if (!process_.waitForStarted(kStartLimitMs)) {
     throw std::runtime_error("demo service: the script did not start: " +
                              process_.errorString().toStdString());
   }
 
   const QString addresses = ServiceDir() + QStringLiteral("/run/addresses");
-  const QDeadlineTimer deadline(StartLimitMs);
+  const QDeadlineTimer deadline(kStartLimitMs);
   // The script writes the file under another name and renames it, so it is whole once seen.
   while (!QFile::exists(addresses)) {
-    if (process_.waitForFinished(PollMs) || process_.state() == QProcess::NotRunning) {
+    if (process_.waitForFinished(kPollMs) || process_.state() == QProcess::NotRunning) {
       throw std::runtime_error("demo service: the script ended early:\n" + Output().toStdString());
     }
     if (deadline.hasExpired()) {
@@ -78,14 +78,14 @@ DemoService::~DemoService() {
     return;
   }
   process_.terminate();
-  if (!process_.waitForFinished(StopLimitMs)) {
+  if (!process_.waitForFinished(kStopLimitMs)) {
     process_.kill();
-    process_.waitForFinished(StopLimitMs);
+    process_.waitForFinished(kStopLimitMs);
   }
 }
 
 QString DemoService::WaitForLogLine(const QString& text, qsizetype from) const {
-  const QDeadlineTimer deadline(LogLimitMs);
+  const QDeadlineTimer deadline(kLogLimitMs);
   for (;;) {
     const QStringList lines = LogLines();
     for (qsizetype i = from; i < lines.size(); ++i) {
@@ -96,7 +96,7 @@ QString DemoService::WaitForLogLine(const QString& text, qsizetype from) const {
     if (deadline.hasExpired()) {
       return {};
     }
-    QThread::msleep(PollMs);
+    QThread::msleep(kPollMs);
   }
 }
 

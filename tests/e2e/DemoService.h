@@ -24,8 +24,7 @@ class DemoService {
 public:
   explicit DemoService(int port = 0, int httpsPort = 0);
   ~DemoService();
-  DemoService(const DemoService&) = delete;
-  DemoService& operator=(const DemoService&) = delete;
+  Q_DISABLE_COPY(DemoService)
 
   // A published value by its key: "photostream", "set", "group", "redirect", "player" (full
   // addresses), "host" ("127.0.0.1:<port>"), "port", the same with "https_" in front for the

@@ -45,8 +45,7 @@ public:
       qunsetenv(name_);
     }
   }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
+  Q_DISABLE_COPY(ScopedVariable)
 
 private:
   const char* name_;
@@ -70,7 +69,7 @@ protected:
       trustedAuthority_ =
           std::make_unique<ScopedVariable>("SSL_CERT_FILE", service_->Value(QStringLiteral("ca")));
       namedCertificate_ = std::make_unique<ScopedVariable>(
-          DemoCertificateVariable, service_->Value(QStringLiteral("certificate")));
+          kDemoCertificateVariable, service_->Value(QStringLiteral("certificate")));
     } catch (const std::exception& failure) {
       startFailure_ = failure.what();
     }
@@ -177,7 +176,7 @@ TEST_F(DemoServiceTest, TheCookieOfARedirectGoesAlongToItsTarget) {
 // another test is remembered), loads the https player when the preview's certificate answer
 // is given the file named certificateFile.
 bool EngineLoadsThePlayerNaming(const QString& player, const QString& certificateFile) {
-  const ScopedVariable named(DemoCertificateVariable, certificateFile);
+  const ScopedVariable named(kDemoCertificateVariable, certificateFile);
   QWebEngineProfile profile;
   auto page = std::make_unique<QWebEnginePage>(&profile);
   QObject::connect(page.get(), &QWebEnginePage::certificateError, &AnswerCertificateError);

@@ -199,13 +199,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Closing the program while it reads ----------------------------------------------------------
 
-constexpr char ChildAddressVariable[] = "MARQUELO_TEST_CLOSE_ADDRESS";
+constexpr char kChildAddressVariable[] = "MARQUELO_TEST_CLOSE_ADDRESS";
 
 // Not a test of its own: the program the next test runs as a child. It types the address,
 // presses Create, says "closing" once the read is under way and closes the window, and then
 // runs the window as the program does.
 TEST(CloseDuringRead, DISABLED_ChildProgram) {
-  const QString address = qEnvironmentVariable(ChildAddressVariable);
+  const QString address = qEnvironmentVariable(kChildAddressVariable);
   ASSERT_FALSE(address.isEmpty());
   TSlideshowForm form;
   QTimer::singleShot(0, &form, [&form, address] {
@@ -232,7 +232,7 @@ TEST_P(CloseDuringRead, TheProgramEndsAtOnce) {
   StallingServer server(c.stall);
   QProcess child;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QString::fromLatin1(ChildAddressVariable), server.Address());
+  environment.insert(QString::fromLatin1(kChildAddressVariable), server.Address());
   child.setProcessEnvironment(environment);
   child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   child.start(QCoreApplication::applicationFilePath(),

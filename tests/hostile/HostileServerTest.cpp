@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
 
-constexpr int64_t MiB = 1024 * 1024;
+constexpr int64_t kMiB = 1024 * 1024;
 // What bounds each wait of a script. A silent peer must outlast a client that is still working
 // through megabytes already queued (slow under a sanitizer); every wait ends anyway when the
 // case's server is stopped, and the client's own limits end every case long before this.
@@ -334,7 +334,7 @@ TEST_P(HostileServer, EndsAsSpecifiedWithinBoundedMemoryAndDescriptors) {
     }
   }
   const int64_t peakGrowth = hostile::PeakHeapBytes() - heapBefore;
-  const int64_t bound = c.heapBound >= 0 ? c.heapBound : 16 * MiB + 4 * sent.load();
+  const int64_t bound = c.heapBound >= 0 ? c.heapBound : 16 * kMiB + 4 * sent.load();
   EXPECT_LE(peakGrowth, bound) << "bytes sent: " << sent.load();
   EXPECT_EQ(hostile::OpenDescriptorCount(), descriptorsBefore);
 
@@ -366,17 +366,17 @@ const HostileCase kCases[] = {
      .expected = kTimedOut},
     {.name = "CloseWithoutAByte", .script = AnswerThenClose({}), .expected = kClosed},
     {.name = "EndlessInterimResponses",
-     .script = AnswerEndlessly({}, "HTTP/1.1 100 Continue\r\n\r\n", 4 * MiB),
+     .script = AnswerEndlessly({}, "HTTP/1.1 100 Continue\r\n\r\n", 4 * kMiB),
      .settings = {.readTimeout = 300},
      .expected = kTimedOut,
-     .heapBound = 2 * MiB},
+     .heapBound = 2 * kMiB},
 
     // --- Header block -------------------------------------------------------------------------
     {.name = "HeaderLineNeverEnds",
      .script =
-         Answer("HTTP/1.1 200 OK\r\nX-Filler: ", [](Wire& w) { w.SendRepeated("a", 64 * MiB); }),
+         Answer("HTTP/1.1 200 OK\r\nX-Filler: ", [](Wire& w) { w.SendRepeated("a", 64 * kMiB); }),
      .expected = kLineTooLong,
-     .heapBound = 4 * MiB},
+     .heapBound = 4 * kMiB},
     {.name = "TenThousandHeaderLines",
      .script = AnswerThenClose("HTTP/1.1 200 OK\r\n" + ManyLines(10000, "X-Line-", ": value") +
                                "Content-Length: 2\r\n\r\nhi"),
@@ -432,7 +432,7 @@ const HostileCase kCases[] = {
     {.name = "ContentLength99999999999",
      .script = AnswerThenClose("HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n0123456789"),
      .expected = Returned("0123456789"),
-     .heapBound = 1 * MiB},
+     .heapBound = 1 * kMiB},
     {.name = "TwoContentLengthsThatDiffer",
      .script = AnswerThenStall("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nContent-Length: 7\r\n\r\n"
                                "123456X"),
@@ -461,30 +461,30 @@ const HostileCase kCases[] = {
      .script = AnswerThenClose(
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffff\r\n0123456789"),
      .expected = kClosed,
-     .heapBound = 1 * MiB},
+     .heapBound = 1 * kMiB},
     {.name = "ChunkSizeLineNeverEnds",
      .script = Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1",
-                      [](Wire& w) { w.SendRepeated("0", 64 * MiB); }),
+                      [](Wire& w) { w.SendRepeated("0", 64 * kMiB); }),
      .expected = kLineTooLong,
-     .heapBound = 4 * MiB},
+     .heapBound = 4 * kMiB},
     {.name = "ChunkSizeNotANumber",
      .script = AnswerThenStall(
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nbody\r\n0\r\n\r\n"),
      .expected = Raised("EIdHTTPFramingError", "Response has an invalid chunk size.")},
     {.name = "ChunksNeverEnd",
      .script = AnswerEndlessly("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
-                               "1\r\na\r\n", 6 * MiB),
+                               "1\r\na\r\n", 6 * kMiB),
      .settings = {.readTimeout = 300},
      .expected = kTimedOut},
     {.name = "BodyNeverEnds",
-     .script = AnswerEndlessly("HTTP/1.1 200 OK\r\n\r\n", "b", 8 * MiB),
+     .script = AnswerEndlessly("HTTP/1.1 200 OK\r\n\r\n", "b", 8 * kMiB),
      .settings = {.readTimeout = 300},
      .expected = kTimedOut},
     {.name = "BodyNeverEndsIntoAStreamThatKeepsNothing",
-     .script = AnswerEndlessly("HTTP/1.1 200 OK\r\n\r\n", "b", 64 * MiB),
+     .script = AnswerEndlessly("HTTP/1.1 200 OK\r\n\r\n", "b", 64 * kMiB),
      .settings = {.readTimeout = 300, .discardBody = true},
      .expected = kTimedOut,
-     .heapBound = 4 * MiB},
+     .heapBound = 4 * kMiB},
 
     // --- Connection cut short, or dripping ----------------------------------------------------
     {.name = "ResetInTheMiddleOfABody",

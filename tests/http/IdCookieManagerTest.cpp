@@ -26,8 +26,9 @@ QString Header(TIdCookieManager& manager, const char* address, bool encrypted = 
 void ExpectConsistent(TIdCookies& cookies) {
   const TIdCookieListLock lock(cookies, ReadAccess);
   QSet<const TIdCookieRFC2109*> items;
-  for (qsizetype i = 0; i < cookies.Count(); ++i)
+  for (qsizetype i = 0; i < cookies.Count(); ++i) {
     items.insert(cookies.Items(i));
+  }
   EXPECT_EQ(items.size(), cookies.Count()) << "an item is held twice";
 
   qsizetype indexed = 0;
@@ -136,15 +137,17 @@ TEST_P(CookieStore, SendsBackWhatApplies) {
   const StoreCase& c = GetParam();
   TIdCookieManager manager;
   for (const SetCookie& set : c.received) {
-    if (set.version2)
+    if (set.version2) {
       manager.AcceptSetCookie2(QString::fromUtf8(set.text), QString::fromUtf8(set.host));
-    else
+    } else {
       manager.AcceptSetCookie(QString::fromUtf8(set.text), QString::fromUtf8(set.host));
+    }
   }
-  for (const Request& request : c.requests)
+  for (const Request& request : c.requests) {
     EXPECT_EQ(Header(manager, request.address, request.encrypted),
               QString::fromUtf8(request.expected))
         << request.address;
+  }
   EXPECT_EQ(manager.CookieCollection().Count(), c.stored);
   ExpectConsistent(manager.CookieCollection());
 }
@@ -249,8 +252,9 @@ INSTANTIATE_TEST_SUITE_P(
 bool WaitUntilPast(TDateTime expiresUtc) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   while (UtcNow() <= expiresUtc) {
-    if (std::chrono::steady_clock::now() > deadline)
+    if (std::chrono::steady_clock::now() > deadline) {
       return false;
+    }
     std::this_thread::yield();
   }
   return true;
@@ -261,20 +265,22 @@ bool WaitUntilPast(TDateTime expiresUtc) {
 TEST(CookieBounds, TheOldestGoesFirst) {
   TIdCookieManager manager;
   TIdCookies& cookies = manager.CookieCollection();
-  for (int i = 0; i < CookiesPerDomainLimit + 5; ++i)
+  for (int i = 0; i < kCookiesPerDomainLimit + 5; ++i) {
     manager.AcceptSetCookie(QStringLiteral("c%1=v").arg(i), "one.test");
+  }
   manager.AcceptSetCookie("c5=again", "one.test");
-  ASSERT_EQ(cookies.Count(), CookiesPerDomainLimit);
+  ASSERT_EQ(cookies.Count(), kCookiesPerDomainLimit);
   EXPECT_EQ(cookies.Items(0)->CookieName(), "c5");
   EXPECT_EQ(cookies.Items(0)->CookieValue(), "again");
   EXPECT_TRUE(Header(manager, "http://one.test/").startsWith("c5=again; c6=v"));
 
-  const qsizetype domains = CookieStoreLimit / CookiesPerDomainLimit;
+  const qsizetype domains = kCookieStoreLimit / kCookiesPerDomainLimit;
   for (qsizetype d = 1; d <= domains; ++d) {
-    for (int i = 0; i < CookiesPerDomainLimit; ++i)
+    for (int i = 0; i < kCookiesPerDomainLimit; ++i) {
       manager.AcceptSetCookie(QStringLiteral("c%1=v").arg(i), QStringLiteral("d%1.test").arg(d));
+    }
   }
-  EXPECT_EQ(cookies.Count(), CookieStoreLimit);
+  EXPECT_EQ(cookies.Count(), kCookieStoreLimit);
   EXPECT_EQ(Header(manager, "http://one.test/"), "");
   EXPECT_EQ(cookies.Items(0)->CookieDomain(), "d1.test");
   ExpectConsistent(cookies);
@@ -426,14 +432,16 @@ TEST(CookieConcurrency, ManyThreadsOneStore) {
         const QString header =
             manager.CookieHeaderFor(TIdURI(u"http://www.example.com/a/"), round % 3 == 0);
         for (const QString& pair : header.split(QStringLiteral("; "))) {
-          if (!kPair.match(pair).hasMatch())
+          if (!kPair.match(pair).hasMatch()) {
             ++malformedHeaders[t];
+          }
         }
       }
     });
   }
-  for (std::thread& thread : threads)
+  for (std::thread& thread : threads) {
     thread.join();
+  }
 
   EXPECT_EQ(malformedHeaders, std::vector<int>(kThreads, 0));
   ExpectConsistent(manager.CookieCollection());

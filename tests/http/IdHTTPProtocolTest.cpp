@@ -119,8 +119,9 @@ TEST(BodyFraming, AnnouncedSizesReserveNothing) {
 // A pattern that shows a byte out of place: every position holds a different run of letters.
 QByteArray Pattern(int size, int seed) {
   QByteArray bytes(size, Qt::Uninitialized);
-  for (int i = 0; i < size; ++i)
+  for (int i = 0; i < size; ++i) {
     bytes[i] = char('a' + (i * 7 + seed) % 26);
+  }
   return bytes;
 }
 
@@ -198,8 +199,9 @@ TEST(ChunkedBody, ACloseInsideAChunkKeepsTheBytesThatCame) {
 
 TEST(HeaderBlock, KeepsTheLimitAndDropsTheRestUpToTheEmptyLine) {
   QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n";
-  for (int i = 2; i <= 300; ++i)
+  for (int i = 2; i <= 300; ++i) {
     head += "X-Line-" + QByteArray::number(i) + ": " + QByteArray::number(i) + "\r\n";
+  }
   head += "\r\nbody";
   ScriptedHTTPServer server({Reply{head}, Reply{Response("HTTP/1.1 200 OK", "next")}});
   TIdHTTP client;

@@ -106,15 +106,17 @@ class CutShort : public testing::TestWithParam<CutShortCase> {};
 TEST_P(CutShort, LeavesNoConnectionForTheNextCallToReadTheRestFrom) {
   const QByteArray start = GetParam().start;
   testsupport::LoopbackServer server([&](testsupport::LoopbackPeer& peer) {
-    if (peer.ReadRequestHead().isEmpty())
+    if (peer.ReadRequestHead().isEmpty()) {
       return;
+    }
     if (peer.Index() > 0) {
       peer.Send(Response("HTTP/1.1 200 OK", "fresh"));
       return;
     }
     peer.Send(start);
-    if (peer.WaitForRelease() && peer.Send(Response("HTTP/1.1 200 OK", "stale")))
+    if (peer.WaitForRelease() && peer.Send(Response("HTTP/1.1 200 OK", "stale"))) {
       peer.ReadUntilClose();
+    }
   });
   const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server.Port());
   TIdHTTP client;
@@ -223,8 +225,9 @@ TEST(Addresses, AProxyGetsTheWholeAddressAndTheServersHost) {
 
 // The proxy is connected to by the family of its own address, not of the server's behind it.
 TEST(Addresses, AProxyIsReachedByItsOwnAddressFamily) {
-  if (!testsupport::LoopbackServer::HasIPv6())
+  if (!testsupport::LoopbackServer::HasIPv6()) {
     GTEST_SKIP() << "no ::1 on this machine";
+  }
   for (const auto family : {testsupport::Family::IPv6, testsupport::Family::IPv4}) {
     ScriptedHTTPServer proxy({Ok("via proxy")}, family);
     TIdHTTP client;
@@ -239,8 +242,9 @@ TEST(Addresses, AProxyIsReachedByItsOwnAddressFamily) {
 }
 
 TEST(Addresses, AnIPv6HostStaysIPv6AcrossRelativeRedirects) {
-  if (!testsupport::LoopbackServer::HasIPv6())
+  if (!testsupport::LoopbackServer::HasIPv6()) {
     GTEST_SKIP() << "no ::1 on this machine";
+  }
   ScriptedHTTPServer server({Redirect("next"), Ok("six")}, testsupport::Family::IPv6);
   TIdHTTP client;
   client.SetHandleRedirects(true);
@@ -561,8 +565,9 @@ public:
     const QString line = QString::fromLatin1(head.left(head.indexOf("\r\n")));
     const QString target = line.section(u' ', 1, 1);
     for (const QByteArray& header : head.split('\n')) {
-      if (!header.startsWith("Authorization: Digest "))
+      if (!header.startsWith("Authorization: Digest ")) {
         continue;
+      }
       const TIdHeaderList params = ParseChallengeParams(QString::fromLatin1(header.trimmed()));
       const auto param = [&](const char16_t* name) {
         return params.ReadHeader(name);
@@ -572,8 +577,9 @@ public:
       const QString expected = Md5Hex(
           QStringList{ha1, param(u"nonce"), param(u"nc"), param(u"cnonce"), param(u"qop"), ha2}
               .join(u':'));
-      if (param(u"uri") == target && param(u"response") == expected)
+      if (param(u"uri") == target && param(u"response") == expected) {
         return Ok("nc=" + param(u"nc").toLatin1());
+      }
     }
     return Reply{Response("HTTP/1.1 401 Unauthorized", "denied",
                           "WWW-Authenticate: Digest realm=\"photos\", nonce=\"" + nonceFor_(index) +

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -35,8 +37,7 @@ public:
       unsetenv("TZ");
     }
   }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+  Q_DISABLE_COPY(ScopedTimeZone)
 
 private:
   std::optional<std::string> previous_;

@@ -79,10 +79,9 @@ TEST_P(LongLines, RaiseOrSplitAtTheLimit) {
   PeerSend(c.sent);
   if (c.expectedLength < 0) {
     ExpectRaises<EIdReadLnMaxLineLengthExceeded>(
-        [&] { handler().ReadLine({}, IdTimeoutDefault, c.maxLength); },
-        "Max line length exceeded.");
+        [&] { handler().ReadLine({}, kTimeoutDefault, c.maxLength); }, "Max line length exceeded.");
   } else {
-    EXPECT_EQ(handler().ReadLine({}, IdTimeoutDefault, c.maxLength).size(), c.expectedLength);
+    EXPECT_EQ(handler().ReadLine({}, kTimeoutDefault, c.maxLength).size(), c.expectedLength);
     EXPECT_EQ(handler().LastLineSplit(), c.action == maSplit);
   }
   if (c.leftQueued >= 0) {

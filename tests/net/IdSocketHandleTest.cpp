@@ -40,8 +40,9 @@ TEST_P(SocketHandleBindFailure, NamesTheCause) {
   TIdSocketHandle handle;
   handle.Allocate();
   handle.SetIP("127.0.0.1");
-  if (c.portSet)
+  if (c.portSet) {
     handle.SetPort(occupied.Port());
+  }
   handle.SetClientPortMin(c.rangeOnIt ? occupied.Port() : c.min);
   handle.SetClientPortMax(c.rangeOnIt ? occupied.Port() : c.max);
   testsupport::ExpectRaises<EIdSocketHandleError>(
@@ -95,8 +96,9 @@ TEST(SocketHandle, ARefusedConnectCarriesItsCodeAndText) {
 TEST(SocketHandle, AnEmptyPeerAddressFailsAsItsConversion) {
   for (const auto& [version, family] :
        {std::pair{Id_IPv4, testsupport::Family::IPv4}, {Id_IPv6, testsupport::Family::IPv6}}) {
-    if (version == Id_IPv6 && !LoopbackServer::HasIPv6())
+    if (version == Id_IPv6 && !LoopbackServer::HasIPv6()) {
       continue;
+    }
     LoopbackServer server([](LoopbackPeer& peer) { peer.Send("local"); }, family);
     QString expected;
     try {
@@ -151,8 +153,9 @@ TEST(SocketHandle, ConnectsSendsReceivesAndKnowsBothEnds) {
 }
 
 TEST(SocketHandle, ConnectsOverIPv6) {
-  if (!LoopbackServer::HasIPv6())
+  if (!LoopbackServer::HasIPv6()) {
     GTEST_SKIP() << "no ::1 on this machine";
+  }
   LoopbackServer server([](LoopbackPeer& peer) { peer.Send("6"); }, testsupport::Family::IPv6);
   TIdSocketHandle handle;
   handle.SetIPVersion(Id_IPv6);
@@ -224,8 +227,9 @@ TEST(SocketHandle, SendingToAResetPeerRaisesInsteadOfKillingTheProcess) {
   const QByteArray block(65536, 'b');
   try {
     // The first send after the reset may still be taken by the system; a later one fails.
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 100; ++i) {
       handle.Send(block);
+    }
     FAIL() << "sends to a reset peer kept succeeding";
   } catch (const EIdSocketError& e) {
     EXPECT_TRUE(e.SocketErrorCode() == 10054 || e.SocketErrorCode() == 10058)

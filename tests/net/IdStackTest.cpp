@@ -240,13 +240,15 @@ TEST(SocketErrorTranslation, MapsErrnoAndResolverResultsToTheTransportNumbers) {
       {EINTR, 10004},        {EACCES, 10013},       {EMFILE, 10024},     {EWOULDBLOCK, 10035},
       {EINPROGRESS, 10036},  {EALREADY, 10037},     {EISCONN, 10056},    {ENOTCONN, 10057},
       {EAFNOSUPPORT, 10047}, {ENOBUFS, 10055},      {EIO, EIO}};
-  for (const auto& [errnum, code] : errnos)
+  for (const auto& [errnum, code] : errnos) {
     EXPECT_EQ(PosixErrorToSocketError(errnum), code) << "errno " << errnum;
+  }
   const std::vector<std::pair<int, int32_t>> results = {{EAI_NONAME, 11001}, {EAI_AGAIN, 11002},
                                                         {EAI_FAIL, 11003},   {EAI_NODATA, 11004},
                                                         {EAI_FAMILY, 10047}, {EAI_MEMORY, 8}};
-  for (const auto& [result, code] : results)
+  for (const auto& [result, code] : results) {
     EXPECT_EQ(AddrInfoErrorToSocketError(result, 0), code) << "getaddrinfo " << result;
+  }
   EXPECT_EQ(AddrInfoErrorToSocketError(EAI_SYSTEM, ECONNREFUSED), 10061);
 }
 
@@ -268,16 +270,19 @@ TEST(StackLife, TenThreadsAcquireAndReleaseWithoutLosingCount) {
   const int32_t before = StackUsageCount();
   std::atomic<bool> sawNoStack{false};
   std::vector<std::thread> threads;
-  for (int t = 0; t < 10; ++t)
+  for (int t = 0; t < 10; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 2000; ++i) {
         TIdStackHold hold;
-        if (GStack() == nullptr)
+        if (GStack() == nullptr) {
           sawNoStack = true;
+        }
       }
     });
-  for (std::thread& thread : threads)
+  }
+  for (std::thread& thread : threads) {
     thread.join();
+  }
   EXPECT_FALSE(sawNoStack);
   EXPECT_EQ(StackUsageCount(), before);
   if (before == 0) {
@@ -306,8 +311,9 @@ TEST(StackLife, FailuresOfCreationLeaveTheCountAlone) {
 
 TEST(SocketList, HoldsAtMostSixtyFourSockets) {
   TIdSocketListPosix set;
-  for (int i = 0; i < 64; ++i)
+  for (int i = 0; i < 64; ++i) {
     set.Add(1000 + i);
+  }
   testsupport::ExpectRaises<EIdStackSetSizeExceeded>([&] { set.Add(2000); }, "Set Size Exceeded.");
   EXPECT_EQ(set.Count(), 64);
   EXPECT_THROW(set.Item(64), EIdStackSetSizeExceeded);
@@ -331,9 +337,11 @@ struct SocketPair {
   int fd[2] = {-1, -1};
   SocketPair() { EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fd), 0); }
   ~SocketPair() {
-    for (int f : fd)
-      if (f >= 0)
+    for (int f : fd) {
+      if (f >= 0) {
         ::close(f);
+      }
+    }
   }
 };
 
@@ -358,8 +366,9 @@ TEST(SocketList, WaitsOnDescriptorsAboveTheOldSelectLimit) {
   SocketPair pair;
   // A descriptor number past FD_SETSIZE (1024), which an fd_set could not hold.
   const int high = ::fcntl(pair.fd[0], F_DUPFD_CLOEXEC, 1500);
-  if (high < 0)
+  if (high < 0) {
     GTEST_SKIP() << "the descriptor limit is below 1500";
+  }
   TIdSocketListPosix set;
   set.Add(high);
   EXPECT_FALSE(set.SelectRead(0));

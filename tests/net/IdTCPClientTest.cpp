@@ -59,8 +59,9 @@ TEST_P(TCPClientStatus, ReportsEachStepOfConnectAndDisconnect) {
   client.Disconnect();
   EXPECT_FALSE(client.Connected());
   QStringList expected;
-  for (const QString& status : c.statuses)
+  for (const QString& status : c.statuses) {
     expected << status;
+  }
   EXPECT_EQ(log.texts, expected);
   EXPECT_EQ(disconnectedAt, expected.size() - 1) << "between Disconnecting. and Disconnected.";
 }
@@ -159,8 +160,9 @@ TEST(TCPClientConnect, ASecondConnectIsRefusedWhileConnected) {
 }
 
 TEST(TCPClientConnect, ConnectsOverIPv6) {
-  if (!LoopbackServer::HasIPv6())
+  if (!LoopbackServer::HasIPv6()) {
     GTEST_SKIP() << "no ::1 on this machine";
+  }
   LoopbackServer server([](LoopbackPeer& peer) { peer.Send(peer.ReadUntil("\n")); },
                         testsupport::Family::IPv6);
   TIdTCPClient client;

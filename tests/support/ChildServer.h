@@ -9,6 +9,8 @@
 //   testsupport::ChildServer child("/usr/sbin/squid", {"squid", "-N", "-f", config});
 //   if (!child.WaitUntilAccepting(port, 20s)) ... read the server's log, try another port ...
 
+#include <QtGlobal>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -32,8 +34,7 @@ public:
   ChildServer(const std::string& program, const std::vector<std::string>& argv);
   // Stop().
   ~ChildServer();
-  ChildServer(const ChildServer&) = delete;
-  ChildServer& operator=(const ChildServer&) = delete;
+  Q_DISABLE_COPY(ChildServer)
 
   // Polls until the child accepts on port (true) or has exited or limit has passed (false;
   // Exited() tells which).

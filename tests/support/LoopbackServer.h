@@ -50,8 +50,7 @@ class LoopbackServer;
 // has (everything read is recorded either way). Used only on the script's own thread.
 class LoopbackPeer {
 public:
-  LoopbackPeer(const LoopbackPeer&) = delete;
-  LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+  Q_DISABLE_COPY(LoopbackPeer)
   ~LoopbackPeer();
 
   // The number of this connection, counting from 0 in the order of acceptance.
@@ -105,8 +104,7 @@ public:
                           std::chrono::milliseconds readLimit = 10s);
   // Stop() and join.
   ~LoopbackServer();
-  LoopbackServer(const LoopbackServer&) = delete;
-  LoopbackServer& operator=(const LoopbackServer&) = delete;
+  Q_DISABLE_COPY(LoopbackServer)
 
   // Whether this machine can listen on ::1.
   static bool HasIPv6();
@@ -175,8 +173,7 @@ public:
   // Raises std::runtime_error when no port can be bound.
   RefusingPort();
   ~RefusingPort() { Release(); }
-  RefusingPort(const RefusingPort&) = delete;
-  RefusingPort& operator=(const RefusingPort&) = delete;
+  Q_DISABLE_COPY(RefusingPort)
 
   uint16_t Port() const { return port_; }
   // Gives the port up, so that a socket of the test can bind it.
@@ -195,8 +192,7 @@ public:
   // Raises std::runtime_error when the queue cannot be filled within a few hundred connects.
   NeverAcceptingListener();
   ~NeverAcceptingListener();
-  NeverAcceptingListener(const NeverAcceptingListener&) = delete;
-  NeverAcceptingListener& operator=(const NeverAcceptingListener&) = delete;
+  Q_DISABLE_COPY(NeverAcceptingListener)
 
   uint16_t Port() const { return port_; }
 

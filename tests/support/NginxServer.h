@@ -40,8 +40,7 @@ public:
   // With `tls`, the port speaks https instead of http.
   explicit NginxServer(const QString& serverDirectives = {}, const NginxTls& tls = {});
   ~NginxServer();
-  NginxServer(const NginxServer&) = delete;
-  NginxServer& operator=(const NginxServer&) = delete;
+  Q_DISABLE_COPY(NginxServer)
 
   // Whether an nginx binary is installed where the fixture looks for it.
   static bool Available();

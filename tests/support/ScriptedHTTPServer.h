@@ -62,12 +62,14 @@ public:
   // The value of header name in request index, or empty.
   QByteArray Header(int index, const QByteArray& name) const {
     const QList<QByteArray> heads = Heads();
-    if (index >= heads.size())
+    if (index >= heads.size()) {
       return {};
+    }
     for (const QByteArray& line : heads[index].split('\n')) {
       const qsizetype colon = line.indexOf(':');
-      if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0)
+      if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0) {
         return line.mid(colon + 1).trimmed();
+      }
     }
     return {};
   }
@@ -76,8 +78,9 @@ private:
   void Serve(LoopbackPeer& peer) {
     for (;;) {
       const QByteArray head = peer.ReadRequestHead();
-      if (head.isEmpty())
+      if (head.isEmpty()) {
         return;
+      }
       int index = 0;
       {
         std::lock_guard lock(lock_);
@@ -85,8 +88,9 @@ private:
         heads_.append(head);
       }
       const Reply reply = responder_(head, index);
-      if (!reply.bytes.isEmpty())
+      if (!reply.bytes.isEmpty()) {
         peer.Send(reply.bytes);
+      }
       if (reply.closeAfter) {
         peer.Close();
         return;

@@ -40,8 +40,7 @@ public:
 
   explicit SquidServer(const Options& options);
   ~SquidServer();
-  SquidServer(const SquidServer&) = delete;
-  SquidServer& operator=(const SquidServer&) = delete;
+  Q_DISABLE_COPY(SquidServer)
 
   // Whether a squid binary (and the Basic helper) is installed where the fixture looks.
   static bool Available();

@@ -51,8 +51,7 @@ public:
   // OpenSSL's highest). Raises std::runtime_error when it cannot listen or load the files.
   TlsPeer(const QString& certificate, const QString& key, Script script, int maxVersion = 0);
   ~TlsPeer();
-  TlsPeer(const TlsPeer&) = delete;
-  TlsPeer& operator=(const TlsPeer&) = delete;
+  Q_DISABLE_COPY(TlsPeer)
 
   uint16_t Port() const { return port_; }
   // Scripts that have run to their end.

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/BuildConfig.h"
+#include "app/GraphicsContext.h"
 #include "app/PreviewModule.h"
 #include "app/SlideshowUnit.h"
 
@@ -8,9 +9,7 @@
 #include <QEvent>
 #include <QFont>
 #include <QIcon>
-#include <QOpenGLContext>
 #include <QTimer>
-#include <QtGui/private/qopenglcontext_p.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,22 +46,6 @@ void PrepareBrowserEngine() {
   if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   }
-}
-
-void ShareGraphicsContext() {
-  // What the application would make at its start when asked to share contexts (the engine
-  // only looks for the context, not for how it came to be), made when it costs the user
-  // nothing. It lives as long as the application.
-  if (qt_gl_global_share_context() != nullptr) {
-    return;
-  }
-  auto* context = new QOpenGLContext(qApp);
-  context->setFormat(QSurfaceFormat::defaultFormat());
-  if (!context->create()) {
-    delete context;
-    return;
-  }
-  qt_gl_set_global_share_context(context);
 }
 
 void PrepareFirstPreview() {

@@ -8,14 +8,6 @@
 // its sandbox (it refuses to start otherwise).
 void PrepareBrowserEngine();
 
-// After the QApplication exists, on the GUI thread: makes the process's shared OpenGL context,
-// which the browser engine needs to draw the preview with the graphics hardware (without one
-// it draws in software). Loading the graphics driver for it takes longer than the rest of the
-// window's start, so the program calls this once its window is painted, not before. Does
-// nothing after the first call; a platform without OpenGL leaves the engine in software.
-// Never raises.
-void ShareGraphicsContext();
-
 // What the program does once its window is painted: ShareGraphicsContext, then the preview
 // module starts loading beside the user's typing (PreloadPreviewModule). Never raises.
 void PrepareFirstPreview();

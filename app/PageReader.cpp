@@ -64,7 +64,7 @@ void TPageReader::Launch() {
           // Nobody waits for this read's outcome any more.
         }
       }
-      finish(std::move(text), failure);
+      finish(text, failure);
     });
   } catch (const std::system_error&) {
     finish(QString(), std::current_exception());

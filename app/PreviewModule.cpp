@@ -1,8 +1,8 @@
 #include "app/PreviewModule.h"
 
 #include "app/AppResourceStrings.h"
-#include "app/Application.h"
 #include "app/BuildConfig.h"
+#include "app/GraphicsContext.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,6 +3,7 @@
 
 #include "app/PreviewModule.h"
 #include "app/Application.h"
+#include "app/GraphicsContext.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <QCoreApplication>

@@ -79,14 +79,11 @@ int32_t StatusCodeOf(QStringView statusLine) {
 }
 
 std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
-  // One pass over the bytes, as the line is read once per chunk. Bytes of 32 and below are
-  // what trimming the line as text removes, and a byte above 127 is no digit in either reading.
-  const auto blank = [](char c) {
-    return uint8_t(c) <= 32;
-  };
+  // One pass over the bytes, as the line is read once per chunk: the blanks around the size are
+  // what trimming the line as text would remove.
   const qsizetype n = sizeLine.size();
   qsizetype i = 0;
-  while (i < n && blank(sizeLine[i])) {
+  while (i < n && IsTrimmable(sizeLine[i])) {
     ++i;
   }
   // Hexadecimal digits in either case, the number no more than 32 bits can hold.
@@ -100,7 +97,7 @@ std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
     if (sizeLine[i] == ';') {
       break;
     }
-    if (!blank(sizeLine[i])) {
+    if (!IsTrimmable(sizeLine[i])) {
       return std::nullopt;
     }
   }

@@ -88,10 +88,6 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text, Intege
 
 } // namespace
 
-bool IsTrimmable(QChar c) noexcept {
-  return c.unicode() <= 32;
-}
-
 std::optional<TIdDigitRun> ScanDigits(QStringView text, unsigned base, uint64_t max) noexcept {
   return ScanDigitsOf(text, base, max);
 }

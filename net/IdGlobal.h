@@ -16,8 +16,14 @@
 // Removes every leading and/or trailing character whose code is 32 or less (spaces, tabs, line
 // breaks, other control characters). Nothing inside the text changes.
 QString Trim(QStringView text);
-// True for a character that trimming removes from either end: code 32 or less.
-[[nodiscard]] bool IsTrimmable(QChar c) noexcept;
+// True for a character that trimming removes from either end: code 32 or less. A byte counts
+// by its unsigned value, so that bytes read as text or as bytes trim alike.
+[[nodiscard]] constexpr bool IsTrimmable(QChar c) noexcept {
+  return c.unicode() <= 32;
+}
+[[nodiscard]] constexpr bool IsTrimmable(char c) noexcept {
+  return uint8_t(c) <= 32;
+}
 QString TrimLeft(QStringView text);
 QString TrimRight(QStringView text);
 // The same trimming as a view into text, for readers that need no copy.

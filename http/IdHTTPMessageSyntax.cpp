@@ -31,7 +31,7 @@ QString WithoutLoneSurrogates(QStringView text) {
 }
 
 // Where the first CR or LF of a line is, or -1.
-qsizetype BreakIn(QStringView line) {
+qsizetype FirstLineBreakIn(QStringView line) {
   const auto at =
       std::find_if(line.begin(), line.end(), [](QChar c) { return c == u'\r' || c == u'\n'; });
   return at == line.end() ? -1 : at - line.begin();
@@ -138,7 +138,7 @@ bool IsFramingLine(QStringView line) {
 }
 
 void CheckRequestHeaderLine(QStringView line) {
-  if (const qsizetype cut = BreakIn(line); cut >= 0) {
+  if (const qsizetype cut = FirstLineBreakIn(line); cut >= 0) {
     throw EIdHTTPHeaderLineBreak(RSHTTPHeaderLineBreak().arg(line.left(cut)));
   }
 }

@@ -14,12 +14,7 @@
 
 namespace {
 
-using testsupport::MarqueloGet;
-using testsupport::ProgramRun;
-using testsupport::Reply;
-using testsupport::Response;
-using testsupport::ScriptedHTTPServer;
-using testsupport::SquidServer;
+using namespace testsupport;
 
 class MarqueloGetSquid : public testing::Test {
 protected:

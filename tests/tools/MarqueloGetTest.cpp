@@ -12,11 +12,7 @@
 
 namespace {
 
-using testsupport::MarqueloGet;
-using testsupport::ProgramRun;
-using testsupport::Reply;
-using testsupport::Response;
-using testsupport::ScriptedHTTPServer;
+using namespace testsupport;
 
 TEST(MarqueloGet, TellsItsVersionAndUsage) {
   const ProgramRun version = MarqueloGet({QStringLiteral("--version")});

@@ -1,17 +1,30 @@
 #pragma once
 
-// What the window benchmarks share: a run that leaves nothing behind and shows no box, and the
-// window shown and made the active one, as a user's is before the first press (keys reach the
-// window, and Esc its shortcut, only while it is active).
+// What the window benchmarks share: the application made as the program makes it, a run that
+// leaves nothing behind and shows no box, and the window shown and made the active one, as a
+// user's is before the first press (keys reach the window, and Esc its shortcut, only while it
+// is active).
 
+#include "app/Application.h"
 #include "app/FailureDisplay.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
 #include <cstdio>
+
+// The whole of a benchmark's main: the browser engine prepared before the QApplication exists,
+// the program's identity set, then body given the command line; returns what body returns.
+template <class Body> int RunWindowBenchmark(int argc, char* argv[], Body body) {
+  PrepareBrowserEngine();
+  QApplication application(argc, argv);
+  SetApplicationIdentity();
+  return body(QCoreApplication::arguments());
+}
 
 // Shows window and waits until it is exposed and active; false, with a line on standard error
 // naming who, when either does not happen within QTest's default wait.

@@ -124,16 +124,16 @@ int MeasureClose(int rounds) {
   return 0;
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-  PrepareBrowserEngine();
-  QApplication application(argc, argv);
-  SetApplicationIdentity();
-  const QStringList arguments = QCoreApplication::arguments();
+int Run(const QStringList& arguments) {
   const int rounds = std::max(1, arguments.size() > 1 ? arguments[1].toInt() : 20);
   QuietRun run;
   const int status = MeasureEsc(rounds) | MeasureClose(rounds);
   std::printf("message boxes: %d\n", run.messages);
   return status == 0 && run.messages == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+  return RunWindowBenchmark(argc, argv, Run);
 }

@@ -135,13 +135,7 @@ void PrintSummary(const char* what, const std::vector<double>& values) {
   }
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-  PrepareBrowserEngine();
-  QApplication application(argc, argv);
-  SetApplicationIdentity();
-  const QStringList arguments = QCoreApplication::arguments();
+int Run(const QStringList& arguments) {
   if (arguments.size() < 2) {
     std::fprintf(stderr, "usage: create_presses ADDRESS [PRESSES] [CHECKPOINT [cold]]\n");
     return 64;
@@ -235,4 +229,10 @@ int main(int argc, char* argv[]) {
   std::printf("cancelled presses: %d\n", cancelled);
   std::printf("message boxes: %d\n", run.messages);
   return run.messages == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+  return RunWindowBenchmark(argc, argv, Run);
 }

@@ -2,6 +2,8 @@
 
 #include "net/IdGlobal.h"
 
+#include <span>
+
 namespace {
 
 // Records write a line only for a field that holds something: an empty value given to
@@ -11,6 +13,67 @@ void WriteIfSet(TIdHeaderList& lines, const QString& name, const QString& value)
     lines.WriteHeader(name, value);
   }
 }
+
+// A header line that carries one text field of a record as it stands: composing writes it when
+// the field holds something, parsing reads it back (empty when the line is missing). One table of
+// these a record serves both directions, so a name is spelled once.
+template <class Record> struct TextLine {
+  QStringView name;
+  const QString& (Record::*field)() const;
+  void (Record::*setField)(const QString&);
+};
+
+// Writes the lines in table order: the order the lines go on the wire.
+template <class Record>
+void WriteTextLines(TIdHeaderList& lines, const Record& record,
+                    std::span<const TextLine<Record>> table) {
+  for (const TextLine<Record>& line : table) {
+    WriteIfSet(lines, line.name.toString(), (record.*line.field)());
+  }
+}
+
+template <class Record>
+void ReadTextLines(const TIdHeaderList& lines, Record& record,
+                   std::span<const TextLine<Record>> table) {
+  for (const TextLine<Record>& line : table) {
+    (record.*line.setField)(lines.ReadHeader(line.name));
+  }
+}
+
+using Entity = TIdEntityHeaderInfo;
+using Request = TIdRequestHeaderInfo;
+using Response = TIdResponseHeaderInfo;
+
+// The entity's text lines that go out together, ahead of Content-Length.
+constexpr TextLine<Entity> kEntityLines[] = {
+    {u"Connection", &Entity::Connection, &Entity::SetConnection},
+    {u"Content-Version", &Entity::ContentVersion, &Entity::SetContentVersion},
+    {u"Content-Disposition", &Entity::ContentDisposition, &Entity::SetContentDisposition},
+    {u"Content-Encoding", &Entity::ContentEncoding, &Entity::SetContentEncoding},
+    {u"Content-Language", &Entity::ContentLanguage, &Entity::SetContentLanguage},
+    {u"Content-Type", &Entity::ContentType, &Entity::SetContentType},
+};
+
+// A request's text lines after Proxy-Connection, which is written but never read back: a server
+// has no use for it.
+constexpr TextLine<Request> kRequestLines[] = {
+    {u"Host", &Request::Host, &Request::SetHost},
+    {u"Accept", &Request::Accept, &Request::SetAccept},
+    {u"Accept-Charset", &Request::AcceptCharSet, &Request::SetAcceptCharSet},
+    {u"Accept-Encoding", &Request::AcceptEncoding, &Request::SetAcceptEncoding},
+    {u"Accept-Language", &Request::AcceptLanguage, &Request::SetAcceptLanguage},
+    {u"From", &Request::From, &Request::SetFrom},
+    {u"Referer", &Request::Referer, &Request::SetReferer},
+    {u"User-Agent", &Request::UserAgent, &Request::SetUserAgent},
+};
+
+// The text lines a client reads from a response; of these a server writes only Accept-Ranges.
+constexpr TextLine<Response> kResponseLines[] = {
+    {u"Location", &Response::Location, &Response::SetLocation},
+    {u"Server", &Response::Server, &Response::SetServer},
+    {u"Proxy-Connection", &Response::ProxyConnection, &Response::SetProxyConnection},
+    {u"Accept-Ranges", &Response::AcceptRanges, &Response::SetAcceptRanges},
+};
 
 // "Expires" may be a number of seconds from now instead of a date: a sign, then decimal digits
 // and nothing else; a negative number means already expired. A number too large for 32 bits is
@@ -68,12 +131,7 @@ void TIdEntityHeaderInfo::ResetFields() {
 void TIdEntityHeaderInfo::ComposeHeaderLines() {
   TIdHeaderList& lines = headerLines_;
   lines.Clear();
-  WriteIfSet(lines, QStringLiteral("Connection"), entity_.connection);
-  WriteIfSet(lines, QStringLiteral("Content-Version"), entity_.contentVersion);
-  WriteIfSet(lines, QStringLiteral("Content-Disposition"), entity_.contentDisposition);
-  WriteIfSet(lines, QStringLiteral("Content-Encoding"), entity_.contentEncoding);
-  WriteIfSet(lines, QStringLiteral("Content-Language"), entity_.contentLanguage);
-  WriteIfSet(lines, QStringLiteral("Content-Type"), entity_.contentType);
+  WriteTextLines<Entity>(lines, *this, kEntityLines);
   if (entity_.contentLength >= 0) {
     lines.WriteHeader(QStringLiteral("Content-Length"), QString::number(entity_.contentLength));
   }
@@ -96,12 +154,7 @@ void TIdEntityHeaderInfo::ComposeHeaderLines() {
 void TIdEntityHeaderInfo::ParseHeaderLines() {
   const TIdHeaderList& lines = headerLines_;
   entity_.cacheControl = lines.ReadHeader(u"Cache-control");
-  entity_.connection = lines.ReadHeader(u"Connection");
-  entity_.contentVersion = lines.ReadHeader(u"Content-Version");
-  entity_.contentDisposition = lines.ReadHeader(u"Content-Disposition");
-  entity_.contentEncoding = lines.ReadHeader(u"Content-Encoding");
-  entity_.contentLanguage = lines.ReadHeader(u"Content-Language");
-  entity_.contentType = lines.ReadHeader(u"Content-Type");
+  ReadTextLines<Entity>(lines, *this, kEntityLines);
   // Read as 32 bits: a larger length counts as unknown and the body is read until the close.
   entity_.contentLength =
       TextToInt32Def(lines.ReadHeader(u"Content-Length"), -1, IntegerSyntax::Decimal);
@@ -156,14 +209,7 @@ void TIdRequestHeaderInfo::ComposeHeaderLines() {
   TIdEntityHeaderInfo::ComposeHeaderLines();
   TIdHeaderList& lines = HeaderLines();
   WriteIfSet(lines, QStringLiteral("Proxy-Connection"), lasting_.proxyConnection);
-  WriteIfSet(lines, QStringLiteral("Host"), lasting_.host);
-  WriteIfSet(lines, QStringLiteral("Accept"), request_.accept);
-  WriteIfSet(lines, QStringLiteral("Accept-Charset"), request_.acceptCharSet);
-  WriteIfSet(lines, QStringLiteral("Accept-Encoding"), lasting_.acceptEncoding);
-  WriteIfSet(lines, QStringLiteral("Accept-Language"), lasting_.acceptLanguage);
-  WriteIfSet(lines, QStringLiteral("From"), lasting_.from);
-  WriteIfSet(lines, QStringLiteral("Referer"), lasting_.referer);
-  WriteIfSet(lines, QStringLiteral("User-Agent"), request_.userAgent);
+  WriteTextLines<Request>(lines, *this, kRequestLines);
   if (!request_.range.isEmpty()) {
     lines.WriteHeader(QStringLiteral("Range"), QStringLiteral("bytes=") + request_.range);
   }
@@ -178,14 +224,7 @@ void TIdRequestHeaderInfo::ComposeHeaderLines() {
 void TIdRequestHeaderInfo::ParseHeaderLines() {
   TIdEntityHeaderInfo::ParseHeaderLines();
   const TIdHeaderList& lines = HeaderLines();
-  request_.accept = lines.ReadHeader(u"Accept");
-  request_.acceptCharSet = lines.ReadHeader(u"Accept-Charset");
-  lasting_.acceptEncoding = lines.ReadHeader(u"Accept-Encoding");
-  lasting_.acceptLanguage = lines.ReadHeader(u"Accept-Language");
-  lasting_.host = lines.ReadHeader(u"Host");
-  lasting_.from = lines.ReadHeader(u"From");
-  lasting_.referer = lines.ReadHeader(u"Referer");
-  request_.userAgent = lines.ReadHeader(u"User-Agent");
+  ReadTextLines<Request>(lines, *this, kRequestLines);
   // "bytes=0-499" keeps "0-499".
   request_.range = lines.ReadHeader(u"Range");
   request_.range.remove(0, request_.range.indexOf(u'=') + 1);
@@ -220,14 +259,11 @@ void TIdResponseHeaderInfo::ResetFields() {
 void TIdResponseHeaderInfo::ParseHeaderLines() {
   TIdEntityHeaderInfo::ParseHeaderLines();
   const TIdHeaderList& lines = HeaderLines();
-  response_.location = lines.ReadHeader(u"Location");
-  response_.server = lines.ReadHeader(u"Server");
-  proxyConnection_ = lines.ReadHeader(u"Proxy-Connection");
+  ReadTextLines<Response>(lines, *this, kResponseLines);
   response_.wwwAuthenticate.Clear();
   lines.CollectHeaderValues(u"WWW-Authenticate", &response_.wwwAuthenticate);
   response_.proxyAuthenticate.Clear();
   lines.CollectHeaderValues(u"Proxy-Authenticate", &response_.proxyAuthenticate);
-  response_.acceptRanges = lines.ReadHeader(u"Accept-Ranges");
 }
 
 void TIdResponseHeaderInfo::ComposeHeaderLines() {

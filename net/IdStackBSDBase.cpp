@@ -13,6 +13,20 @@ struct AddressRecord {
   const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
 };
 
+// Both families fill their record in the same steps; only the members differ.
+template <class Socket, class Address>
+void FillAddress(AddressRecord& record, sa_family_t Socket::*familyField,
+                 in_port_t Socket::*portField, Address Socket::*addressField, sa_family_t family,
+                 uint16_t port, const QByteArray& bytes) {
+  auto* socket = reinterpret_cast<Socket*>(&record.storage);
+  socket->*familyField = family;
+  socket->*portField = htons(port);
+  if (!bytes.isEmpty()) {
+    std::memcpy(&(socket->*addressField), bytes.constData(), sizeof(Address));
+  }
+  record.length = sizeof(Socket);
+}
+
 // An empty ip is the any-address only where emptyIsAny: for a bind it means every local
 // address, for a connect it would quietly mean the local host.
 AddressRecord MakeAddress(const QString& ip, uint16_t port, TIdIPVersion version, bool emptyIsAny) {
@@ -21,23 +35,24 @@ AddressRecord MakeAddress(const QString& ip, uint16_t port, TIdIPVersion version
   const QByteArray bytes =
       ip.isEmpty() && emptyIsAny ? QByteArray() : TIdStack::TextToAddress(ip, version);
   if (family == AF_INET) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&record.storage);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(port);
-    if (!bytes.isEmpty()) {
-      std::memcpy(&in->sin_addr, bytes.constData(), sizeof in->sin_addr);
-    }
-    record.length = sizeof(sockaddr_in);
+    FillAddress(record, &sockaddr_in::sin_family, &sockaddr_in::sin_port, &sockaddr_in::sin_addr,
+                AF_INET, port, bytes);
   } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&record.storage);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    if (!bytes.isEmpty()) {
-      std::memcpy(&in6->sin6_addr, bytes.constData(), sizeof in6->sin6_addr);
-    }
-    record.length = sizeof(sockaddr_in6);
+    FillAddress(record, &sockaddr_in6::sin6_family, &sockaddr_in6::sin6_port,
+                &sockaddr_in6::sin6_addr, AF_INET6, port, bytes);
   }
   return record;
+}
+
+// Either end of a socket: query is the stack's call that fills in the address of that end.
+using AddressQuery = int (TIdStackBSDBase::*)(TIdStackSocketHandle, sockaddr*, socklen_t*);
+
+sockaddr_storage QueryAddress(TIdStackBSDBase& stack, AddressQuery query,
+                              TIdStackSocketHandle socket) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  stack.CheckSocketResult((stack.*query)(socket, reinterpret_cast<sockaddr*>(&address), &length));
+  return address;
 }
 
 } // namespace
@@ -123,17 +138,13 @@ void TIdStackBSDBase::DecodeAddress(const sockaddr* address, QString& ip, uint16
 
 void TIdStackBSDBase::GetSocketName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,
                                     TIdIPVersion& version) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  CheckSocketResult(WSGetSockName(socket, reinterpret_cast<sockaddr*>(&address), &length));
+  const sockaddr_storage address = QueryAddress(*this, &TIdStackBSDBase::WSGetSockName, socket);
   DecodeAddress(reinterpret_cast<const sockaddr*>(&address), ip, port, version);
 }
 
 void TIdStackBSDBase::GetPeerName(TIdStackSocketHandle socket, QString& ip, uint16_t& port,
                                   TIdIPVersion& version) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  CheckSocketResult(WSGetPeerName(socket, reinterpret_cast<sockaddr*>(&address), &length));
+  const sockaddr_storage address = QueryAddress(*this, &TIdStackBSDBase::WSGetPeerName, socket);
   DecodeAddress(reinterpret_cast<const sockaddr*>(&address), ip, port, version);
 }
 

@@ -3,6 +3,8 @@
 
 #include "app/DemoCertificate.h"
 
+#include "tests/support/NamedRow.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -54,16 +56,11 @@ private:
   QTemporaryDir dir_;
 };
 
-struct ChainCase {
-  const char* name;
+struct ChainCase : testsupport::NamedRow {
   std::vector<const char*> chain; // certificates as the server presents them, its own first
   const char* file;               // the file the demo run names
   bool accepted;
 };
-
-void PrintTo(const ChainCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class PresentsCertificateFromTest : public testing::TestWithParam<ChainCase> {
 protected:
@@ -99,6 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ChainCase{"AMissingFile", {"first"}, "missing", false},
                     ChainCase{"AFileOfGarbage", {"first"}, "garbage", false},
                     ChainCase{"AnEmptyFile", {"first"}, "empty", false}),
-    [](const testing::TestParamInfo<ChainCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "app/EmbedCode.h"
 #include "app/HostNames.h"
 
+#include "tests/support/NamedRow.h"
+
 #include <QSet>
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -39,17 +41,11 @@ INSTANTIATE_TEST_SUITE_P(
                     EncodeCase{u"\U0001F600", "%F0%9F%98%80"}));
 
 // The address after SlideshowBaseAddress.
-struct AddressCase {
-  const char* name;
+struct AddressCase : testsupport::NamedRow {
   SlideshowIds ids;
   SlideshowFilters filters;
   const char* query;
 };
-
-// Names the case in test listings instead of its bytes.
-void PrintTo(const AddressCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class SlideshowAddressTest : public testing::TestWithParam<std::tuple<AddressCase, PlayerScheme>> {
 };

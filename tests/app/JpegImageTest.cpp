@@ -1,5 +1,7 @@
 #include "app/JpegImage.h"
 
+#include "tests/support/NamedRow.h"
+
 #include <QColor>
 #include <QFile>
 #include <gtest/gtest.h>
@@ -91,16 +93,10 @@ TEST(DecodeJpeg, TheBannerIsABaseline251By27PictureOfThreeComponents) {
   EXPECT_FALSE(data.contains(QByteArray("\xFF\xC2", 2))); // no progressive frame
 }
 
-struct BadCase {
-  const char* name;
+struct BadCase : testsupport::NamedRow {
   QByteArray data;
   const char* messageStart;
 };
-
-// Names the case in test listings instead of its bytes.
-void PrintTo(const BadCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 QByteArray Truncated() {
   const QByteArray whole = EncodeTwoHalves(64, 64, 3, JCS_RGB);
@@ -142,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                             "The JPEG picture has 4 colour components"},
                     BadCase{"HugeAnnouncedSize", AnnouncingHugeSize(),
                             "The JPEG picture announces 60000 x 60000 pixels"}),
-    [](const testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 TEST(LoadJpeg, AMissingFileIsAFailureToo) {
   EXPECT_THROW(LoadJpeg(QStringLiteral(":/no-such-picture.jpg")), EJpegDecodeError);

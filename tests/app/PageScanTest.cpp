@@ -1,21 +1,17 @@
 #include "app/PageScan.h"
 
+#include "tests/support/NamedRow.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
 
 namespace {
 
-struct SplitCase {
-  const char* name;
+struct SplitCase : testsupport::NamedRow {
   QString text;
   QStringList lines;
 };
-
-// Names the case in test listings instead of its bytes.
-void PrintTo(const SplitCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class SplitLinesTest : public testing::TestWithParam<SplitCase> {};
 
@@ -36,20 +32,14 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"NulEndsTheText", QString::fromUtf16(u"a\nb\0c\nd", 7), {"a", "b"}},
                     SplitCase{"NulFirst", QString::fromUtf16(u"\0a", 2), {}},
                     SplitCase{"MixedBreaks", "a\rb\nc\r\nd\n\re", {"a", "b", "c", "d", "", "e"}}),
-    [](const testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
-struct ExtractCase {
-  const char* name;
+struct ExtractCase : testsupport::NamedRow {
   QString line;
   QString start;
   QString end;
   QString value;
 };
-
-// Names the case in test listings instead of its bytes.
-void PrintTo(const ExtractCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class ExtractMarkedValueTest : public testing::TestWithParam<ExtractCase> {};
 
@@ -75,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExtractCase{"ControlCharactersTrimmed", "page_set = \"\t7215\t\";", "page_set = \"", "\"",
                     "7215"},
         ExtractCase{"LongerEndMarker", "<b>value</b>", "<b>", "</b>", "value"}),
-    [](const testing::TestParamInfo<ExtractCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 TEST(ScanPageLines, FirstNonEmptyValueOfEachMarkerWins) {
   const QStringList page{

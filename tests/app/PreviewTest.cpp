@@ -1,5 +1,6 @@
 #include "app/Preview.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/NamedRow.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,15 +60,9 @@ TEST_F(PreviewFiles, ANameWithAPathStaysWhereItIs) {
   EXPECT_EQ(UniqueTempFileName(elsewhere + "/page.htm"), elsewhere + "/page.htm");
 }
 
-struct PatternCase {
-  const char* name;
+struct PatternCase : testsupport::NamedRow {
   const char* expected; // with the tick number 0x12 in place
 };
-
-// Names the case in test listings instead of its bytes.
-void PrintTo(const PatternCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class NumberMarkTest : public PreviewFiles, public testing::WithParamInterface<PatternCase> {};
 

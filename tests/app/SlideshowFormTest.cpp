@@ -5,6 +5,7 @@
 #include "app/HostNames.h"
 #include "app/SlideshowUnit.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/NamedRow.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -240,8 +241,7 @@ TEST_F(SlideshowFormTest, EnterInAFieldPressesNothing) {
   EXPECT_TRUE(form_.isVisible());
 }
 
-struct CreateCase {
-  const char* name;
+struct CreateCase : testsupport::NamedRow {
   const char16_t* url;
   const char16_t* tags;
   const char16_t* text;
@@ -254,11 +254,6 @@ struct CreateCase {
   const char16_t* heightField;
   const char* query;
 };
-
-// Names the case in test listings instead of its bytes.
-void PrintTo(const CreateCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class CreateTable : public SlideshowFormTest, public testing::WithParamInterface<CreateCase> {};
 
@@ -315,7 +310,7 @@ INSTANTIATE_TEST_SUITE_P(
                    u"red,blue", u"500", u"500", "tags=red,blue&text=cats%20%26%20dogs%20%231"},
         CreateCase{"NonAsciiTags", u"", u"\u00e9t\u00e9", u"", u"500", u"500", false,
                    u"\u00e9t\u00e9", u"500", u"500", "tags=%C3%A9t%C3%A9"}),
-    [](const testing::TestParamInfo<CreateCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 TEST_F(SlideshowFormTest, CreateTrimsTheAddressAndLeavesAnUnusedFieldAlone) {
   Fill("URLEdit", QStringLiteral("  ") + PlaceholderAddress + QStringLiteral("\t"));

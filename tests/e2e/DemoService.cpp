@@ -1,5 +1,7 @@
 #include "tests/e2e/DemoService.h"
 
+#include "tests/support/ChildServer.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
@@ -30,10 +32,7 @@ DemoService::DemoService(int port, int httpsPort) {
     throw std::runtime_error("demo service: no temporary directory");
   }
   // Started by root, nginx serves as an unprivileged user, who must be able to get to the site.
-  QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                         QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                         QFileDevice::ExeOther);
+  testsupport::OpenToEveryone(dir_.path());
   process_.setProgram(QStringLiteral(MARQUELO_SOURCE_DIR "/tools/demo-service/serve"));
   // The script refuses a directory it did not make, so it gets a fresh one inside ours.
   QStringList arguments{QStringLiteral("--dir"), ServiceDir()};

@@ -5,6 +5,7 @@
 #include "app/BuildConfig.h"
 #include "app/DemoCertificate.h"
 #include "tests/e2e/EndToEndFixture.h"
+#include "tests/support/NamedRow.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -156,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ServicePage{"Group", "group", "group_id=" + GroupId},
                     ServicePage{"RedirectToTheSet", "redirect",
                                 QStringLiteral("user_id=%1&set_id=%2").arg(OwnerId, SetId)}),
-    [](const testing::TestParamInfo<ServicePage>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 TEST_F(DemoServiceTest, TheCookieOfARedirectGoesAlongToItsTarget) {
   const qsizetype logged = Service().LogLineCount();

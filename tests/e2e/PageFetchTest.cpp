@@ -5,6 +5,7 @@
 #include "http/IdHTTP.h"
 #include "tests/e2e/EndToEndFixture.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/NginxServer.h"
 
 #include <QCursor>
@@ -66,15 +67,10 @@ private:
   static inline std::string startFailure_;
 };
 
-struct PageCase {
-  const char* name;
+struct PageCase : testsupport::NamedRow {
   QByteArray body;
   const char* query; // the player's query Create composes from the page
 };
-
-void PrintTo(const PageCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class PageShapes : public PageFetchTest, public testing::WithParamInterface<PageCase> {};
 
@@ -121,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "page_set = \"\";\nphotostream_owner_nsid = \"A1\";\npage_set = \"S1\";\n"
                  "photostream_owner_nsid = \"A2\";\npage_set = \"S2\";\n",
                  "user_id=A1&set_id=S1"}),
-    [](const testing::TestParamInfo<PageCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 TEST_F(PageFetchTest, AUtf8PageIsReadByItsCharacterSet) {
   // "Å1" in UTF-8; read byte by byte it would be three characters.
@@ -139,14 +135,9 @@ TEST_F(PageFetchTest, FourteenRedirectsInARowAreFollowed) {
   EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
 }
 
-struct FailureCase {
-  const char* name;
+struct FailureCase : testsupport::NamedRow {
   std::function<QString()> address;
 };
-
-void PrintTo(const FailureCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class FailedReads : public PageFetchTest, public testing::WithParamInterface<FailureCase> {};
 
@@ -190,6 +181,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                       return PageFetchTest::At(QStringLiteral("/fifteen/1"));
                     }}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 } // namespace

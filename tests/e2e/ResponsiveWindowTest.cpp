@@ -5,6 +5,7 @@
 #include "app/Application.h"
 #include "tests/e2e/EndToEndFixture.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/NamedRow.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -65,8 +66,7 @@ Qt::CursorShape CurrentCursor() {
 // answers it, or it reads the request and never answers.
 enum class Stall { Connect, Handshake, Request };
 
-struct StallCase {
-  const char* name;
+struct StallCase : testsupport::NamedRow {
   Stall stall;
   bool cancelWithEsc; // else with the Cancel button
 };
@@ -100,10 +100,6 @@ private:
   LoopbackServer holding_;
   std::optional<testsupport::NeverAcceptingListener> silent_;
 };
-
-void PrintTo(const StallCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class StalledRead : public testsupport::EndToEndFixture,
                     public testing::WithParamInterface<StallCase> {
@@ -195,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StallCase{"ReadCancelledWithEsc", Stall::Request, true},
                     StallCase{"ConnectCancelledWithTheButton", Stall::Connect, false},
                     StallCase{"HandshakeCancelledWithEsc", Stall::Handshake, true}),
-    [](const testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 // --- Closing the program while it reads ----------------------------------------------------------
 
@@ -260,8 +256,6 @@ INSTANTIATE_TEST_SUITE_P(Stalls, CloseDuringRead,
                          testing::Values(StallCase{"Read", Stall::Request, false},
                                          StallCase{"Connect", Stall::Connect, false},
                                          StallCase{"Handshake", Stall::Handshake, false}),
-                         [](const testing::TestParamInfo<StallCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testsupport::RowName());
 
 } // namespace

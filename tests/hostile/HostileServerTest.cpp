@@ -14,6 +14,7 @@
 #include "http/IdHTTP.h"
 #include "tests/hostile/ProcessMeters.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -586,10 +587,7 @@ const HostileCase kCases[] = {
          }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostileServer, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<HostileCase>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, HostileServer, testing::ValuesIn(kCases), testsupport::RowName());
 
 // Prints what every case measured, for the record of the suite's run.
 class MeasuredTable : public testing::Environment {

@@ -2,6 +2,7 @@
 #include "http/IdAuthenticationDigest.h"
 
 #include "tests/http/HeaderListOf.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -233,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                           {},
                           "auth-int",
                           "5e6610ecf9ba3017a4870ad48e3ad30b"}),
-    [](const testing::TestParamInfo<DigestVariantCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 TEST(Digest, SameNonceCountsOnNewNonceRestarts) {
   FixedNonceDigest scheme;

@@ -1,5 +1,6 @@
 #include "http/IdCookieManager.h"
 
+#include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -120,16 +121,11 @@ struct Request {
   bool encrypted = false;
 };
 
-struct StoreCase {
-  const char* name;
+struct StoreCase : testsupport::NamedRow {
   std::vector<SetCookie> received;
   std::vector<Request> requests;
   qsizetype stored;
 };
-
-void PrintTo(const StoreCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class CookieStore : public testing::TestWithParam<StoreCase> {};
 

@@ -5,6 +5,7 @@
 
 #include "http/IdHTTP.h"
 
+#include "tests/support/NamedRow.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedHTTPServer.h"
@@ -93,15 +94,10 @@ TEST_F(NginxClient, AServerThatClosesAfterEachRequestIsConnectedAgain) {
   EXPECT_EQ(connects_, 2);
 }
 
-struct RedirectCase {
-  const char* name;
+struct RedirectCase : testsupport::NamedRow {
   QString path; // "%1" stands for the server's base address
   QString finalPath;
 };
-
-void PrintTo(const RedirectCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class NginxRedirects : public NginxClient, public testing::WithParamInterface<RedirectCase> {};
 
@@ -119,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RedirectCase{"MovedAbsolute", "/moved?to=%1/page.html", "/page.html"},
                     RedirectCase{"FoundPathOnly", "/found?to=/page.html", "/page.html"},
                     RedirectCase{"FoundRelative", "/found?to=once/../page.html", "/page.html"}),
-    [](const testing::TestParamInfo<RedirectCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 TEST_F(NginxClient, AnAbsoluteRedirectToAnotherPeerLeavesTheServer) {
   testsupport::ScriptedHTTPServer other(

@@ -5,6 +5,7 @@
 #include "net/IdIOHandlerStack.h"
 
 #include "tests/support/ExpectRaises.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedHTTPServer.h"
 
@@ -21,17 +22,12 @@ using testsupport::ScriptedHTTPServer;
 
 const QByteArray kAlphabet = "abcdefghijklmnopqrstuvwxyz";
 
-struct FramingCase {
-  const char* name;
+struct FramingCase : testsupport::NamedRow {
   QByteArray reply;
   bool closeAfter;
   QByteArray body;
   int connections = 1; // for this reply and the next
 };
-
-void PrintTo(const FramingCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class BodyFraming : public testing::TestWithParam<FramingCase> {};
 
@@ -87,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                     true, "four", 2},
         FramingCase{"LeftoverBytesAreDropped", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokXY",
                     false, "ok", 2}),
-    [](const testing::TestParamInfo<FramingCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 TEST(BodyFraming, AChunkSizeThatIsNoNumberFailsTheCallAndEndsTheConnection) {
   ScriptedHTTPServer server(
@@ -125,15 +121,10 @@ QByteArray Pattern(int size, int seed) {
   return bytes;
 }
 
-struct ChunkedCase {
-  const char* name;
+struct ChunkedCase : testsupport::NamedRow {
   std::vector<int> sizes; // the chunks, in order
   QByteArray trailer;     // between the last chunk and the empty line
 };
-
-void PrintTo(const ChunkedCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 // Chunks small and large, received a byte, three bytes or 32 KiB at a time, so that size lines,
 // data and line ends are split in every place and the pieces written land on both sides of the
@@ -262,16 +253,11 @@ TEST(HeaderBlock, InterimContinueResponsesAreDroppedButTheirCookiesKept) {
 
 // --- Status errors --------------------------------------------------------------------------
 
-struct StatusCase {
-  const char* name;
+struct StatusCase : testsupport::NamedRow {
   QByteArray reply;
   int32_t code; // 0: the call succeeds
   const char16_t* text;
 };
-
-void PrintTo(const StatusCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class StatusHandling : public testing::TestWithParam<StatusCase> {};
 
@@ -315,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"NoContent", "HTTP/1.1 204 No Content\r\n\r\n", 0, u""},
         StatusCase{"CodeWithoutReason", Response("HTTP/1.1 200", "plain"), 0, u"plain"},
         StatusCase{"OtherSuccess", Response("HTTP/1.1 206 Partial Content", "part"), 0, u"part"}),
-    [](const testing::TestParamInfo<StatusCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 TEST(StatusHandling, IgnoredCodesEndTheCallWithoutBodyOrError) {
   ScriptedHTTPServer server({Reply{Response("HTTP/1.1 404 Not Found", "missing")},

@@ -4,6 +4,7 @@
 
 #include "http/IdHTTP.h"
 #include "net/IdTLSIOHandler.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/SquidServer.h"
@@ -91,16 +92,11 @@ TEST_F(ProxyTunnel, AnswersTheProxysChallengeOnConnect) {
       << squid.AccessLog().toStdString();
 }
 
-struct RefusalCase {
-  const char* name;
+struct RefusalCase : testsupport::NamedRow {
   bool portAllowed;
   const char* password;
   int code;
 };
-
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class ProxyTunnelRefused : public ProxyTunnel, public testing::WithParamInterface<RefusalCase> {};
 
@@ -124,9 +120,7 @@ TEST_P(ProxyTunnelRefused, RaisesTheProxysStatus) {
 INSTANTIATE_TEST_SUITE_P(Cases, ProxyTunnelRefused,
                          testing::Values(RefusalCase{"PortNotAllowed", false, "pw", 403},
                                          RefusalCase{"WrongPassword", true, "guess", 407}),
-                         [](const testing::TestParamInfo<RefusalCase>& info) {
-                           return info.param.name;
-                         });
+                         testsupport::RowName());
 
 // The name checked is the server's: a certificate that names another host fails inside the
 // tunnel although the proxy itself is reached by a name the certificate does not carry either.

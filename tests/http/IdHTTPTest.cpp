@@ -5,6 +5,7 @@
 #include "http/IdAuthenticationDigest.h"
 
 #include "tests/support/ExpectRaises.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedHTTPServer.h"
 
@@ -28,17 +29,12 @@ Reply Redirect(const QByteArray& location, const QByteArray& status = "HTTP/1.1 
 
 // --- Connections ----------------------------------------------------------------------------
 
-struct KeepCase {
-  const char* name;
+struct KeepCase : testsupport::NamedRow {
   TIdHTTPProtocolVersion version;
   QByteArray statusLine;
   QByteArray connectionHeader;
   int connections; // for two calls
 };
-
-void PrintTo(const KeepCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class ConnectionReuse : public testing::TestWithParam<KeepCase> {};
 
@@ -68,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
                     KeepCase{"Http10ReplyToHttp11Request", pv1_1, "HTTP/1.0 200 OK", "", 1},
                     KeepCase{"Http10WithoutKeepAlive", pv1_0, "HTTP/1.0 200 OK", "", 2},
                     KeepCase{"Http10KeepAlive", pv1_0, "HTTP/1.0 200 OK", "Keep-Alive", 1}),
-    [](const testing::TestParamInfo<KeepCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 TEST(Connections, AnotherPeerClosesTheOldConnectionFirst) {
   ScriptedHTTPServer first({Ok("first")});
@@ -92,14 +88,9 @@ TEST(Connections, APeerThatClosedBetweenCallsIsNoticedAndConnectedAgain) {
 
 // A response cut short by the read limit: the first connection sends the start of a response,
 // and once the test lets it go on, a whole response of its own that no request asked for.
-struct CutShortCase {
-  const char* name;
+struct CutShortCase : testsupport::NamedRow {
   QByteArray start;
 };
-
-void PrintTo(const CutShortCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class CutShort : public testing::TestWithParam<CutShortCase> {};
 
@@ -135,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CutShortCase{"InABody", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"},
                     CutShortCase{"InAChunkedBody",
                                  "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"}),
-    [](const testing::TestParamInfo<CutShortCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 // --- Addresses and the request line -----------------------------------------------------------
 
@@ -163,15 +154,10 @@ TEST(Addresses, TheTargetIsEncodedForTheRequestLine) {
   EXPECT_TRUE(server.Header(2, "X-Injected").isEmpty());
 }
 
-struct RefusedCase {
-  const char* name;
+struct RefusedCase : testsupport::NamedRow {
   QString address;
   QString message;
 };
-
-void PrintTo(const RefusedCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class RefusedAddresses : public testing::TestWithParam<RefusedCase> {};
 
@@ -195,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"OtherSchemeWithoutPort", "ftp://127.0.0.1/file", "Unknown Protocol"},
         RefusedCase{"RelativeOnTheFirstCall", "/index.html", "Unknown Protocol"},
         RefusedCase{"PortOutOfRange", "http://127.0.0.1:70000/", "Range check error"}),
-    [](const testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 TEST(Addresses, MethodsThatNeedVersion11AreRefusedUnderVersion10) {
   ScriptedHTTPServer server({Ok()});
@@ -364,15 +350,10 @@ TEST(Redirects, ALineBreakInTheTargetsPortReachesNoHeader) {
 // A caller's value holding a line break, in a record field or a custom line, with other custom
 // lines beside it: those are joined to the record's lines, and a break must not pass that join
 // as the start of a header of its own.
-struct LineBreakCase {
-  const char* name;
+struct LineBreakCase : testsupport::NamedRow {
   std::function<void(TIdHTTPRequest&)> set;
   const char* refusedLine;
 };
-
-void PrintTo(const LineBreakCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class CallersLineBreak : public testing::TestWithParam<LineBreakCase> {};
 
@@ -417,7 +398,7 @@ INSTANTIATE_TEST_SUITE_P(
                         r.CustomHeaders().Add(QStringLiteral("X-Mine: v\r\nX-Injected: 1"));
                       },
                       "X-Mine: v"}),
-    [](const testing::TestParamInfo<LineBreakCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 #undef FIELD_CASE
 

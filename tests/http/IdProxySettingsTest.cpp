@@ -1,6 +1,7 @@
 #include "http/IdProxySettings.h"
 #include "http/IdHTTPHeaderInfo.h"
 #include "http/IdResourceStringsProtocols.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -139,16 +140,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- The environment ----------------------------------------------------------------------------
 
-struct EnvironmentCase {
-  const char* name;
+struct EnvironmentCase : testsupport::NamedRow {
   QList<std::pair<const char*, const char*>> variables;
   const char* address;
   const char* proxyHost; // empty: direct
 };
-
-void PrintTo(const EnvironmentCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class ProxyFromEnvironment : public testing::TestWithParam<EnvironmentCase> {};
 

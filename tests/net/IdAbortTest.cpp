@@ -4,6 +4,7 @@
 #include "net/IdIOHandlerStack.h"
 #include "net/IdTCPClient.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/NamedRow.h"
 
 #include <gtest/gtest.h>
 
@@ -17,16 +18,11 @@ using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
 
 // What a server does with the connection, and what the client does on it until it blocks.
-struct StallCase {
-  const char* name;
+struct StallCase : testsupport::NamedRow {
   bool connectStalls;     // the server is a listener whose queue is full
   int32_t connectTimeout; // 0: the connect runs on the calling thread, else on its own
   std::function<void(TIdTCPClient&)> use;
 };
-
-void PrintTo(const StallCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 // The client's call on a thread of its own; the socket error it ended with (0: none).
 class ClientCall {
@@ -131,6 +127,6 @@ INSTANTIATE_TEST_SUITE_P(
                       client.IOHandler()->WriteBytes(block);
                     }
                   }}),
-    [](const testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 } // namespace

@@ -24,48 +24,48 @@ struct WorkLog {
   }
 };
 
-TEST(TIdComponentWork, NestedWorkOfOneDirectionBeginsAndEndsOnce) {
-  TIdComponent component;
-  WorkLog log;
-  log.Attach(component);
-  component.StartWork(wmRead, 100);
-  component.AdvanceWork(wmRead, 10);
-  component.StartWork(wmRead, 5); // an inner read: only deepens the nesting
-  component.AdvanceWork(wmRead, 5);
-  component.FinishWork(wmRead);
-  component.AdvanceWork(wmRead, 1);
-  component.FinishWork(wmRead);
-  EXPECT_EQ(log.events, (std::vector<std::string>{"begin 0 100", "work 0 10", "work 0 15",
-                                                  "work 0 16", "end 0"}));
-  EXPECT_EQ(component.WorkLevel(wmRead), 0);
-  EXPECT_EQ(component.WorkMaximum(wmRead), 100);
+// A component whose progress events are logged from its first one on.
+class LoggedComponentWork : public testing::Test {
+protected:
+  LoggedComponentWork() { log_.Attach(component_); }
+
+  TIdComponent component_;
+  WorkLog log_;
+};
+
+TEST_F(LoggedComponentWork, NestedWorkOfOneDirectionBeginsAndEndsOnce) {
+  component_.StartWork(wmRead, 100);
+  component_.AdvanceWork(wmRead, 10);
+  component_.StartWork(wmRead, 5); // an inner read: only deepens the nesting
+  component_.AdvanceWork(wmRead, 5);
+  component_.FinishWork(wmRead);
+  component_.AdvanceWork(wmRead, 1);
+  component_.FinishWork(wmRead);
+  EXPECT_EQ(log_.events, (std::vector<std::string>{"begin 0 100", "work 0 10", "work 0 15",
+                                                   "work 0 16", "end 0"}));
+  EXPECT_EQ(component_.WorkLevel(wmRead), 0);
+  EXPECT_EQ(component_.WorkMaximum(wmRead), 100);
 }
 
-TEST(TIdComponentWork, DirectionsAreCountedApart) {
-  TIdComponent component;
-  WorkLog log;
-  log.Attach(component);
-  component.StartWork(wmRead, 0);
-  component.StartWork(wmWrite, 7);
-  component.AdvanceWork(wmWrite, 7);
-  component.AdvanceWork(wmRead, 3);
-  component.FinishWork(wmWrite);
-  component.FinishWork(wmRead);
-  EXPECT_EQ(log.events, (std::vector<std::string>{"begin 0 0", "begin 1 7", "work 1 7", "work 0 3",
-                                                  "end 1", "end 0"}));
+TEST_F(LoggedComponentWork, DirectionsAreCountedApart) {
+  component_.StartWork(wmRead, 0);
+  component_.StartWork(wmWrite, 7);
+  component_.AdvanceWork(wmWrite, 7);
+  component_.AdvanceWork(wmRead, 3);
+  component_.FinishWork(wmWrite);
+  component_.FinishWork(wmRead);
+  EXPECT_EQ(log_.events, (std::vector<std::string>{"begin 0 0", "begin 1 7", "work 1 7", "work 0 3",
+                                                   "end 1", "end 0"}));
 }
 
-TEST(TIdComponentWork, AdvanceOutsideWorkAndUnbalancedFinishChangeNothing) {
-  TIdComponent component;
-  WorkLog log;
-  log.Attach(component);
-  component.AdvanceWork(wmRead, 50);
-  component.FinishWork(wmRead);
-  EXPECT_TRUE(log.events.empty());
-  EXPECT_EQ(component.WorkPosition(wmRead), 0);
+TEST_F(LoggedComponentWork, AdvanceOutsideWorkAndUnbalancedFinishChangeNothing) {
+  component_.AdvanceWork(wmRead, 50);
+  component_.FinishWork(wmRead);
+  EXPECT_TRUE(log_.events.empty());
+  EXPECT_EQ(component_.WorkPosition(wmRead), 0);
   // A stray finish must not leave the counter below zero: the next work still begins.
-  component.StartWork(wmRead, 1);
-  EXPECT_EQ(log.events, std::vector<std::string>{"begin 0 1"});
+  component_.StartWork(wmRead, 1);
+  EXPECT_EQ(log_.events, std::vector<std::string>{"begin 0 1"});
 }
 
 TEST(TIdComponentWork, ForwardedWorkReportsWithTheTargetAsSender) {

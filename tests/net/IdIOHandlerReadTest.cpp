@@ -1,5 +1,6 @@
 #include "net/IdIOHandler.h"
 #include "tests/net/SocketPairHandler.h"
+#include "tests/support/NamedRow.h"
 
 #include <QBuffer>
 
@@ -13,12 +14,10 @@ using testsupport::ExpectRaises;
 
 // --- Lines ----------------------------------------------------------------------------------
 
-struct LineCase {
-  const char* name;
+struct LineCase : testsupport::NamedRow {
   QByteArray sent;
   QString terminator;
   QStringList lines;
-  friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 };
 
 // Each case runs with receives of 1, 3 and 32768 bytes, so terminators and characters are
@@ -166,15 +165,13 @@ TEST_F(SocketPairTest, IntegersAndCharactersCome) {
 
 // --- Streams --------------------------------------------------------------------------------
 
-struct StreamCase {
-  const char* name;
+struct StreamCase : testsupport::NamedRow {
   QByteArray sent;
   int64_t count;
   bool untilClose;
   bool use64;
   QByteArray expected;
   bool raises;
-  friend void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReadStreamTable : public SocketPairTest, public testing::WithParamInterface<StreamCase> {};

@@ -1,5 +1,6 @@
 #include "net/IdIOHandler.h"
 #include "tests/net/SocketPairHandler.h"
+#include "tests/support/NamedRow.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -94,14 +95,12 @@ TEST_F(SocketPairTest, ClearAndCancelDropBufferedOutput) {
 
 // --- Streams and files ----------------------------------------------------------------------
 
-struct WriteStreamCase {
-  const char* name;
+struct WriteStreamCase : testsupport::NamedRow {
   qint64 position;
   int64_t size;
   bool writeSize;
   bool use64;
   QByteArray expected;
-  friend void PrintTo(const WriteStreamCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class WriteStreamTable : public SocketPairTest,
@@ -128,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WriteStreamTable,
                                          WriteStreamCase{"size64", 8, -1, true, true,
                                                          QByteArray::fromHex("0000000000000002") +
                                                              "89"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testsupport::RowName());
 
 // Claims a size it cannot deliver; reads give zeros.
 class HugeDevice : public QIODevice {

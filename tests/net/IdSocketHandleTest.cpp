@@ -1,5 +1,6 @@
 #include "net/IdSocketHandle.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/NamedRow.h"
 
 #include "tests/support/ExpectSocketError.h"
 
@@ -59,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Could not bind socket. Address and port are already in use."},
         BindCase{"ReversedRange", false, false, 5000, 4999, "Invalid Port Range (5000 - 4999)"},
         BindCase{"TakenRange", false, true, 0, 0, "Can not bind in port range (%1 - %1)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testsupport::RowName());
 
 TEST(SocketHandleBind, ARangeBindsAFreePortInIt) {
   RefusingPort free;

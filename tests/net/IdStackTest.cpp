@@ -4,6 +4,7 @@
 #include "net/IdStackPosix.h"
 
 #include "tests/support/ExpectSocketError.h"
+#include "tests/support/NamedRow.h"
 
 #include <gtest/gtest.h>
 
@@ -95,15 +96,10 @@ TEST(ResolveHost, RefusesAnUnknownIPVersion) {
 
 // A name holding U+0000 would reach the name service cut at the NUL, and the part before it
 // would be resolved while the caller goes on believing in the whole name.
-struct UnknownNameCase {
-  const char* name;
+struct UnknownNameCase : testsupport::NamedRow {
   QString host;
   TIdIPVersion version;
 };
-
-void PrintTo(const UnknownNameCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class UnknownName : public testing::TestWithParam<UnknownNameCase> {};
 
@@ -122,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnknownNameCase{"NulAfterAName",
                         QStringLiteral("localhost") + QChar(0) + QStringLiteral("x"), Id_IPv4},
         UnknownNameCase{"NulAfterAnIPv6Address", QStringLiteral("::1") + QChar(0), Id_IPv6}),
-    [](const testing::TestParamInfo<UnknownNameCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 // --- Address texts --------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "net/IdTCPClient.h"
 #include "net/IdIOHandlerStack.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/NamedRow.h"
 
 #include "tests/support/ExpectSocketError.h"
 #include <QBuffer>
@@ -76,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TCPClientStatus,
                                                      {"Resolving hostname LocalHost.",
                                                       "Connecting to 127.0.0.1.", "Connected.",
                                                       "Disconnecting.", "Disconnected."}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testsupport::RowName());
 
 TEST(TCPClientConnect, WithoutAStatusHandlerConnectsAndDisconnectsQuietly) {
   LoopbackServer server([](LoopbackPeer& peer) { peer.Send("hello\r\n"); });

@@ -5,6 +5,7 @@
 #include "net/IdTLSIOHandler.h"
 #include "net/IdTCPClient.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/NamedRow.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TlsPeer.h"
@@ -156,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "EIdTLSCertificateUntrusted",
                         "Certificate of 127.0.0.1 is not trusted: unable to get local issuer "
                         "certificate"}),
-    [](const testing::TestParamInfo<CertificateCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 // The system store is what SSL_CERT_FILE names when no file is given to the handler.
 TEST(TlsTrust, SystemStoreHonoursSslCertFile) {
@@ -323,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "EIdSSLProtocolReplyError", "TLS handshake with localhost failed: "},
         BadPeerCase{"AlertThenClose", QByteArray::fromHex("15030300020228"), 0,
                     "EIdSSLProtocolReplyError", "TLS handshake with localhost failed: "}),
-    [](const testing::TestParamInfo<BadPeerCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 // A socket shut down from another thread ends a handshake that waits without limit at once.
 TEST(TlsCancel, ShutdownOfTheSocketEndsAWaitingHandshake) {

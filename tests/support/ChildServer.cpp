@@ -1,5 +1,7 @@
 #include "tests/support/ChildServer.h"
 
+#include <QFile>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -125,6 +127,30 @@ void ChildServer::Stop() noexcept {
       std::this_thread::sleep_for(5ms);
     }
   }
+}
+
+void OpenToEveryone(const QString& dir) {
+  QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                 QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                 QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                 QFileDevice::ExeOther);
+}
+
+bool AwaitAccepting(std::unique_ptr<ChildServer>& child, uint16_t port, std::chrono::seconds limit,
+                    const std::string& who, const std::function<QString()>& log) {
+  if (child->WaitUntilAccepting(port, limit)) {
+    return true;
+  }
+  const bool exited = child->Exited();
+  child.reset();
+  if (exited && log().contains(QStringLiteral("Address already in use"))) {
+    return false;
+  }
+  throw std::runtime_error(
+      who +
+      (exited ? " exited at start"
+              : " did not accept within " + std::to_string(limit.count()) + " s") +
+      ":\n" + log().toStdString());
 }
 
 } // namespace testsupport

@@ -9,10 +9,13 @@
 //   testsupport::ChildServer child("/usr/sbin/squid", {"squid", "-N", "-f", config});
 //   if (!child.WaitUntilAccepting(port, 20s)) ... read the server's log, try another port ...
 
+#include <QString>
 #include <QtGlobal>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -47,5 +50,16 @@ public:
 private:
   pid_t pid_ = -1;
 };
+
+// Lets everyone read and enter dir, and only its owner write there: a server started by root
+// serves as an unprivileged user, who must be able to get to its files.
+void OpenToEveryone(const QString& dir);
+
+// Waits until child accepts on port: true when it does within limit. False when it ended
+// because something else took the port meanwhile (log() then holds "Address already in use"),
+// so that the caller picks another port; child is reset then. Raises std::runtime_error, whose
+// text starts with who and ends with log(), when it ended for another reason or did not accept.
+bool AwaitAccepting(std::unique_ptr<ChildServer>& child, uint16_t port, std::chrono::seconds limit,
+                    const std::string& who, const std::function<QString()>& log);
 
 } // namespace testsupport

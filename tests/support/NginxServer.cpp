@@ -83,10 +83,7 @@ NginxServer::NginxServer(const QString& serverDirectives, const NginxTls& tls) :
     throw std::runtime_error("nginx fixture: no temporary directory");
   }
   // The workers run as nobody when we are root: they must be able to enter the root.
-  QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                         QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                         QFileDevice::ExeOther);
+  OpenToEveryone(dir_.path());
   QDir(dir_.path()).mkpath(QStringLiteral("www"));
   QDir(dir_.path()).mkpath(QStringLiteral("temp"));
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -117,17 +114,7 @@ bool NginxServer::StartOnFreePort(const QString& serverDirectives) {
                                        configPath.toStdString(), "-e",
                                        dir_.filePath(QStringLiteral("error.log")).toStdString(),
                                        "-g", "daemon off;"});
-  if (child_->WaitUntilAccepting(port_, 10s)) {
-    return true;
-  }
-  const bool exited = child_->Exited();
-  child_.reset();
-  if (exited && ErrorLog().contains(QStringLiteral("Address already in use"))) {
-    return false;
-  }
-  throw std::runtime_error(std::string("nginx fixture: nginx ") +
-                           (exited ? "exited at start" : "did not accept within 10 s") + ":\n" +
-                           ErrorLog().toStdString());
+  return AwaitAccepting(child_, port_, 10s, "nginx fixture: nginx", [this] { return ErrorLog(); });
 }
 
 QString NginxServer::ErrorLog() const {

@@ -140,17 +140,7 @@ bool SquidServer::StartOnFreePort(const Options& options) {
 
   child_ = std::make_unique<ChildServer>(
       kSquid, std::vector<std::string>{"squid", "-N", "-f", configPath.toStdString()});
-  if (child_->WaitUntilAccepting(port_, 30s)) {
-    return true;
-  }
-  const bool exited = child_->Exited();
-  child_.reset();
-  if (exited && CacheLog().contains(QStringLiteral("Address already in use"))) {
-    return false;
-  }
-  throw std::runtime_error(std::string("squid fixture: squid ") +
-                           (exited ? "exited at start" : "did not accept within 30 s") + ":\n" +
-                           CacheLog().toStdString());
+  return AwaitAccepting(child_, port_, 30s, "squid fixture: squid", [this] { return CacheLog(); });
 }
 
 QString SquidServer::ProxyUrl(const QString& username, const QString& password) const {

@@ -1,6 +1,7 @@
 // marquelo-get as a user runs it: the built program against nginx and scripted loopback peers,
 // judged by its exit status and what it writes to standard output, standard error and files.
 
+#include "tests/support/NamedRow.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedHTTPServer.h"
@@ -12,11 +13,7 @@
 
 namespace {
 
-using testsupport::MarqueloGet;
-using testsupport::ProgramRun;
-using testsupport::Reply;
-using testsupport::Response;
-using testsupport::ScriptedHTTPServer;
+using namespace testsupport;
 
 TEST(MarqueloGet, TellsItsVersionAndUsage) {
   const ProgramRun version = MarqueloGet({QStringLiteral("--version")});
@@ -108,17 +105,12 @@ TEST_F(MarqueloGetNginx, ListsTheCookiesOfARedirect) {
   EXPECT_EQ(run.err, QByteArray("session=abc; path=/; domain=127.0.0.1\n"));
 }
 
-struct FailureCase {
-  const char* name;
+struct FailureCase : testsupport::NamedRow {
   // "NGINX" stands for the server's base address, "TLS-NGINX" for the same with https.
   QStringList arguments;
   int exitCode;
   QByteArray err;
 };
-
-void PrintTo(const FailureCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class MarqueloGetFailures : public MarqueloGetNginx,
                             public testing::WithParamInterface<FailureCase> {};
@@ -157,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"-o", "/nonexistent-dir/out", "NGINX/a.txt"},
                                 2,
                                 "EIdFileOpenFailed: Cannot open file \"/nonexistent-dir/out\".\n"}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+    testsupport::RowName());
 
 TEST_F(MarqueloGetNginx, TheRedirectLimitIsNoFailure) {
   const ProgramRun run = MarqueloGet({"--max-redirects", "3", "-v", Url("/loop")});

@@ -66,7 +66,8 @@ bool IsCredentialParam(QStringView name) {
 // --- Challenge parameters -----------------------------------------------------------------------
 
 QStringView ChallengeSchemeName(QStringView challengeLine) {
-  const auto blank = std::find_if(challengeLine.begin(), challengeLine.end(), IsTrimmable);
+  const auto blank = std::find_if(challengeLine.begin(), challengeLine.end(),
+                                  [](QChar c) { return IsTrimmable(c); });
   return challengeLine.first(blank - challengeLine.begin());
 }
 

@@ -57,7 +57,7 @@ QString ExtractHeaderParameter(QStringView value, QStringView name) {
   if (name.isEmpty()) {
     return {};
   }
-  const qsizetype at = value.indexOf(name, 0, Qt::CaseInsensitive);
+  const qsizetype at = TextIndexOf(value, name);
   if (at < 0) {
     return {};
   }

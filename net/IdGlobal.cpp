@@ -4,7 +4,9 @@
 #include "net/IdResourceStrings.h"
 
 #include <QStringDecoder>
+#include <QVarLengthArray>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 
@@ -84,6 +86,15 @@ template <typename Int> std::optional<Int> ParseInteger(QStringView text, Intege
     return value == limit ? std::numeric_limits<Int>::min() : Int(-Int(value));
   }
   return Int(value);
+}
+
+// Whether every byte is below 128. No early way out: the loop is one that vectorises.
+bool IsAscii(QByteArrayView bytes) noexcept {
+  unsigned char seen = 0;
+  for (const char b : bytes) {
+    seen |= static_cast<unsigned char>(b);
+  }
+  return seen < 0x80;
 }
 
 } // namespace
@@ -177,6 +188,75 @@ bool TextIsSame(QStringView a, QStringView b) {
   return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+qsizetype TextIndexOf(QStringView text, QStringView part) {
+  if (part.isEmpty()) {
+    return 0;
+  }
+  // The general search folds through a table for every character it passes, which costs more
+  // than the rest of reading a long header value. The same simple folding is done here with
+  // ASCII, the common case, folded by arithmetic.
+  const auto fold = [](char16_t c) -> char32_t {
+    if (c < 0x80) {
+      return (c >= u'A' && c <= u'Z') ? char32_t(c + (u'a' - u'A')) : char32_t(c);
+    }
+    return QChar::toCaseFolded(char32_t(c));
+  };
+  QVarLengthArray<char32_t, 32> folded;
+  for (const QChar c : part) {
+    if (c.isSurrogate()) {
+      // A pair folds as one character: leave that to the general search.
+      return text.indexOf(part, 0, Qt::CaseInsensitive);
+    }
+    folded.append(fold(c.unicode()));
+  }
+  // A unit of a pair in the text never matches here, nor in the general search: characters
+  // beyond the first plane fold only to characters beyond it.
+  const qsizetype last = text.size() - part.size();
+  const char16_t* units = text.utf16();
+  // What may begin a match: the first character folded, its upper case, anything beyond ASCII.
+  const char16_t first = folded[0] < 0x80 ? char16_t(folded[0]) : char16_t(0xFFFF);
+  const char16_t firstUpper =
+      (first >= u'a' && first <= u'z') ? char16_t(first - (u'a' - u'A')) : first;
+  const auto matchesAt = [&](qsizetype at) {
+    for (qsizetype j = 0; j < part.size(); ++j) {
+      if (fold(units[at + j]) != folded[j]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  const auto mayBegin = [&](char16_t c) {
+    return c == first || c == firstUpper || c >= 0x80;
+  };
+  // Runs of a fixed length with nothing that may begin a match are passed over whole: the test
+  // has no branch and a known count, so the compiler makes it on many characters at once.
+  constexpr qsizetype kRun = 16;
+  qsizetype i = 0;
+  for (; i + kRun <= last + 1; i += kRun) {
+    unsigned maybe = 0;
+    for (qsizetype k = 0; k < kRun; ++k) {
+      const char16_t c = units[i + k];
+      maybe |= unsigned(c == first) | unsigned(c == firstUpper) | unsigned(c >= 0x80);
+    }
+    if (maybe == 0) {
+      continue;
+    }
+    for (qsizetype k = 0; k < kRun; ++k) {
+      const char16_t c = units[i + k];
+      if (mayBegin(c) && matchesAt(i + k)) {
+        return i + k;
+      }
+    }
+  }
+  for (; i <= last; ++i) {
+    const char16_t c = units[i];
+    if (mayBegin(c) && matchesAt(i)) {
+      return i;
+    }
+  }
+  return -1;
+}
+
 uint32_t Ticks32() {
   using namespace std::chrono;
   const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -222,6 +302,11 @@ QString DecodeBytes(QByteArrayView bytes, qsizetype count, TextEncodingKind enco
   const QByteArrayView part = bytes.first(n);
   switch (encoding) {
   case ekUTF8: {
+    // Protocol text is nearly always ASCII, where UTF-8 and Latin-1 read the same; the decoder's
+    // setting up would otherwise cost more than a short line's decoding.
+    if (IsAscii(part)) {
+      return QString::fromLatin1(part);
+    }
     // A leading byte-order mark is text like any other here: keep it as U+FEFF.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom |
                                                      QStringConverter::Flag::Stateless);

@@ -81,6 +81,9 @@ QStringList SplitLines(QStringView text);
 // --- Comparison -----------------------------------------------------------------------------
 // Whole-text comparison without regard to letter case (header names, schemes, tokens).
 bool TextIsSame(QStringView a, QStringView b);
+// Where part first occurs in text without regard to letter case, by the same folding as
+// TextIsSame; -1 when it does not, 0 for an empty part. Linear in the text's length.
+[[nodiscard]] qsizetype TextIndexOf(QStringView text, QStringView part);
 
 // --- Time -----------------------------------------------------------------------------------
 // Milliseconds of a steady clock, cut to 32 bits: wraps to 0 after 2^32 ms (about 49.7 days).

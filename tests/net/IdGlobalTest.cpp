@@ -1,9 +1,13 @@
 #include "net/IdGlobal.h"
 #include "net/IdException.h"
 
+#include "tests/support/NamedRow.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -110,6 +114,42 @@ TEST(TextIsSame, IgnoresCaseOfWholeTextOnly) {
   EXPECT_FALSE(TextIsSame(u"Host", u"Hos"));
 }
 
+struct IndexOfCase : testsupport::NamedRow {
+  QString text;
+  QString part;
+  qsizetype at;
+};
+
+class TextIndexOfTest : public testing::TestWithParam<IndexOfCase> {};
+
+// The search passes over runs of 16 characters at a time, so the table places matches before,
+// across and after run boundaries, and folds that lead out of ASCII and back into it.
+TEST_P(TextIndexOfTest, FindsTheFirstOccurrenceAsTheCaseFreeComparisonDoes) {
+  const IndexOfCase& c = GetParam();
+  EXPECT_EQ(TextIndexOf(c.text, c.part), c.at);
+  EXPECT_EQ(TextIndexOf(c.text, c.part),
+            QStringView(c.text).indexOf(c.part, 0, Qt::CaseInsensitive));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TextIndexOfTest,
+    testing::Values(
+        IndexOfCase{{"Parameter"}, u"text/html; Charset=utf-8"_s, u"CHARSET"_s, 11},
+        IndexOfCase{{"FirstOfTwo"}, u"charset=a; CHARSET=b"_s, u"Charset"_s, 0},
+        IndexOfCase{{"Absent"}, u"text/html; charse=t"_s, u"charset"_s, -1},
+        IndexOfCase{{"EmptyPart"}, u"abc"_s, QString(), 0},
+        IndexOfCase{{"PartLongerThanText"}, u"ab"_s, u"abc"_s, -1},
+        IndexOfCase{{"AcrossARunBoundary"}, QString(13, u'x') + u"cHaRsEt"_s, u"charset"_s, 13},
+        IndexOfCase{{"InTheSecondRun"}, QString(16, u'c') + u"x=1"_s, u"CX"_s, 15},
+        IndexOfCase{{"AtTheVeryEnd"}, QString(40, u'y') + u"ab"_s, u"AB"_s, 40},
+        IndexOfCase{{"KelvinSignInText"}, u"a\u212Aey"_s, u"KEY"_s, 1},
+        IndexOfCase{{"KelvinSignInPart"}, QString(20, u'-') + u"ask"_s, u"\u212A"_s, 22},
+        IndexOfCase{{"LongSInText"}, u"\u017Fet"_s, u"SET"_s, 0},
+        IndexOfCase{{"AccentedLetters"}, u"caf\u00C9!"_s, u"\u00E9!"_s, 3},
+        IndexOfCase{{"PairInPart"}, u"a\U00010428b"_s, u"\U00010400"_s, 1},
+        IndexOfCase{{"PairInTextOnly"}, u"\U00010428k"_s, u"K"_s, 2}),
+    testsupport::RowName());
+
 TEST(TickDiff32, StaysRightAcrossTheWrap) {
   EXPECT_EQ(TickDiff32(0xFFFFFFF0u, 0x10u), 0x20u);
   EXPECT_EQ(TickDiff32(100, 250), 150u);
@@ -134,6 +174,7 @@ TEST(DecodeBytes, DecodesLenientlyAndKeepsTheByteOrderMark) {
   EXPECT_EQ(DecodeBytes(QByteArrayView("a\0b", 3), -1, ek8Bit), QStringView(u"a\0b", 3).toString());
   EXPECT_EQ(DecodeBytes("abcdef", 3, ek8Bit), u"abc");
   EXPECT_EQ(DecodeBytes("abc", 0, ekUTF8), u"");
+  EXPECT_EQ(DecodeBytes(QByteArrayView("a\0b", 3), -1, ekUTF8), QStringView(u"a\0b", 3).toString());
   EXPECT_EQ(DecodeBytes("a\xe9", -1, ekASCII), u"a?");
 }
 

@@ -19,10 +19,6 @@ constexpr QStringView kFoldBreakChars = u"\t ,";
 
 } // namespace
 
-bool IsHeaderContinuationLine(QStringView line) {
-  return !line.isEmpty() && (line[0] == u' ' || line[0] == u'\t');
-}
-
 QString FetchField(QString& text, QStringView delimiter) {
   const qsizetype at = text.indexOf(delimiter);
   if (at < 0) {

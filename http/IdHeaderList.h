@@ -121,7 +121,9 @@ private:
 };
 
 // Whether line continues the header above it (starts with a space or a horizontal tab).
-bool IsHeaderContinuationLine(QStringView line);
+inline bool IsHeaderContinuationLine(QStringView line) noexcept {
+  return !line.isEmpty() && (line[0] == u' ' || line[0] == u'\t');
+}
 
 // Cuts the first field off a header value: returns the text before the first delimiter and
 // leaves in text what follows that delimiter. Without a delimiter, returns the whole text and

@@ -213,10 +213,24 @@ qsizetype TextIndexOf(QStringView text, QStringView part) {
   // beyond the first plane fold only to characters beyond it.
   const qsizetype last = text.size() - part.size();
   const char16_t* units = text.utf16();
-  // What may begin a match: the first character folded, its upper case, anything beyond ASCII.
-  const char16_t first = folded[0] < 0x80 ? char16_t(folded[0]) : char16_t(0xFFFF);
-  const char16_t firstUpper =
-      (first >= u'a' && first <= u'z') ? char16_t(first - (u'a' - u'A')) : first;
+  // What may stand at a place of the match: the part's character folded, its upper case, or
+  // anything beyond ASCII (which may fold to either).
+  struct Unit {
+    char16_t folded;
+    char16_t upper;
+  };
+  const auto unitOf = [&](qsizetype j) {
+    const char16_t f = folded[j] < 0x80 ? char16_t(folded[j]) : char16_t(0xFFFF);
+    return Unit{f, (f >= u'a' && f <= u'z') ? char16_t(f - (u'a' - u'A')) : f};
+  };
+  const Unit head = unitOf(0);
+  // The second character sharpens the test over runs: without it a common first letter
+  // would stop the pass in most runs.
+  const Unit next = part.size() > 1 ? unitOf(1) : head;
+  const qsizetype nextAt = part.size() > 1 ? 1 : 0;
+  const auto may = [](char16_t c, Unit u) {
+    return unsigned(c == u.folded) | unsigned(c == u.upper) | unsigned(c >= 0x80);
+  };
   const auto matchesAt = [&](qsizetype at) {
     for (qsizetype j = 0; j < part.size(); ++j) {
       if (fold(units[at + j]) != folded[j]) {
@@ -225,32 +239,26 @@ qsizetype TextIndexOf(QStringView text, QStringView part) {
     }
     return true;
   };
-  const auto mayBegin = [&](char16_t c) {
-    return c == first || c == firstUpper || c >= 0x80;
-  };
-  // Runs of a fixed length with nothing that may begin a match are passed over whole: the test
+  // Runs of a fixed length where no place may begin a match are passed over whole: the test
   // has no branch and a known count, so the compiler makes it on many characters at once.
   constexpr qsizetype kRun = 16;
   qsizetype i = 0;
   for (; i + kRun <= last + 1; i += kRun) {
     unsigned maybe = 0;
-    for (qsizetype k = 0; k < kRun; ++k) {
-      const char16_t c = units[i + k];
-      maybe |= unsigned(c == first) | unsigned(c == firstUpper) | unsigned(c >= 0x80);
+    for (qsizetype k = i; k < i + kRun; ++k) {
+      maybe |= may(units[k], head) & may(units[k + nextAt], next);
     }
     if (maybe == 0) {
       continue;
     }
-    for (qsizetype k = 0; k < kRun; ++k) {
-      const char16_t c = units[i + k];
-      if (mayBegin(c) && matchesAt(i + k)) {
-        return i + k;
+    for (qsizetype k = i; k < i + kRun; ++k) {
+      if (matchesAt(k)) {
+        return k;
       }
     }
   }
   for (; i <= last; ++i) {
-    const char16_t c = units[i];
-    if (mayBegin(c) && matchesAt(i)) {
+    if (matchesAt(i)) {
       return i;
     }
   }

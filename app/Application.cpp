@@ -48,7 +48,16 @@ void PrepareBrowserEngine() {
   }
 }
 
+void SetApplicationIcon() {
+  // Reading the icons makes Qt look through its image plugins first, which would hold back
+  // the window's first appearance; a shown window takes its icon when it is set.
+  QIcon icon(QStringLiteral(":/marquelo-16.png"));
+  icon.addFile(QStringLiteral(":/marquelo-64.png"));
+  QApplication::setWindowIcon(icon);
+}
+
 void PrepareFirstPreview() {
+  SetApplicationIcon();
   ShareGraphicsContext();
   PreloadPreviewModule();
 }
@@ -64,9 +73,6 @@ void SetApplicationIdentity() {
   QCoreApplication::setApplicationName(QStringLiteral("Marquelo"));
   QCoreApplication::setApplicationVersion(QStringLiteral(MARQUELO_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("marquelo"));
-  QIcon icon(QStringLiteral(":/marquelo-16.png"));
-  icon.addFile(QStringLiteral(":/marquelo-64.png"));
-  QApplication::setWindowIcon(icon);
   // The window was designed in Tahoma; where it is missing, a condensed sans keeps the labels
   // within the width they were laid out for.
   QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans Condensed"),

@@ -8,9 +8,13 @@
 // its sandbox (it refuses to start otherwise).
 void PrepareBrowserEngine();
 
-// What the program does once its window is painted: ShareGraphicsContext, then the preview
-// module starts loading beside the user's typing (PreloadPreviewModule). Never raises.
+// What the program does once its window is painted: the application's icon
+// (SetApplicationIcon), ShareGraphicsContext, then the preview module starts loading beside the
+// user's typing (PreloadPreviewModule). Never raises.
 void PrepareFirstPreview();
+
+// Sets the icon of every window of the application, the shown ones included.
+void SetApplicationIcon();
 
 class QWidget;
 
@@ -19,8 +23,8 @@ class QWidget;
 void AfterFirstPaint(QWidget& widget, std::function<void()> work);
 
 // After the QApplication exists: registers the compiled-in resources (banner, icons); the
-// application's name "Marquelo" (it titles every message box), version, icon and desktop entry, and
-// the stand-in fonts for the window's design font.
+// application's name "Marquelo" (it titles every message box), version and desktop entry, and
+// the stand-in fonts for the window's design font. The icon comes later (SetApplicationIcon).
 void SetApplicationIdentity();
 
 class TSlideshowForm;

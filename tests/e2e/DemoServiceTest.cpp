@@ -85,6 +85,15 @@ protected:
 
   static DemoService& Service() { return *service_; }
 
+  // Types the address the service gives for key and presses Create; the service's log length
+  // from before, for WaitForLogLine to look past.
+  qsizetype CreateForPage(const QString& key) {
+    const qsizetype logged = Service().LogLineCount();
+    TypeAddress(Service().Value(key));
+    PressCreate();
+    return logged;
+  }
+
 private:
   static inline std::unique_ptr<DemoService> service_;
   static inline std::unique_ptr<ScopedVariable> trustedAuthority_;
@@ -99,9 +108,7 @@ TEST_F(DemoServiceTest, ASetPageGivesItsCodePreviewAndClipboardText) {
   // on one display would take from each other.
   form_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
-  const qsizetype logged = Service().LogLineCount();
-  TypeAddress(Service().Value(QStringLiteral("set")));
-  PressCreate();
+  const qsizetype logged = CreateForPage(QStringLiteral("set"));
 
   const QString code = ExpectedCode(QStringLiteral("user_id=%1&set_id=%2").arg(OwnerId, SetId));
   EXPECT_EQ(Code(), code);
@@ -145,8 +152,7 @@ class DemoServicePages : public DemoServiceFixture,
                          public testing::WithParamInterface<ServicePage> {};
 
 TEST_P(DemoServicePages, LeadToThePlayerWithTheirIdentifiers) {
-  TypeAddress(Service().Value(QString::fromLatin1(GetParam().key)));
-  PressCreate();
+  CreateForPage(QString::fromLatin1(GetParam().key));
   EXPECT_EQ(Code(), ExpectedCode(GetParam().query));
   EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
 }
@@ -160,9 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
     testsupport::RowName());
 
 TEST_F(DemoServiceTest, TheCookieOfARedirectGoesAlongToItsTarget) {
-  const qsizetype logged = Service().LogLineCount();
-  TypeAddress(Service().Value(QStringLiteral("redirect")));
-  PressCreate();
+  const qsizetype logged = CreateForPage(QStringLiteral("redirect"));
 
   // A new window has a new client with an empty cookie store: the first request carries none.
   const QString redirect = Service().WaitForLogLine(QStringLiteral("\"GET /go/set "), logged);
@@ -199,9 +203,7 @@ TEST_F(DemoServiceTest, OnlyADemoBuildAcceptsTheDemoCertificateAndNoOther) {
 TEST_F(DemoServiceTest, AnHttpsSetPageLeadsToTheHttpsPlayerThatThePreviewPlays) {
   form_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
-  const qsizetype logged = Service().LogLineCount();
-  TypeAddress(Service().Value(QStringLiteral("https_set")));
-  PressCreate();
+  const qsizetype logged = CreateForPage(QStringLiteral("https_set"));
 
   const QString query = QStringLiteral("user_id=%1&set_id=%2").arg(OwnerId, SetId);
   EXPECT_EQ(Code(), ExpectedCode(query, SecureSlideshowBaseAddress));

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -174,12 +175,13 @@ QByteArray ManyLines(int count, const char* prefix, const char* suffix) {
   return lines;
 }
 
+// A setting a case leaves unset keeps the client's own default.
 struct ClientSettings {
   int32_t readTimeout = 2000;
-  int32_t connectTimeout = 0;
-  int32_t headerLineLimit = 255;
-  int32_t redirectMaximum = 15;
-  int32_t callTimeout = 0;
+  std::optional<int32_t> connectTimeout = {};
+  std::optional<int32_t> headerLineLimit = {};
+  std::optional<int32_t> redirectMaximum = {};
+  std::optional<int32_t> callTimeout = {};
   // GetToStream into a stream that keeps nothing instead of Get.
   bool discardBody = false;
 };
@@ -272,15 +274,21 @@ struct Measured {
 std::mutex measuredLock;
 std::vector<Measured> measured;
 
+void SetIfNamed(TIdHTTP& client, void (TIdHTTP::*set)(int32_t), std::optional<int32_t> value) {
+  if (value) {
+    (client.*set)(*value);
+  }
+}
+
 class HostileServer : public testing::TestWithParam<HostileCase> {
 protected:
   Outcome Call(TIdHTTP& client, const QString& url) {
     const ClientSettings& s = GetParam().settings;
     client.SetReadTimeout(s.readTimeout);
-    client.SetConnectTimeout(s.connectTimeout);
-    client.SetHeaderLineLimit(s.headerLineLimit);
-    client.SetRedirectMaximum(s.redirectMaximum);
-    client.SetCallTimeout(s.callTimeout);
+    SetIfNamed(client, &TIdHTTP::SetConnectTimeout, s.connectTimeout);
+    SetIfNamed(client, &TIdHTTP::SetHeaderLineLimit, s.headerLineLimit);
+    SetIfNamed(client, &TIdHTTP::SetRedirectMaximum, s.redirectMaximum);
+    SetIfNamed(client, &TIdHTTP::SetCallTimeout, s.callTimeout);
     client.SetHandleRedirects(true);
     try {
       if (!s.discardBody) {

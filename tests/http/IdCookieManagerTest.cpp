@@ -148,10 +148,6 @@ TEST_P(CookieStore, SendsBackWhatApplies) {
   ExpectConsistent(manager.CookieCollection());
 }
 
-std::string CaseName(const testing::TestParamInfo<StoreCase>& info) {
-  return info.param.name;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, CookieStore,
     testing::Values(
@@ -239,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"ok=1", "h.test"}},
                   {{"http://h.test/", "ok=1"}},
                   1}),
-    CaseName);
+    testsupport::RowName());
 
 // --- Expiry ---------------------------------------------------------------------------------
 

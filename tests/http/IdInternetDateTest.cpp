@@ -1,5 +1,6 @@
 #include "http/IdInternetDate.h"
 
+#include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -157,8 +158,7 @@ TEST(InternetDate, FormatsDayMonthAndTimeInEnglish) {
 
 // --- Parsing --------------------------------------------------------------------------------
 
-struct ParseCase {
-  const char* label;
+struct ParseCase : testsupport::NamedRow {
   QString text;
   TDateTime expected;
   QString rest;
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"NoSuchDay", "Sun, 31 Feb 1994 08:49:37 GMT", 0, ""},
         ParseCase{"HourTooLarge", "Sun, 06 Nov 1994 25:00:00 GMT", 0, ""},
         ParseCase{"YearTooLarge", "Sun, 06 Nov 19940 08:49:37 GMT", 0, ""}),
-    [](const auto& info) { return std::string(info.param.label); });
+    testsupport::RowName());
 
 TEST(InternetDate, ParsesWhatItFormats) {
   for (const TDateTime value :

@@ -84,6 +84,13 @@ void CheckCharset(const QString& contentType) {
   FUZZ_CHECK(!charset.contains(u';') || contentType.contains(u'"'));
   const TextEncodingKind kind = EncodingFromContentType(contentType);
   FUZZ_CHECK(kind == ekUTF8 || kind == ek8Bit);
+  // The case-free search finds what the general one finds, for parts of the text itself too.
+  const qsizetype half = contentType.size() / 2;
+  for (const QString& part : {QStringLiteral("CHARSET"), contentType.mid(half, 2).toUpper(),
+                              contentType.mid(half, 5).toLower()}) {
+    FUZZ_CHECK(TextIndexOf(contentType, part) ==
+               QStringView(contentType).indexOf(part, 0, Qt::CaseInsensitive));
+  }
 }
 
 void CheckNumbers(const QString& text) {

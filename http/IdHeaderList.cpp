@@ -207,16 +207,7 @@ QString TIdHeaderList::HeaderValueOfLine(qsizetype index) const {
   // Joined in place: building the value anew for every continuation line costs the square of
   // a long block. A piece is trimmed and a space goes only between two pieces that hold
   // something, which is what trimming the joined value after each step would give.
-  qsizetype end = index + 1;
-  qsizetype room = value.size();
-  for (; end < lines_.size() && IsHeaderContinuationLine(lines_[end]); ++end) {
-    room += lines_[end].size();
-  }
-  if (end == index + 1) {
-    return value;
-  }
-  value.reserve(room);
-  for (qsizetype i = index + 1; i < end; ++i) {
+  for (qsizetype i = index + 1; i < lines_.size() && IsHeaderContinuationLine(lines_[i]); ++i) {
     const QStringView piece = TrimView(lines_[i]);
     if (piece.isEmpty()) {
       continue;

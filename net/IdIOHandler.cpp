@@ -238,8 +238,13 @@ int32_t TIdIOHandler::Fill(bool raise, int32_t timeout, bool raiseOnTimeout, int
 QString TIdIOHandler::ReadLine(const QString& terminator, int32_t timeout, int32_t maxLength,
                                TextEncodingKind encoding) {
   encoding = EncodingOr(encoding);
-  static const QByteArray lineFeed(1, '\n');
-  const QByteArray term = terminator.isEmpty() ? lineFeed : EncodeText(terminator, encoding);
+  // The usual terminator is a view of a literal: a shared array would cost two atomic
+  // reference counts on every line.
+  QByteArray encoded;
+  if (!terminator.isEmpty()) {
+    encoded = EncodeText(terminator, encoding);
+  }
+  const QByteArrayView term = terminator.isEmpty() ? QByteArrayView("\n") : encoded;
   const TIdQueuedLine line = WaitForLine(term, timeout, maxLength);
   if (line.queued == 0) {
     return {};

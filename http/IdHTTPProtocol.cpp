@@ -309,6 +309,8 @@ void TIdHTTPProtocol::ReadChunkedBody(QIODevice& stream) {
 }
 
 bool TIdHTTPProtocol::ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer) {
+  // The chunks' data are parts of one long read: their receives grow and run ahead together.
+  TIdBulkReceive receive;
   for (;;) {
     std::optional<int64_t> size;
     TakeResponseLine(io, [&](QByteArrayView line) { size = ChunkSizeOf(line); });
@@ -318,7 +320,7 @@ bool TIdHTTPProtocol::ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer) {
     if (*size == 0) {
       return true;
     }
-    io.ReadStream(writer, *size);
+    io.ReadStream(writer, *size, false, &receive);
     // The line end after the data; whatever stands before it is no part of the body.
     TakeResponseLine(io, [](QByteArrayView) {});
   }

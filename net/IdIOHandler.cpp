@@ -370,7 +370,8 @@ void TIdIOHandler::ReadStream(QIODevice& stream, int64_t count, bool untilClose)
   writer.Finish();
 }
 
-void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool untilClose) {
+void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool untilClose,
+                              TIdBulkReceive* parts) {
   if (count == -1 && !untilClose) {
     count = use64BitCounts_ ? ReadInt64() : ReadInt32();
   }
@@ -381,12 +382,16 @@ void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool until
   // A long run is received in steps that double while the receives come back full, up to
   // kBulkReceiveLimit: the system calls per megabyte fall, and the array asked for is never more
   // than twice what the previous receive brought.
-  int32_t bulk = recvBufferSize_;
+  TIdBulkReceive own;
+  int32_t& bulk = (parts != nullptr ? *parts : own).size;
+  bulk = std::max(bulk, recvBufferSize_);
   try {
     while (remaining > 0) {
       if (PendingInputEmpty()) {
         const auto asked =
-            static_cast<int32_t>(std::clamp<int64_t>(remaining, recvBufferSize_, bulk));
+            parts != nullptr
+                ? bulk
+                : static_cast<int32_t>(std::clamp<int64_t>(remaining, recvBufferSize_, bulk));
         int32_t received = 0;
         try {
           received = WaitForInput(1, asked);
@@ -396,8 +401,9 @@ void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool until
           }
           throw;
         }
-        if (received >= asked && asked == bulk && bulk < kBulkReceiveLimit) {
-          bulk = std::min(bulk * 2, kBulkReceiveLimit);
+        const int32_t limit = parts != nullptr ? kPartReceiveLimit : kBulkReceiveLimit;
+        if (received >= asked && asked == bulk && bulk < limit) {
+          bulk = std::min(bulk * 2, limit);
         }
       }
       const auto take = static_cast<int32_t>(std::min<int64_t>(pendingInput_->Size(), remaining));

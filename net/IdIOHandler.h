@@ -66,6 +66,12 @@ struct TIdQueuedLine {
   int32_t queued = 0;
 };
 
+// The receive size a read of many parts carries from one part to the next (ReadStream).
+struct TIdBulkReceive {
+  // 0 until the first part's first receive, which starts at RecvBufferSize.
+  int32_t size = 0;
+};
+
 class TIdIOHandler : public TIdComponent {
 public:
   // A closed handler with empty queues; holds the socket stack (raises what AcquireStack
@@ -226,10 +232,20 @@ public:
   // The same into a writer, which the caller finishes (TIdStreamWriter::Finish) once every read
   // for its stream is done, also when one raises: several reads then cost one cut of the stream
   // and their small runs are written together.
-  void ReadStream(TIdStreamWriter& writer, int64_t count = -1, bool untilClose = false);
+  // With `parts`, the read is one part of a longer one (a chunk of a body): the receives keep
+  // the size they grew to in the parts before, and ask for that size whatever is left of this
+  // part, so that they run ahead of it; what arrives beyond the part stays queued for the next.
+  void ReadStream(TIdStreamWriter& writer, int64_t count = -1, bool untilClose = false,
+                  TIdBulkReceive* parts = nullptr);
   // The largest receive a long stream read grows to. Its receives start at RecvBufferSize and
   // double while they come back full.
   static constexpr int32_t kBulkReceiveLimit = 262144;
+  // The largest receive a read of many parts grows to. Its parts take small pieces off the
+  // queue, which then gives back its spare room often; an array of this size stays in the
+  // allocator's heap, where that costs nothing, while a larger one is mapped on its own and
+  // every new one is faulted in page by page (256 KiB receives made a body of 256-byte chunks
+  // four times slower).
+  static constexpr int32_t kPartReceiveLimit = 65536;
   // One character: a single byte for ekASCII and ek8Bit; for ekUTF8 bytes until they decode to
   // a character (a surrogate pair for one above U+FFFF; a malformed sequence gives U+FFFD
   // followed by whatever the byte that ended it decodes to). Blocks and raises as ReadBytes.

@@ -121,6 +121,14 @@ QByteArray Pattern(int size, int seed) {
   return bytes;
 }
 
+// Two chunks long enough for the receives to grow to their largest, then a long run of small
+// ones, which those large receives take several at a time, the next response's bytes with them.
+std::vector<int> GrownThenSmall() {
+  std::vector<int> sizes{140000, 140000};
+  sizes.insert(sizes.end(), 2000, 300);
+  return sizes;
+}
+
 struct ChunkedCase : testsupport::NamedRow {
   std::vector<int> sizes; // the chunks, in order
   QByteArray trailer;     // between the last chunk and the empty line
@@ -166,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
             ChunkedCase{
                 "small runs past a collected run", {3000, 3000, 3000, 3000, 3000, 3000, 9000}, {}},
             ChunkedCase{"larger than a receive", {70000, 5, 40000}, {}},
+            ChunkedCase{"small chunks after large receives", GrownThenSmall(), {}},
             ChunkedCase{"trailer lines", {10, 20}, "X-Sum: 1\r\nX-More: 2\r\n"}),
         testing::Values(1, 3, 32768)),
     [](const auto& info) {

@@ -380,8 +380,9 @@ void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool until
   int64_t remaining = untilClose ? std::numeric_limits<int64_t>::max() : count;
   StartWork(wmRead, untilClose ? 0 : std::max<int64_t>(count, 0));
   // A long run is received in steps that double while the receives come back full, up to
-  // kBulkReceiveLimit: the system calls per megabyte fall, and the array asked for is never more
-  // than twice what the previous receive brought.
+  // kBulkReceiveLimit (kPartReceiveLimit for the parts of a longer read): the system calls per
+  // megabyte fall, and the array asked for is never more than twice what the previous receive
+  // brought.
   TIdBulkReceive own;
   int32_t& bulk = (parts != nullptr ? *parts : own).size;
   bulk = std::max(bulk, recvBufferSize_);

@@ -107,6 +107,16 @@ int MeasureClose(int rounds) {
                 {QStringLiteral("--gtest_also_run_disabled_tests"),
                  QStringLiteral("--gtest_filter=CloseDuringRead.DISABLED_ChildProgram")});
     QByteArray output;
+    while (!output.contains("reading\n") && child.waitForReadyRead(60000)) {
+      output += child.readAllStandardOutput();
+    }
+    if (!server.WaitForConnections(round + 1)) {
+      std::fprintf(stderr, "cancel_and_close: round %d: the request did not arrive\n", round);
+      child.kill();
+      child.waitForFinished();
+      return 1;
+    }
+    child.write("close\n");
     while (!output.contains("closing\n") && child.waitForReadyRead(60000)) {
       output += child.readAllStandardOutput();
     }

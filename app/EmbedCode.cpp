@@ -120,7 +120,9 @@ QString FittingEmbedCode(const QString& address, int32_t width, int32_t height,
                          const QString& title) {
   const QString widthText = QString::number(width);
   // The frame's box is the outer block's: as wide as the container allows up to the width,
-  // and as high as the spacer's padding, which a percentage takes from that same width.
+  // and as high as the spacer's padding, which a percentage takes from that same width. The
+  // credit follows without the fixed code's line break: the block already ends the line, and
+  // a break would leave an empty line between the frame and its credit.
   return QStringLiteral("<div style=\"position:relative;max-width:") + widthText +
          QStringLiteral("px;\"><div style=\"padding-top:") + HeightPercentOfWidth(width, height) +
          QStringLiteral("%;\"></div><iframe src=\"") + address + QStringLiteral("\" title=\"") +

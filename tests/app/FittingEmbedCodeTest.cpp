@@ -1,5 +1,4 @@
 #include "app/EmbedCode.h"
-#include "app/HostNames.h"
 
 #include "tests/support/NamedRow.h"
 
@@ -49,29 +48,10 @@ TEST_P(HeightPercentTest, GivesTheShapeInFourPlacesAtMost) {
 INSTANTIATE_TEST_SUITE_P(Table, HeightPercentTest,
                          testing::Values(PercentCase{"Whole", 500, 400, "80"},
                                          PercentCase{"Half", 400, 250, "62.5"},
-                                         PercentCase{"Square", 500, 500, "100"},
                                          PercentCase{"Recurring", 3, 1, "33.3333"},
                                          PercentCase{"RoundedUp", 3, 2, "66.6667"},
                                          PercentCase{"Tallest", 1, 9999, "999900"},
                                          PercentCase{"Flattest", 9999, 1, "0.01"}),
                          testsupport::RowName());
-
-// The browser table (tests/browser) shows how it lays out; this is what the user pastes.
-TEST(FittingEmbedCode, IsTheFrameOverItsShapeThenTheUsualCreditLine) {
-  const QString address = SlideshowBaseAddress + QStringLiteral("tags=red");
-  const QString fixed = EmbedCode(address, QStringLiteral("400"), QStringLiteral("250"));
-  const qsizetype creditStart = fixed.indexOf(QStringLiteral("<center><small>Created with"));
-  ASSERT_GT(creditStart, 0);
-
-  EXPECT_EQ(FittingEmbedCode(address, 400, 250, QStringLiteral("vantrel slideshow of set 7215")),
-            QStringLiteral("<div style=\"position:relative;max-width:400px;\"><div "
-                           "style=\"padding-top:62.5%;\"></div><iframe src=\"") +
-                address +
-                QStringLiteral("\" title=\"vantrel slideshow of set 7215\" frameBorder=\"0\" "
-                               "width=\"400\" height=\"250\" scrolling=\"no\" loading=\"lazy\" "
-                               "allowfullscreen style=\"position:absolute;top:0;left:0;width:100%;"
-                               "height:100%;\"></iframe></div>") +
-                fixed.sliced(creditStart));
-}
 
 } // namespace

@@ -1,20 +1,19 @@
 // The embed codes laid out by a real browser engine: headless chromium loads a page that holds
-// a code in a column of a given width, and a script in the page reports the frame's box, read
-// back from the document chromium dumps once the page has loaded.
+// a code in a column of a given width, and a script in the page reports the frame as the engine
+// sees it, read back from the document chromium dumps once the page has loaded.
 
 #include "app/EmbedCode.h"
 
-#include <QByteArray>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -23,11 +22,9 @@ namespace {
 
 // A phone's page leaves about 344 CSS pixels for a post's column; headless chromium makes no
 // window narrower than 500, so a column of that width stands for the phone. 1264 is a
-// desktop's column.
+// desktop's column; the window is wider, so that it never scrolls itself.
 constexpr int kPhoneColumn = 344;
 constexpr int kDesktopColumn = 1264;
-// Wider than the desktop column, so that the window itself never scrolls.
-constexpr const char* kWindowSize = "--window-size=1280,900";
 // One page load, engine start included, even on a machine whose cores are all busy.
 constexpr int kBrowserRunLimitMs = 90000;
 
@@ -46,30 +43,21 @@ void PrintTo(Code code, std::ostream* out) {
   *out << (code == Code::Fitting ? "fitting" : "fixed");
 }
 
-struct FrameBox {
-  double width;
-  double height;
-  int columnWidth;       // the column's inner width
-  int columnScrollWidth; // what the column's content takes sideways, overflow included
-};
-
-// The page: a standards-mode document whose column holds the code, then the script that
-// writes the frame's box into the document.
+// A standards-mode page whose column holds the code, then a script that writes what the engine
+// made of the frame into the document as one JSON object after the word "frame:".
 QByteArray PageHolding(const QString& code, int column) {
-  return QByteArray("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head>"
-                    "<body style=\"margin:0\"><div id=\"column\" style=\"width:") +
+  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body style=\"margin:0\">"
+         "<div id=\"column\" style=\"width:" +
          QByteArray::number(column) + "px\">" + code.toUtf8() +
-         "</div><pre id=\"box\"></pre><script>"
-         "const frame = document.querySelector('#column iframe').getBoundingClientRect();"
+         "</div><pre id=\"report\"></pre><script>"
+         "const frame = document.querySelector('#column iframe');"
+         "const box = frame.getBoundingClientRect();"
          "const column = document.getElementById('column');"
-         "document.getElementById('box').textContent = ['frame-box', frame.width, frame.height,"
-         " column.clientWidth, column.scrollWidth].join(' ');"
+         "document.getElementById('report').textContent = 'frame:' + JSON.stringify({"
+         "width: box.width, height: box.height, column: column.clientWidth,"
+         "content: column.scrollWidth, title: frame.title, loading: frame.loading,"
+         "fullscreen: frame.allowFullscreen});"
          "</script></body></html>";
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 class FrameLayoutTest : public testing::TestWithParam<std::tuple<FrameSize, int, Code>> {
@@ -82,15 +70,17 @@ protected:
     ASSERT_TRUE(dir_.isValid());
   }
 
-  // The frame's box as chromium lays out the page holding code in a column; nothing when the
-  // page could not be loaded or reported no box (a failure says why).
-  std::optional<FrameBox> LayOut(const QString& code, int column) {
+  // What the page holding code in a column reports of its frame; empty (and a failure saying
+  // why) when chromium did not load it.
+  QJsonObject LayOut(const QString& code, int column) {
     const QString page = dir_.filePath(QStringLiteral("page.html"));
-    if (!WriteFile(page, PageHolding(code, column)) ||
-        !WriteFile(dir_.filePath(QStringLiteral("player.html")), "<body>player</body>")) {
-      ADD_FAILURE() << "cannot write the page into " << dir_.path().toStdString();
-      return std::nullopt;
+    QFile file(page);
+    const QByteArray bytes = PageHolding(code, column);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+      ADD_FAILURE() << "cannot write " << page.toStdString();
+      return {};
     }
+    file.close();
     QProcess chromium;
     chromium.start(browser_,
                    {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
@@ -99,25 +89,25 @@ protected:
                     QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
                     QStringLiteral("--no-first-run"),
                     QStringLiteral("--user-data-dir=") + dir_.filePath(QStringLiteral("profile")),
-                    QString::fromLatin1(kWindowSize), QStringLiteral("--dump-dom"),
+                    QStringLiteral("--window-size=1280,900"), QStringLiteral("--dump-dom"),
                     QUrl::fromLocalFile(page).toString()});
     if (!chromium.waitForFinished(kBrowserRunLimitMs)) {
       chromium.kill();
       chromium.waitForFinished();
       ADD_FAILURE() << "chromium did not finish loading the page";
-      return std::nullopt;
+      return {};
     }
-    const QString dom = QString::fromUtf8(chromium.readAllStandardOutput());
-    static const QRegularExpression kBox(
-        QStringLiteral("frame-box ([0-9.]+) ([0-9.]+) ([0-9]+) ([0-9]+)"));
-    const QRegularExpressionMatch box = kBox.match(dom);
-    if (!box.hasMatch()) {
-      ADD_FAILURE() << "the page reported no frame box; chromium said:\n"
+    const QByteArray dom = chromium.readAllStandardOutput();
+    const qsizetype start = dom.indexOf("frame:{");
+    const QJsonObject report =
+        start < 0 ? QJsonObject()
+                  : QJsonDocument::fromJson(dom.mid(start + 6, dom.indexOf('}', start) - start - 5))
+                        .object();
+    if (report.isEmpty()) {
+      ADD_FAILURE() << "the page reported no frame; chromium said:\n"
                     << chromium.readAllStandardError().right(2000).toStdString();
-      return std::nullopt;
     }
-    return FrameBox{box.captured(1).toDouble(), box.captured(2).toDouble(), box.captured(3).toInt(),
-                    box.captured(4).toInt()};
+    return report;
   }
 
 private:
@@ -127,27 +117,36 @@ private:
 
 TEST_P(FrameLayoutTest, FrameTakesItsBoxInTheColumn) {
   const auto& [size, column, kind] = GetParam();
+  // The frame's own page is of no account to its box; a file beside the page keeps the test
+  // off the network.
   const QString player = QStringLiteral("player.html");
+  const QString title = FrameTitle({QStringLiteral("48213907@N03"), {}, {}});
+  const QString fixed =
+      EmbedCode(player, QString::number(size.width), QString::number(size.height));
   const QString code =
-      kind == Code::Fitting
-          ? FittingEmbedCode(player, size.width, size.height,
-                             FrameTitle({QStringLiteral("48213907@N03"), {}, {}}))
-          : EmbedCode(player, QString::number(size.width), QString::number(size.height));
-  const std::optional<FrameBox> box = LayOut(code, column);
-  ASSERT_TRUE(box.has_value());
-  ASSERT_EQ(box->columnWidth, column);
+      kind == Code::Fitting ? FittingEmbedCode(player, size.width, size.height, title) : fixed;
+  const QJsonObject frame = LayOut(code, column);
+  ASSERT_FALSE(frame.isEmpty());
+  ASSERT_EQ(frame[u"column"].toInt(), column);
+  const double width = frame[u"width"].toDouble();
+  const double height = frame[u"height"].toDouble();
 
   if (kind == Code::Fixed) {
     // As it always was: Width x Height whatever the column, spilling out of a narrow one.
-    EXPECT_DOUBLE_EQ(box->width, size.width);
-    EXPECT_DOUBLE_EQ(box->height, size.height);
+    EXPECT_DOUBLE_EQ(width, size.width);
+    EXPECT_DOUBLE_EQ(height, size.height);
     return;
   }
   // The column's width up to Width, the shape kept, nothing sideways beyond the column.
-  EXPECT_DOUBLE_EQ(box->width, std::min(column, size.width));
+  EXPECT_DOUBLE_EQ(width, std::min(column, size.width));
   const double shape = static_cast<double>(size.height) / size.width;
-  EXPECT_NEAR(box->height / box->width, shape, shape / 100);
-  EXPECT_LE(box->columnScrollWidth, column);
+  EXPECT_NEAR(height / width, shape, shape / 100);
+  EXPECT_LE(frame[u"content"].toInt(), column);
+  // Named, lazy, allowed full screen, and credited as the fixed code is.
+  EXPECT_EQ(frame[u"title"].toString(), title);
+  EXPECT_EQ(frame[u"loading"].toString(), QStringLiteral("lazy"));
+  EXPECT_TRUE(frame[u"fullscreen"].toBool());
+  EXPECT_TRUE(code.endsWith(fixed.sliced(fixed.indexOf(QStringLiteral("<center>")))));
 }
 
 std::string RowName(const testing::TestParamInfo<FrameLayoutTest::ParamType>& info) {

@@ -14,9 +14,7 @@
 #include <QSignalSpy>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
-#include <QWebEngineView>
 
-#include <chrono>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -142,35 +140,14 @@ TEST_F(DemoServiceTest, ASetPageGivesItsCodePreviewAndClipboardText) {
   EXPECT_EQ(clipboard->text(), code);
 }
 
-TEST_F(DemoServiceTest, AFittingCodeNamesTheSetAndThePreviewFitsItsFrameToThePage) {
-  form_.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
+TEST_F(DemoServiceTest, AFittingCodeNamesTheSetItShows) {
   QTest::mouseClick(Control<QCheckBox>("FitNarrowCheckBox"), Qt::LeftButton);
   CreateForPage(QStringLiteral("set"));
-
   EXPECT_EQ(Code(),
             FittingEmbedCode(SlideshowBaseAddress +
                                  QStringLiteral("user_id=%1&set_id=%2").arg(OwnerId, SetId),
                              500, 500, QStringLiteral("vantrel slideshow of set ") + SetId));
   EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
-
-  // The preview is narrower than the 500 pixels asked for: the frame takes the page's width
-  // and stays square.
-  auto* view = qobject_cast<QWebEngineView*>(form_.WebBrowser());
-  ASSERT_NE(view, nullptr);
-  QSignalSpy loaded(view, &QWebEngineView::loadFinished);
-  ASSERT_TRUE(loaded.wait(30000));
-  QVariantList box;
-  view->page()->runJavaScript(
-      QStringLiteral("const r = document.querySelector('iframe').getBoundingClientRect();"
-                     "[r.width, r.height, document.documentElement.clientWidth]"),
-      [&box](const QVariant& result) { box = result.toList(); });
-  ASSERT_TRUE(WaitUntil([&box] { return !box.isEmpty(); }, std::chrono::seconds(30)));
-  ASSERT_EQ(box.size(), 3);
-  const double width = box[0].toDouble();
-  EXPECT_GT(width, 300);
-  EXPECT_DOUBLE_EQ(width, box[2].toDouble());
-  EXPECT_NEAR(box[1].toDouble(), width, width / 100);
 }
 
 struct ServicePage {

@@ -68,9 +68,10 @@ QString HeightPercentOfWidth(int32_t width, int32_t height);
 
 // A one-line code whose frame fills the width of its container up to width pixels and keeps
 // width:height at every width, named by title, loading only when the reader nears it and
-// allowed full screen; then the credit line of EmbedCode. The shape comes from a block whose
-// top padding is HeightPercentOfWidth of its width (laid out alike by every engine that has
-// CSS 2); the frame lies over that block. The width and height attributes stay, so a reader
+// allowed full screen; then the credit line of EmbedCode (without the line break before it,
+// which the block makes needless). The shape comes from a block whose top padding is
+// HeightPercentOfWidth of its width (laid out alike by every engine that has CSS 2); the frame
+// lies over that block. The width and height attributes stay, so a reader
 // that strips style attributes (a feed reader) still shows the frame at width x height.
 // address and title go in as given (compose them with SlideshowAddress and FrameTitle);
 // width and height are positive.

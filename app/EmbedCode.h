@@ -54,3 +54,26 @@ QString NormalisedDimension(QStringView text, int32_t fallback);
 // The one-line iframe embed code for the address at the given width and height texts, with
 // the credit line. No line breaks.
 QString EmbedCode(const QString& address, const QString& width, const QString& height);
+
+// The frame's name for screen readers and page checkers: "vantrel slideshow", then " of set ",
+// " of group " or " of user " and that identifier (the first known of set, group and owner, the
+// most specific), encoded as EncodeQueryValue encodes it, so that a page planting quotes or
+// markup in an identifier cannot leave the attribute. "vantrel slideshow" alone when none is
+// known.
+QString FrameTitle(const SlideshowIds& ids);
+
+// The height as a percentage of the width, in decimal with at most four places and no
+// trailing zeros ("80", "62.5", "33.3333"). width and height are positive.
+QString HeightPercentOfWidth(int32_t width, int32_t height);
+
+// A one-line code whose frame fills the width of its container up to width pixels and keeps
+// width:height at every width, named by title, loading only when the reader nears it and
+// allowed full screen; then the credit line of EmbedCode (without the line break before it,
+// which the block makes needless). The shape comes from a block whose top padding is
+// HeightPercentOfWidth of its width (laid out alike by every engine that has CSS 2); the frame
+// lies over that block. The width and height attributes stay, so a reader
+// that strips style attributes (a feed reader) still shows the frame at width x height.
+// address and title go in as given (compose them with SlideshowAddress and FrameTitle);
+// width and height are positive.
+QString FittingEmbedCode(const QString& address, int32_t width, int32_t height,
+                         const QString& title);

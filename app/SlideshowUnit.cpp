@@ -107,6 +107,7 @@ void TSlideshowForm::NameFields() {
       {ui_->WidthEdit, ui_->WidthLabel->text()},
       {ui_->HeightEdit, ui_->HeightLabel->text()},
       {ui_->FavoriteCheckBox, ui_->GroupTagLabel1->text()},
+      {ui_->FitNarrowCheckBox, ui_->FitNarrowLabel->text()},
       {ui_->HTMLMemo, ui_->HTMLGroupBox->title()},
   };
   for (const auto& [field, name] : names) {
@@ -223,9 +224,9 @@ bool TSlideshowForm::ReaderRunning() const {
   return reader_->WorkerRunning();
 }
 
-std::array<QWidget*, 7> TSlideshowForm::InputControls() const {
-  return {ui_->URLEdit,    ui_->TagsEdit,         ui_->TextEdit,  ui_->WidthEdit,
-          ui_->HeightEdit, ui_->FavoriteCheckBox, ui_->CopyButton};
+std::array<QWidget*, 8> TSlideshowForm::InputControls() const {
+  return {ui_->URLEdit,    ui_->TagsEdit,         ui_->TextEdit,          ui_->WidthEdit,
+          ui_->HeightEdit, ui_->FavoriteCheckBox, ui_->FitNarrowCheckBox, ui_->CopyButton};
 }
 
 void TSlideshowForm::SetReading(bool reading) {
@@ -252,6 +253,7 @@ void TSlideshowForm::ShowReadingLook(bool reading) {
     field->setReadOnly(reading);
   }
   ui_->FavoriteCheckBox->setEnabled(!reading);
+  ui_->FitNarrowCheckBox->setEnabled(!reading);
   ui_->CopyButton->setEnabled(!reading);
   ui_->GenerateButton->setText(reading ? RSCancelButton() : RSCreateButton());
 }
@@ -280,7 +282,12 @@ void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilter
   const QString slideshowAddress = SlideshowAddress(ids, filters, scheme);
   NormaliseDimensionField(ui_->WidthEdit, kDefaultSlideshowWidth);
   NormaliseDimensionField(ui_->HeightEdit, kDefaultSlideshowHeight);
-  const QString code = EmbedCode(slideshowAddress, ui_->WidthEdit->text(), ui_->HeightEdit->text());
+  // Off, the code is the one users have always pasted, byte for byte.
+  const QString code =
+      ui_->FitNarrowCheckBox->isChecked()
+          ? FittingEmbedCode(slideshowAddress, ui_->WidthEdit->text().toInt(),
+                             ui_->HeightEdit->text().toInt(), FrameTitle(ids))
+          : EmbedCode(slideshowAddress, ui_->WidthEdit->text(), ui_->HeightEdit->text());
 
   TempFileNameSeries previewNames(kPreviewBaseName);
   const QString previewFile = previewNames.NextFree();

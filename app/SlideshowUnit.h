@@ -40,7 +40,8 @@ public:
   ~TSlideshowForm() override;
 
   // Create: trims the fields, reads the page's identifiers when the address is neither empty
-  // nor the placeholder, normalises width and height, fills the code box and previews the code.
+  // nor the placeholder, normalises width and height, fills the code box and previews the code:
+  // EmbedCode, or FittingEmbedCode when "Shrink to Fit Narrow Screens" is checked.
   // The page is read with IdHTTP on a worker thread while the window goes on (see
   // PageReading()): this returns at once and the rest of Create runs when the page is in. A
   // page that cannot be read, including a chain of redirects that reaches the client's limit,
@@ -55,7 +56,7 @@ public:
   // and the preview as they were, the connection closed, the window ready for the next Create.
   // Nothing when no page is being read.
   void CancelRead();
-  // A page is being read for Create: the wait cursor shows, the fields, the check box and Copy
+  // A page is being read for Create: the wait cursor shows, the fields, the check boxes and Copy
   // take no input, and after a tenth of a second the button reads "Cancel" and those
   // controls look it.
   bool PageReading() const;
@@ -99,9 +100,9 @@ private:
   void PageRead(const QString& text, const std::exception_ptr& failure,
                 const SlideshowFilters& filters);
   // The controls that take no input while a page is read (Create's button stays live).
-  std::array<QWidget*, 7> InputControls() const;
+  std::array<QWidget*, 8> InputControls() const;
   void SetReading(bool reading);
-  // "Cancel" on the button, the fields read-only, the check box and Copy greyed; or back.
+  // "Cancel" on the button, the fields read-only, the check boxes and Copy greyed; or back.
   void ShowReadingLook(bool reading);
   // The page's text; raises what Get raises, and EPageRedirectLimit. Runs on the worker.
   QString FetchPageText(const QString& address);

@@ -51,6 +51,7 @@ TEST_F(SlideshowFormTest, AFreshStartShowsTheDescribedState) {
   EXPECT_EQ(Edit("WidthEdit")->text(), QStringLiteral("500"));
   EXPECT_EQ(Edit("HeightEdit")->text(), QStringLiteral("500"));
   EXPECT_FALSE(Control<QCheckBox>("FavoriteCheckBox")->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>("FitNarrowCheckBox")->isChecked());
   EXPECT_EQ(Code(), QString());
   EXPECT_TRUE(Memo()->isReadOnly());
   EXPECT_EQ(Memo()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -80,6 +81,7 @@ TEST_F(SlideshowFormTest, ControlsSitWhereTheDescriptionPutsThem) {
        {16, 110, 0, 0},
        "Full Text* (Optional, only for group/user)"},
       {"GroupTagLabel1", "SlideshowForm", {16, 189, 0, 0}, "Display User's Favorite Photos"},
+      {"FitNarrowLabel", "SlideshowForm", {16, 216, 0, 0}, "Shrink to Fit Narrow Screens"},
       {"WidthLabel", "SlideshowForm", {16, 137, 0, 0}, "Slideshow Width"},
       {"HeightLabel", "SlideshowForm", {16, 164, 0, 0}, "Slideshow Height"},
       {"WidthLabel1", "SlideshowForm", {269, 137, 0, 0}, "(px)"},
@@ -92,6 +94,7 @@ TEST_F(SlideshowFormTest, ControlsSitWhereTheDescriptionPutsThem) {
       {"WidthEdit", "SlideshowForm", {220, 134, 43, 21}, "500"},
       {"HeightEdit", "SlideshowForm", {220, 161, 43, 21}, "500"},
       {"FavoriteCheckBox", "SlideshowForm", {220, 188, 15, 17}, ""},
+      {"FitNarrowCheckBox", "SlideshowForm", {220, 215, 15, 17}, ""},
       {"GenerateButton", "SlideshowForm", {393, 203, 83, 25}, "Create"},
       {"HTMLGroupBox", "SlideshowForm", {16, 234, 460, 89}, "HTML Code"},
       {"HTMLMemo", "HTMLGroupBox", {17, 22, 347, 56}, ""},
@@ -173,13 +176,13 @@ TEST_F(SlideshowFormTest, TabVisitsTheFieldsInTheirOrder) {
   ShowActive();
   Edit("URLEdit")->setFocus();
   QStringList visited{QApplication::focusWidget()->objectName()};
-  for (int i = 0; i < 9; ++i) {
+  for (int i = 0; i < 10; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     visited << QApplication::focusWidget()->objectName();
   }
   EXPECT_EQ(visited, (QStringList{"URLEdit", "TagsEdit", "TextEdit", "WidthEdit", "HeightEdit",
-                                  "FavoriteCheckBox", "GenerateButton", "HTMLMemo", "CopyButton",
-                                  "URLEdit"}));
+                                  "FavoriteCheckBox", "FitNarrowCheckBox", "GenerateButton",
+                                  "HTMLMemo", "CopyButton", "URLEdit"}));
 }
 
 // Screen readers announce each field by the label beside it.
@@ -191,6 +194,7 @@ TEST_F(SlideshowFormTest, EveryFieldIsNamedByItsLabel) {
       {"WidthEdit", "Slideshow Width"},
       {"HeightEdit", "Slideshow Height"},
       {"FavoriteCheckBox", "Display User's Favorite Photos"},
+      {"FitNarrowCheckBox", "Shrink to Fit Narrow Screens"},
       {"HTMLMemo", "HTML Code"},
   };
   for (const auto& [field, name] : names) {
@@ -402,6 +406,29 @@ TEST_F(SlideshowFormTest, CopyPutsExactlyTheCodeOnTheClipboard) {
   EXPECT_EQ(Memo()->textCursor().selectedText(), Code());
   Press("CopyButton");
   EXPECT_EQ(clipboard->text(), Code());
+}
+
+TEST_F(SlideshowFormTest, TheFitBoxChoosesTheCodeOfTheBoxThePreviewAndTheClipboard) {
+  Fill("TagsEdit", QStringLiteral("a\"b"));
+  Fill("WidthEdit", QStringLiteral("400"));
+  Fill("HeightEdit", QStringLiteral("0"));
+  QTest::mouseClick(Control<QCheckBox>("FitNarrowCheckBox"), Qt::LeftButton);
+  ASSERT_TRUE(Control<QCheckBox>("FitNarrowCheckBox")->isChecked());
+  Press("GenerateButton");
+
+  const QString fitting = FittingEmbedCode(SlideshowBaseAddress + QStringLiteral("tags=a%22b"), 400,
+                                           400, QStringLiteral("vantrel slideshow"));
+  EXPECT_EQ(Code(), fitting);
+  EXPECT_EQ(ReadWholeFile(temp_.File("mqtemp.html")),
+            "<html><body style=\"margin:0;padding:0;\">" + fitting.toUtf8() + "</body></html>\r\n");
+  Press("CopyButton");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), fitting);
+
+  // Cleared again, the code is the usual one.
+  QTest::mouseClick(Control<QCheckBox>("FitNarrowCheckBox"), Qt::LeftButton);
+  Press("GenerateButton");
+  EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("tags=a%22b"), "400", "400"));
+  EXPECT_TRUE(messages_.Shown().empty());
 }
 
 TEST_F(SlideshowFormTest, CopyWithAnEmptyBoxLeavesTheClipboardAlone) {

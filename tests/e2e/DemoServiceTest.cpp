@@ -4,9 +4,11 @@
 #include "tests/e2e/DemoService.h"
 #include "app/BuildConfig.h"
 #include "app/DemoCertificate.h"
+#include "app/EmbedCode.h"
 #include "tests/e2e/EndToEndFixture.h"
 #include "tests/support/NamedRow.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QSignalSpy>
@@ -136,6 +138,16 @@ TEST_F(DemoServiceTest, ASetPageGivesItsCodePreviewAndClipboardText) {
   clipboard->setText(QStringLiteral("something else"));
   Press("CopyButton");
   EXPECT_EQ(clipboard->text(), code);
+}
+
+TEST_F(DemoServiceTest, AFittingCodeNamesTheSetItShows) {
+  QTest::mouseClick(Control<QCheckBox>("FitNarrowCheckBox"), Qt::LeftButton);
+  CreateForPage(QStringLiteral("set"));
+  EXPECT_EQ(Code(),
+            FittingEmbedCode(SlideshowBaseAddress +
+                                 QStringLiteral("user_id=%1&set_id=%2").arg(OwnerId, SetId),
+                             500, 500, QStringLiteral("vantrel slideshow of set ") + SetId));
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
 }
 
 struct ServicePage {

@@ -107,16 +107,18 @@ private:
 class StalledRead : public testsupport::EndToEndFixture,
                     public testing::WithParamInterface<StallCase> {
 protected:
-  // Typing into a field, a click on the check box, a paste: none changes anything.
+  // Typing into a field, a click on a check box, a paste: none changes anything.
   void ExpectNoInputTaken() {
     QGuiApplication::clipboard()->setText(QStringLiteral("pasted"));
     auto* tags = Control<QLineEdit>("TagsEdit");
     QTest::keyClicks(tags, QStringLiteral("sea"));
     QTest::keyClick(tags, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(tags->text(), QString());
-    auto* favourites = Control<QCheckBox>("FavoriteCheckBox");
-    QTest::mouseClick(favourites, Qt::LeftButton);
-    EXPECT_FALSE(favourites->isChecked());
+    for (const char* name : {"FavoriteCheckBox", "FitNarrowCheckBox"}) {
+      auto* box = Control<QCheckBox>(name);
+      QTest::mouseClick(box, Qt::LeftButton);
+      EXPECT_FALSE(box->isChecked()) << name;
+    }
   }
 };
 

@@ -7,8 +7,11 @@
 
 namespace {
 
-void ShowModalBox(QMessageBox::Icon icon, const QString& title, const QString& text) {
+void ShowModalBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+                  const QString& details) {
   QMessageBox box(icon, title, text, QMessageBox::Ok, QApplication::activeWindow());
+  // Plain text: a detail is never read as markup.
+  box.setDetailedText(details);
   box.exec();
 }
 
@@ -17,8 +20,8 @@ MessagePresenter& Presenter() {
   return presenter;
 }
 
-void Present(QMessageBox::Icon icon, const QString& text) {
-  Presenter()(icon, QCoreApplication::applicationName(), text);
+void Present(QMessageBox::Icon icon, const QString& text, const QString& details = {}) {
+  Presenter()(icon, QCoreApplication::applicationName(), text, details);
 }
 
 } // namespace
@@ -36,14 +39,20 @@ QString WithClosingFullStop(const QString& message) {
   return message;
 }
 
-void ShowFailure(const std::exception& failure) {
-  const auto* own = dynamic_cast<const Exception*>(&failure);
-  const QString message = own ? own->Message() : QString::fromUtf8(failure.what());
-  Present(QMessageBox::Critical, WithClosingFullStop(message));
+QString FailureText(const std::exception& failure) {
+  if (const auto* own = dynamic_cast<const Exception*>(&failure)) {
+    return own->ShownText();
+  }
+  // Whose text this is cannot be told: it is treated as a peer's.
+  return EscapePeerText(QString::fromUtf8(failure.what()));
 }
 
-void ShowNotice(const QString& text) {
-  Present(QMessageBox::NoIcon, text);
+void ShowFailure(const std::exception& failure) {
+  Present(QMessageBox::Critical, WithClosingFullStop(FailureText(failure)));
+}
+
+void ShowNotice(const QString& text, const QString& details) {
+  Present(QMessageBox::NoIcon, text, details);
 }
 
 void RunGuarded(const std::function<void()>& handler) noexcept {

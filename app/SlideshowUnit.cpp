@@ -266,9 +266,13 @@ void TSlideshowForm::PageRead(const QString& text, const std::exception_ptr& fai
       std::rethrow_exception(failure);
     }
     lines = PageLines(text);
+  } catch (const std::exception& caught) {
+    // The one fixed text for every failure; the failure's own text, behind the box's details,
+    // tells a mistyped name from a network fault.
+    ShowNotice(RSCantReadServicePage(), FailureText(caught));
+    return;
   } catch (...) {
-    // Whatever went wrong, the user learns only that the page could not be read.
-    ShowNotice(RSCantReadServicePage());
+    ShowNotice(RSCantReadServicePage(), RSUnknownFailure());
     return;
   }
   // Where the redirects ended, not what was typed, tells how the service serves its pages: one

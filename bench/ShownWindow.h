@@ -49,10 +49,11 @@ class QuietRun {
 public:
   QuietRun() {
     qputenv("TMPDIR", QFile::encodeName(previews_.path()));
-    SetMessagePresenter([this](QMessageBox::Icon, const QString&, const QString& text) {
-      ++messages;
-      std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-    });
+    SetMessagePresenter(
+        [this](QMessageBox::Icon, const QString&, const QString& text, const QString&) {
+          ++messages;
+          std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+        });
   }
   Q_DISABLE_COPY(QuietRun)
 

@@ -23,8 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # No linker record names these. The icon theme's index is what makes desktops search the
 # directories the icons go into; xdg-open is how the web link reaches the user's browser outside
-# a full desktop session.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "hicolor-icon-theme")
+# a full desktop session. The public suffix list is data libpsl reads: without it the cookie
+# rules fall back to the copy built into libpsl, which ages with the library.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "hicolor-icon-theme, publicsuffix")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 # Installed programs carry no debugging symbols; the build tree keeps them.
 set(CPACK_STRIP_FILES ON)

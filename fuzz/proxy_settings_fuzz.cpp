@@ -52,8 +52,10 @@ void CheckAddress(const QString& text) {
           ? QString()
           : QString::fromLatin1(QUrl::toPercentEncoding(address.username) + ':' +
                                 QUrl::toPercentEncoding(address.password) + '@');
+  // Joined, not filled in with arg: a filled-in part may itself hold a "%2" (the encoded "+"
+  // of a user name), which a later arg would take for its own marker.
   const QString written =
-      QStringLiteral("http://%1%2:%3/").arg(credentials, host).arg(address.port);
+      QStringLiteral("http://") + credentials + host + u':' + QString::number(address.port) + u'/';
   const TIdProxyAddress again = TIdProxyAddress::Parse(written, kSource);
   FUZZ_CHECK(again.host == address.host);
   FUZZ_CHECK(again.port == address.port);

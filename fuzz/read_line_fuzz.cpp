@@ -103,7 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   qsizetype at = 0;
   // The most bytes the reading of one line may have held queued: those queued before it, the
-  // line, and what one receive brought past it.
+  // bytes it had to see, and what one receive brought past them. It sees the line and its
+  // terminator; for a line over the limit, the limit and a terminator's length less one, as a
+  // terminator that starts at the limit still ends a line of the limit's length.
   qsizetype mostWaiting = 0;
   for (;;) {
     const Expected expected = NextLine(QByteArrayView(bytes).sliced(at), effective, maxLength);
@@ -122,7 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     at += expected.consumed;
-    mostWaiting = std::max(mostWaiting, queuedBefore + expected.consumed + kMaxReceiveSize);
+    const qsizetype seen = expected.kind == Expected::TooLong
+                               ? expected.consumed + effective.size() - 1
+                               : expected.consumed;
+    mostWaiting = std::max(mostWaiting, queuedBefore + seen + kMaxReceiveSize);
     // What is queued is what arrived and was not taken yet; the storage follows what arrived.
     FUZZ_CHECK(handler.PendingInput().Peek() ==
                QByteArrayView(bytes).sliced(at).first(handler.PendingInput().Size()));

@@ -62,8 +62,9 @@ public:
 
   // The text last given to ParseCookieText.
   const QString& SourceText() const { return sourceText_; }
-  // The domain attribute as given (leading dot and case kept), or the request host when the
-  // server gave none.
+  // As parsed, the domain attribute as given (leading dot and case kept). Once a manager has
+  // taken the cookie in, the domain it is filed under: "." and the lower-case name for a cookie
+  // that covers the hosts under that name, else the host that set it.
   const QString& CookieDomain() const { return cookieDomain_; }
   void SetCookieDomain(const QString& domain) { cookieDomain_ = domain; }
   // The expiry as an Internet date text; empty when the cookie lasts for the run.

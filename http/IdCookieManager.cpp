@@ -1,5 +1,6 @@
 #include "http/IdCookieManager.h"
 
+#include "http/IdPublicSuffix.h"
 #include "net/IdGlobal.h"
 #include "net/IdIPv4Text.h"
 
@@ -28,9 +29,44 @@ bool DomainMatches(QStringView host, QStringView domain) {
     return false;
   }
   if (domain.startsWith(u'.')) {
-    return host.endsWith(domain, Qt::CaseInsensitive);
+    // The leading dot makes the suffix test stop at a label boundary.
+    return host.endsWith(domain, Qt::CaseInsensitive) || TextIsSame(host, domain.mid(1));
   }
   return TextIsSame(host, domain);
+}
+
+QString CookieDomainFor(QStringView host, QStringView domainAttribute) {
+  if (host.isEmpty() || host.startsWith(u'.')) {
+    return {};
+  }
+  QStringView named = domainAttribute;
+  if (named.startsWith(u'.')) {
+    named = named.mid(1);
+  }
+  if (named.isEmpty()) {
+    return host.toString();
+  }
+  const QString domain = named.toString().toLower();
+  if (LooksLikeIPv4(host) || host.contains(u':')) {
+    // An address has no names under it.
+    return TextIsSame(host, domain) ? host.toString() : QString();
+  }
+  const bool isHost = TextIsSame(host, domain);
+  if (IsPublicSuffix(domain)) {
+    // A host that is itself a suffix ("localhost") keeps its own cookies.
+    return isHost ? host.toString() : QString();
+  }
+  if (!isHost && !host.endsWith(QString(u'.' + domain), Qt::CaseInsensitive)) {
+    return {};
+  }
+  return u'.' + domain;
+}
+
+bool PathMatches(QStringView directory, QStringView path) {
+  if (!directory.startsWith(path)) {
+    return false;
+  }
+  return directory.size() == path.size() || path.endsWith(u'/') || directory[path.size()] == u'/';
 }
 
 TIdCookieManager::TIdCookieManager(QObject* owner, TOnManagerEvent onCreate)
@@ -62,13 +98,12 @@ void TIdCookieManager::AcceptSetCookie2(const QString& text, const QString& host
 void TIdCookieManager::TakeIn(std::unique_ptr<TIdCookieRFC2109> cookie, const QString& text,
                               const QString& host) {
   cookie->ParseCookieText(text);
-  if (cookie->CookieDomain().isEmpty()) {
-    cookie->SetCookieDomain(host);
-  }
-  if (!DomainMatches(host, cookie->CookieDomain()) || HasControlCharacter(cookie->CookieName()) ||
+  const QString domain = CookieDomainFor(host, cookie->CookieDomain());
+  if (domain.isEmpty() || HasControlCharacter(cookie->CookieName()) ||
       HasControlCharacter(cookie->CookieValue())) {
     return;
   }
+  cookie->SetCookieDomain(domain);
   if (OnNewCookie) {
     bool accept = true;
     OnNewCookie(this, cookie.get(), accept);
@@ -91,7 +126,7 @@ QString TIdCookieManager::CookieHeaderFor(const TIdURI& uri, bool encrypted) {
     const TIdDomainCookies& names = domains.Object(domain);
     for (qsizetype i = 0; i < names.Count(); ++i) {
       const TIdCookieRFC2109* cookie = names.Object(i);
-      if (!uri.Directory().startsWith(cookie->CookiePath()) ||
+      if (!PathMatches(uri.Directory(), cookie->CookiePath()) ||
           (cookie->SecureOnly() && !encrypted) || cookie->CookieValue().isEmpty()) {
         continue;
       }

@@ -25,11 +25,26 @@ using TOnNewCookieEvent =
 // decimal numbers from 0 to 255; anything after the fourth field is not looked at.
 bool LooksLikeIPv4(QStringView host);
 
-// Whether a cookie for domain may be set by, and sent to, host. An IPv4 host matches only the
-// exact same text; a host starting with "." matches nothing; a domain starting with "." matches
-// every host that ends with it; any other domain matches the host equal to it. Names compare
-// without regard to case.
+// Whether a stored cookie's domain covers host. A domain with a leading "." (a cookie the server
+// gave a Domain attribute) covers the host equal to the rest and every host under it; any other
+// domain (a cookie for its host only) covers the host equal to it. An IPv4 host matches only
+// the exact same text; a host starting with "." matches nothing. Names compare without regard
+// to case.
 bool DomainMatches(QStringView host, QStringView domain);
+
+// The domain a cookie from host is filed under, given its Domain attribute (as the server wrote
+// it); empty when host may not set it. Without the attribute (or with an empty one) the cookie
+// is host's alone: host. Otherwise one leading "." is ignored and the name lower-cased; it must
+// be host or a name host lies under, and must not be a public suffix ("com", "co.uk") unless
+// it is host itself, which again makes the cookie host's alone. An accepted attribute gives
+// "." and the name: the cookie covers that name and every host under it. A host that is an
+// address only takes an attribute naming that same address, as a cookie of its own.
+QString CookieDomainFor(QStringView host, QStringView domainAttribute);
+
+// Whether a cookie for path goes with a request for directory: the same text, or directory
+// continues path at a "/" ("/photos" covers "/photos/" and "/photos/x/", not "/photosbomb/").
+// Case counts.
+bool PathMatches(QStringView directory, QStringView path);
 
 class TIdCookieManager : public QObject {
 public:
@@ -40,8 +55,8 @@ public:
   // raise.
   ~TIdCookieManager() override;
 
-  // Takes in the value of one "Set-cookie" header received from host: parses it, gives it
-  // host as domain when it names none, and stores it unless its domain does not match host,
+  // Takes in the value of one "Set-cookie" header received from host: parses it, files it
+  // under the domain CookieDomainFor gives, and stores it unless host may not set that domain,
   // its name or value holds a control character (codes below 32, or 127), or OnNewCookie
   // refuses it. Refusals are silent. Raises only what the date helpers raise when the
   // system's time zone cannot be read. Blocks while another thread holds the store's lock.
@@ -50,9 +65,10 @@ public:
   void AcceptSetCookie2(const QString& text, const QString& host);
 
   // The value of the "Cookie" header for a request to uri (its HostPart and Directory count)
-  // over an encrypted connection or not; empty when no cookie applies. Removes expired
-  // cookies first. Cookies go out domain by domain, the most recently added domain first, and
-  // within a domain in the order they were first stored. Cookies with an empty value are never
+  // over an encrypted connection or not; empty when no cookie applies. A cookie goes out when
+  // its domain covers the host (DomainMatches) and its path the directory (PathMatches). Removes
+  // expired cookies first. Cookies go out domain by domain, the most recently added domain first,
+  // and within a domain in the order they were first stored. Cookies with an empty value are never
   // sent, secure ones only when encrypted is true. Raises like RemoveExpiredCookies. Blocks
   // while another thread holds the store's lock.
   QString CookieHeaderFor(const TIdURI& uri, bool encrypted);

@@ -7,6 +7,7 @@
 #include "net/IdIPAddress.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocketBase.h"
+#include "net/IdStack.h"
 #include "net/IdStreamWriter.h"
 
 #include <QBuffer>
@@ -145,8 +146,7 @@ void TIdCustomHTTP::PerformRequest(const QString& method, const QString& address
         tls->SetURIToCheck(currentURI_.AddressText());
       }
       exchanging = true;
-      OpenAndSend();
-      ReadResponse();
+      SendAndReadHead();
       const TIdHTTPNextStep step = protocol_->DecideNextStep(ignored);
       exchanging = false;
       if (step == nsFinished) {
@@ -338,10 +338,11 @@ void TIdCustomHTTP::OpenAndSend() {
                                   ? QStringLiteral("identity")
                                   : request.AcceptEncoding() + QStringLiteral(", identity"));
   }
-  EnsureConnected();
+  sentOnKeptConnection_ = EnsureConnected();
   // A kept tunnel is encrypted already (ChooseEndpoint has dropped one to another target); a
   // connection to the proxy in clear text still has to ask for one.
   if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted()) {
+    sentOnKeptConnection_ = false;
     OpenTunnel(TunnelTarget(currentURI_));
   }
   protocol_->SendRequestHead(&currentURI_, proxyParams_, CredentialsApply());
@@ -415,7 +416,48 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
   TLSCapable(IOHandler())->SetPassThrough(false);
 }
 
-void TIdCustomHTTP::EnsureConnected() {
+void TIdCustomHTTP::SendAndReadHead() {
+  responseBegun_ = false;
+  try {
+    OpenAndSend();
+    ReadResponse();
+  } catch (const EIdException& failure) {
+    if (!KeptConnectionDied(failure)) {
+      throw;
+    }
+    // The server's keep-alive ran out, or something between forgot the idle connection, just
+    // as the request went out: nobody answers on it, and the request asked for nothing to
+    // change, so it goes once more on a connection of its own.
+    DropConnection();
+    responseBegun_ = false;
+    OpenAndSend();
+    ReadResponse();
+  }
+}
+
+bool TIdCustomHTTP::KeptConnectionDied(const EIdException& failure) {
+  const QString& verb = Request().Verb();
+  if (!sentOnKeptConnection_ || responseBegun_ || (verb != u"GET" && verb != u"HEAD")) {
+    return false;
+  }
+  // Part of a status line came: the server did answer, and its answer is cut.
+  if (IOHandler() && !IOHandler()->PendingInputEmpty()) {
+    return false;
+  }
+  // A cancellation ends the call; it is no dead connection.
+  if (const TIdIOHandlerSocket* socket = SocketHandler(); socket && socket->Aborted()) {
+    return false;
+  }
+  if (dynamic_cast<const EIdConnClosedGracefully*>(&failure) ||
+      dynamic_cast<const EIdClosedSocket*>(&failure)) {
+    return true;
+  }
+  const auto* socketError = dynamic_cast<const EIdSocketError*>(&failure);
+  return socketError && (socketError->SocketErrorCode() == Id_WSAECONNRESET ||
+                         socketError->SocketErrorCode() == Id_WSAESHUTDOWN);
+}
+
+bool TIdCustomHTTP::EnsureConnected() {
   // KeepConnection looks at the connection (a receive that waits for nothing, which notices the
   // peer's close); nothing is sent or received until the connect below, so its answer stands
   // there and the connection is not looked at twice.
@@ -438,6 +480,7 @@ void TIdCustomHTTP::EnsureConnected() {
       throw;
     }
   }
+  return open;
 }
 
 void TIdCustomHTTP::ReadResponse() {
@@ -447,6 +490,7 @@ void TIdCustomHTTP::ReadResponse() {
   int32_t code = 0;
   do {
     response.SetStatusLine(protocol_->ReadStatusLine());
+    responseBegun_ = true;
     protocol_->ReadResponseHeaders(headerLineLimit_);
     StoreResponseCookies();
     code = response.StatusCode();

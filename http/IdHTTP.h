@@ -77,7 +77,9 @@ public:
   // ignored ends the call without an error and without a body. On the way out, normally or
   // not, the connection is closed unless the last response allows keeping it; a call that
   // fails between sending a request and the end of its response (other than by an error
-  // status) always closes it and drops what it had queued.
+  // status) always closes it and drops what it had queued. A GET or HEAD whose kept connection
+  // turns out closed or reset before a byte of its response came goes out once more on a new
+  // connection.
   // Raises EIdHTTPProtocolException (error statuses, a redirect nobody handles),
   // EIdUnknownProtocol, EIdIOHandlerPropInvalid (https), EIdException "Request method
   // requires HTTP version 1.1", ERangeError (a port above 65535, a start position beyond 32
@@ -207,6 +209,13 @@ private:
   // EIdIOHandlerPropInvalid for an https address without a TLS-capable handler.
   TIdHTTPConnectionType ChooseEndpoint();
   void OpenAndSend();
+  // OpenAndSend and ReadResponse. A GET or HEAD sent on a kept connection that turns out dead
+  // before a byte of its response came (closed, reset: KeptConnectionDied) goes out once more
+  // on a new connection; every other failure raises as it came.
+  void SendAndReadHead();
+  // Whether failure, raised by the exchange SendAndReadHead began, is a kept connection's death
+  // that a new connection may make good.
+  bool KeptConnectionDied(const EIdException& failure);
   // "host:port" of uri as a CONNECT names it, an IPv6 host in brackets.
   static QString TunnelTarget(const TIdURI& uri);
   // Asks the proxy for a tunnel to target (answering its challenge with the proxy
@@ -215,7 +224,9 @@ private:
   // answer, and what the exchange and the handshake raise. The temporary body stream and the
   // tunnel's records are gone on every path.
   void OpenTunnel(const QString& target);
-  void EnsureConnected();
+  // Connects unless the connection is open and the last response allows keeping it; whether
+  // the kept connection is used.
+  bool EnsureConnected();
   void StoreResponseCookies();
   void ReadResponse();
   // Closes the connection unless the last response allows keeping it. Never raises.
@@ -243,6 +254,10 @@ private:
   QString tunnelTarget_;
   QPointer<TIdCookieManager> cookieManager_;
   bool ownsCookieManager_ = false;
+  // The request went out on a connection an earlier exchange had left open.
+  bool sentOnKeptConnection_ = false;
+  // A status line of the response has been read.
+  bool responseBegun_ = false;
 
   int32_t authAttempts_ = 0;
   int32_t proxyAuthAttempts_ = 0;

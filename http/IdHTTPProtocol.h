@@ -21,7 +21,7 @@ class TIdProxyConnectionInfo;
 class TIdStreamWriter;
 class TIdURI;
 
-// A reply carrying a numeric code.
+// A reply carrying a numeric code. The message is the reply's line as the peer sent it.
 class EIdReplyRFCError : public EIdReplyError {
 public:
   EIdReplyRFCError(int32_t replyCode, QString message)
@@ -29,6 +29,8 @@ public:
   // The status code of the reply; -1 when its status line held no number.
   int32_t ReplyCode() const noexcept { return replyCode_; }
   QString ClassName() const override { return QStringLiteral("EIdReplyRFCError"); }
+  // The peer's line, escaped whole.
+  QString ShownText() const override { return EscapePeerText(Message()); }
 
 private:
   int32_t replyCode_;

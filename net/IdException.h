@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 #include <cstdint>
 #include <exception>
 
@@ -21,11 +22,20 @@ public:
   virtual QString ClassName() const { return QStringLiteral("Exception"); }
   // UTF-8 form of Message(); valid as long as the exception lives.
   const char* what() const noexcept override;
+  // The message as it may be shown to a person: the library's own text as it stands, line
+  // breaks included, and any part a peer sent passed through EscapePeerText, so that no byte a
+  // server chose can drive a terminal or fake a line of its own. Only classes whose message
+  // holds a peer's text override it.
+  virtual QString ShownText() const { return message_; }
 
 private:
   QString message_;
   QByteArray utf8_;
 };
+
+// text with every control character (C0, DEL and C1) written as an escape: "\r", "\n", "\t"
+// or "\x" and two hex digits. Everything else stays as it is.
+QString EscapePeerText(QStringView text);
 
 // Declares an exception class that adds nothing but its name to its base. (Both arguments are
 // class names, which cannot stand in parentheses.)

@@ -62,5 +62,21 @@ int32_t TIdIOHandlerSocket::ReceiveChunk(QByteArray& buffer) {
 }
 
 int32_t TIdIOHandlerSocket::SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) {
-  return RequireBinding().Send(bytes, offset, length);
+  return SendWhenRoom(bytes, offset, length);
+}
+
+int32_t TIdIOHandlerSocket::SendWhenRoom(const QByteArray& bytes, int32_t offset, int32_t length) {
+  TIdSocketHandle& binding = RequireBinding();
+  for (;;) {
+    const int32_t sent = binding.SendAvailable(bytes, offset, length);
+    if (sent >= 0) {
+      return sent;
+    }
+    // A peer that stops reading leaves no room for ever: the wait ends at the call's deadline,
+    // or at once with an abort (the shut-down socket has "room", and the send then fails).
+    const BoundedWait bounded = BoundWait(kTimeoutInfinite);
+    if (!binding.WaitForSendRoom(bounded.ms)) {
+      RaiseCallTimeout();
+    }
+  }
 }

@@ -68,7 +68,7 @@ public:
   // Binding()->IsReadable: raises EIdConnClosedGracefully when the socket is closed.
   bool Readable(int32_t timeout) override;
   // One receive / one send on the socket; raise EIdSocketError on a failure, EIdNotConnected
-  // when there is no Binding.
+  // when there is no Binding. The send is SendWhenRoom.
   int32_t ReceiveChunk(QByteArray& buffer) override;
   int32_t SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) override;
 
@@ -79,6 +79,11 @@ protected:
   // failures of TIdSocketHandle::Bind and EIdSocketError.
   virtual void ConnectSocket();
   TIdSocketHandle& RequireBinding() const { return *binding_; }
+  // One send on the socket of what it has room for, waiting for room first while it has none:
+  // until the call's deadline (then EIdCallTimeout), or without limit when there is none. An
+  // abort ends the wait with its EIdSocketError 10053. Returns the count sent (at least 1 for
+  // length > 0).
+  int32_t SendWhenRoom(const QByteArray& bytes, int32_t offset, int32_t length);
 
 private:
   TIdSocketSettings settings_;

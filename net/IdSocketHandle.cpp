@@ -172,6 +172,14 @@ int32_t TIdSocketHandle::Send(const QByteArray& buffer, int32_t offset, int32_t 
   return UnlessAborted([&] { return stack_->Send(Handle(), buffer, offset, length); });
 }
 
+int32_t TIdSocketHandle::SendAvailable(const QByteArray& buffer, int32_t offset, int32_t length) {
+  return UnlessAborted([&] { return stack_->SendAvailable(Handle(), buffer, offset, length); });
+}
+
+bool TIdSocketHandle::WaitForSendRoom(int32_t timeout) {
+  return UnlessAborted([&] { return stack_->WaitForSendRoom(Handle(), timeout); });
+}
+
 int32_t TIdSocketHandle::Receive(QByteArray& buffer) {
   return UnlessAborted([&] { return stack_->Receive(Handle(), buffer); });
 }

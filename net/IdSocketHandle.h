@@ -88,6 +88,11 @@ public:
   void Connect();
   // One send of the bytes from offset (length -1 = to the end); returns the count sent.
   int32_t Send(const QByteArray& buffer, int32_t offset = 0, int32_t length = -1);
+  // One send of what the socket has room for now, never waiting; -1 when it has none.
+  int32_t SendAvailable(const QByteArray& buffer, int32_t offset, int32_t length);
+  // Waits up to timeout ms (negative: no limit) until the socket has room to send, or a send
+  // would fail at once; false when the time passed first. An abort ends the wait at once.
+  bool WaitForSendRoom(int32_t timeout);
   // One receive into the whole of buffer; returns the count, 0 when the peer has closed.
   int32_t Receive(QByteArray& buffer);
   // Waits up to timeout ms (-1 or -2: no limit, 0: poll) until data or the peer's close can be

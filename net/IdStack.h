@@ -133,6 +133,14 @@ public:
   // returns without a call. Never raises SIGPIPE; a gone peer raises EIdSocketError.
   virtual int32_t Send(TIdStackSocketHandle socket, const QByteArray& buffer, int32_t offset = 0,
                        int32_t length = -1) = 0;
+  // Send, but takes only what the socket has room for now and never blocks: returns the count
+  // taken, or -1 when there is no room at all (nothing was sent). Raises as Send.
+  virtual int32_t SendAvailable(TIdStackSocketHandle socket, const QByteArray& buffer,
+                                int32_t offset, int32_t length) = 0;
+  // Waits up to timeout ms (negative: no limit) until socket has room to send, or a send would
+  // end at once another way (a failure, a shut-down socket). False when the time passed first.
+  // Raises EIdSocketError when the wait itself fails.
+  virtual bool WaitForSendRoom(TIdStackSocketHandle socket, int32_t timeout) = 0;
   // Receives into the whole of buffer (an empty buffer raises ERangeError); returns the count
   // received, 0 when the peer has closed. Blocks until data or the close arrives.
   virtual int32_t Receive(TIdStackSocketHandle socket, QByteArray& buffer) = 0;

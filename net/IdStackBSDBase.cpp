@@ -101,6 +101,28 @@ int32_t TIdStackBSDBase::Send(TIdStackSocketHandle socket, const QByteArray& buf
   return int32_t(sent);
 }
 
+int32_t TIdStackBSDBase::SendAvailable(TIdStackSocketHandle socket, const QByteArray& buffer,
+                                       int32_t offset, int32_t length) {
+  const qsizetype start = qBound(qsizetype(0), qsizetype(offset), buffer.size());
+  const qsizetype available = buffer.size() - start;
+  const qsizetype count = length < 0 ? available : qMin<qsizetype>(length, available);
+  if (count <= 0) {
+    return 0;
+  }
+  const ssize_t sent = WSSendNow(socket, buffer.constData() + start, size_t(count));
+  if (sent < 0 && LastError() == Id_WSAEWOULDBLOCK) {
+    return -1;
+  }
+  CheckSocketResult(sent < 0 ? Id_SOCKET_ERROR : 0);
+  return int32_t(sent);
+}
+
+bool TIdStackBSDBase::WaitForSendRoom(TIdStackSocketHandle socket, int32_t timeout) {
+  const int result = WSPollSend(socket, timeout);
+  CheckSocketResult(result < 0 ? Id_SOCKET_ERROR : 0);
+  return result > 0;
+}
+
 int32_t TIdStackBSDBase::Receive(TIdStackSocketHandle socket, QByteArray& buffer) {
   if (buffer.isEmpty()) {
     throw ERangeError(RSRangeCheckError());

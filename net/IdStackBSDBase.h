@@ -18,6 +18,9 @@ public:
                const TIdConnectAbort* abort = nullptr) override;
   int32_t Send(TIdStackSocketHandle socket, const QByteArray& buffer, int32_t offset = 0,
                int32_t length = -1) override;
+  int32_t SendAvailable(TIdStackSocketHandle socket, const QByteArray& buffer, int32_t offset,
+                        int32_t length) override;
+  bool WaitForSendRoom(TIdStackSocketHandle socket, int32_t timeout) override;
   int32_t Receive(TIdStackSocketHandle socket, QByteArray& buffer) override;
   void Disconnect(TIdStackSocketHandle socket) noexcept override;
   void ShutdownBoth(TIdStackSocketHandle socket) noexcept override;
@@ -40,6 +43,12 @@ protected:
   virtual int WSConnect(TIdStackSocketHandle socket, const sockaddr* address, socklen_t length,
                         int abortHandle) = 0;
   virtual ssize_t WSSend(TIdStackSocketHandle socket, const void* data, size_t length) = 0;
+  // A send that does not wait for room: -1 with the system's "would block" reason when there
+  // is none.
+  virtual ssize_t WSSendNow(TIdStackSocketHandle socket, const void* data, size_t length) = 0;
+  // 1 when the socket can take bytes (or has failed), 0 when timeout ms (negative: no limit)
+  // passed, -1 on failure.
+  virtual int WSPollSend(TIdStackSocketHandle socket, int32_t timeout) = 0;
   virtual ssize_t WSRecv(TIdStackSocketHandle socket, void* data, size_t length) = 0;
   virtual int WSShutdown(TIdStackSocketHandle socket, int how) = 0;
   virtual int WSCloseSocket(TIdStackSocketHandle socket) = 0;

@@ -3,7 +3,9 @@
 #include "net/IdResourceStrings.h"
 #include "net/IdSocketErrorTable.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -168,6 +170,31 @@ ssize_t TIdStackPosix::WSSend(TIdStackSocketHandle socket, const void* data, siz
     sent = ::send(socket, data, length, MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
   return sent;
+}
+
+ssize_t TIdStackPosix::WSSendNow(TIdStackSocketHandle socket, const void* data, size_t length) {
+  ssize_t sent;
+  do {
+    sent = ::send(socket, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (sent < 0 && errno == EINTR);
+  return sent;
+}
+
+int TIdStackPosix::WSPollSend(TIdStackSocketHandle socket, int32_t timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+  for (;;) {
+    int32_t wait = timeout;
+    if (timeout > 0) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      wait = int32_t(std::max<int64_t>(left.count(), 0));
+    }
+    pollfd entry{socket, POLLOUT, 0};
+    const int result = ::poll(&entry, 1, timeout < 0 ? -1 : wait);
+    if (result >= 0 || errno != EINTR) {
+      return result;
+    }
+  }
 }
 
 ssize_t TIdStackPosix::WSRecv(TIdStackSocketHandle socket, void* data, size_t length) {

@@ -37,6 +37,10 @@ protected:
                 int abortHandle) override;
   // Sends with MSG_NOSIGNAL: a gone peer is an error, never a SIGPIPE. Retries on EINTR.
   ssize_t WSSend(TIdStackSocketHandle socket, const void* data, size_t length) override;
+  // MSG_NOSIGNAL and MSG_DONTWAIT; retries on EINTR.
+  ssize_t WSSendNow(TIdStackSocketHandle socket, const void* data, size_t length) override;
+  // poll for POLLOUT; a signal does not lengthen the wait.
+  int WSPollSend(TIdStackSocketHandle socket, int32_t timeout) override;
   // Retries on EINTR.
   ssize_t WSRecv(TIdStackSocketHandle socket, void* data, size_t length) override;
   int WSShutdown(TIdStackSocketHandle socket, int how) override;

@@ -134,7 +134,7 @@ int TIdTLSIOHandler::BioWrite(bio_st* bio, const char* data, int length) {
   auto* self = static_cast<TIdTLSIOHandler*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   try {
-    return self->RequireBinding().Send(QByteArray::fromRawData(data, length), 0, length);
+    return self->SendWhenRoom(QByteArray::fromRawData(data, length), 0, length);
   } catch (...) {
     self->socketFailure_ = std::current_exception();
     return -1;
@@ -258,10 +258,17 @@ QString TIdTLSIOHandler::CheckedHost() const {
 }
 
 void TIdTLSIOHandler::ConnectSocket() {
-  TIdSSLIOHandlerSocketBase::ConnectSocket();
-  if (!PassThrough()) {
-    StartTLS();
+  connectStarted_ = Clock::now();
+  try {
+    TIdSSLIOHandlerSocketBase::ConnectSocket();
+    if (!PassThrough()) {
+      StartTLS();
+    }
+  } catch (...) {
+    connectStarted_.reset();
+    throw;
   }
+  connectStarted_.reset();
 }
 
 void TIdTLSIOHandler::StartTLS() {
@@ -303,7 +310,9 @@ void TIdTLSIOHandler::StartTLS() {
   ending_ = nullptr;
   socketFailure_ = nullptr;
   firstBytes_.clear();
-  const Clock::time_point start = Clock::now();
+  // The connect limit covers connect and handshake together.
+  const Clock::time_point start =
+      std::exchange(connectStarted_, std::nullopt).value_or(Clock::now());
   try {
     for (;;) {
       ERR_clear_error();
@@ -359,6 +368,7 @@ void TIdTLSIOHandler::StartTLS() {
 }
 
 void TIdTLSIOHandler::RaiseHandshakeFailure(int error) {
+  RaiseIfAborted();
   const QString host = CheckedHost();
   const long verify = SSL_get_verify_result(ssl_.get());
   if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
@@ -388,6 +398,7 @@ void TIdTLSIOHandler::RecordEnding(int error) {
     return;
   }
   try {
+    RaiseIfAborted();
     RethrowSocketFailure();
     if (IsEndOfInput(error)) {
       throw EIdTLSTruncated(RSTLSTruncated().arg(CheckedHost()));
@@ -395,6 +406,12 @@ void TIdTLSIOHandler::RecordEnding(int error) {
     throw EIdTLSStreamError(RSTLSStreamError().arg(CheckedHost(), LibraryReason()));
   } catch (...) {
     ending_ = std::current_exception();
+  }
+}
+
+void TIdTLSIOHandler::RaiseIfAborted() const {
+  if (Aborted()) {
+    GStack()->RaiseForSocketError(Id_WSAECONNABORTED);
   }
 }
 

@@ -26,9 +26,11 @@
 
 #include <QString>
 
+#include <chrono>
 #include <exception>
 #include <map>
 #include <memory>
+#include <optional>
 
 struct bio_st;
 struct bio_method_st;
@@ -89,7 +91,8 @@ public:
   bool Connected() override;
 
 protected:
-  // Connects (TIdIOHandlerStack), then runs the handshake unless PassThrough(). Raises what
+  // Connects (TIdIOHandlerStack), then runs the handshake unless PassThrough(). ConnectTimeout
+  // counts for both together: the handshake has what the connect left of it. Raises what
   // connecting raises, EIdConnectTimeout / EIdReadTimeout when the handshake outlasts
   // ConnectTimeout / ReadTimeout, EIdSSLProtocolReplyError and its children.
   void ConnectSocket() override;
@@ -114,6 +117,9 @@ private:
   [[noreturn]] void RaiseHandshakeFailure(int error);
   // Turns the failure of a read into the ending that Readable/ReceiveChunk report.
   void RecordEnding(int error);
+  // Raises the abort's EIdSocketError 10053 once Abort() was called: the shut-down socket
+  // reads as an end of input, which is not the peer's.
+  void RaiseIfAborted() const;
   // Raises a failure a socket call met inside OpenSSL, if one is kept.
   void RethrowSocketFailure();
   // Waits for the socket under ReadTimeout and the call's deadline; raises EIdReadTimeout or
@@ -142,6 +148,9 @@ private:
   std::exception_ptr socketFailure_;
   // The first bytes the peer sent in the handshake, to tell a clear-text answer apart.
   QByteArray firstBytes_;
+  // When the connect that the coming handshake completes began; none for a handshake on a
+  // connection made before (inside a tunnel), which has the whole connect limit.
+  std::optional<std::chrono::steady_clock::time_point> connectStarted_;
   QString sessionKey_;
   std::map<QString, SessionPtr> sessions_;
   TIdTLSSessionInfo lastSession_;

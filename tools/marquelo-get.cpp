@@ -222,25 +222,18 @@ void Configure(TIdHTTP& client, const Options& options) {
   }
 }
 
-// A peer's text as it may reach a terminal: every control character (C0, DEL and C1) written
-// as an escape, so that no byte a server sends can drive the user's terminal. Line breaks are
-// escaped too: each report stays one line.
+// A peer's text as it may reach a terminal: no byte a server sends can drive the user's
+// terminal, and each report stays one line.
 QString Printable(QStringView text) {
-  QString out;
-  out.reserve(text.size());
-  for (const QChar c : text) {
-    const char16_t u = c.unicode();
-    if (u == u'\r') {
-      out += QStringLiteral("\\r");
-    } else if (u == u'\n') {
-      out += QStringLiteral("\\n");
-    } else if (u < 0x20 || (u >= 0x7f && u < 0xa0)) {
-      out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return EscapePeerText(text);
+}
+
+// A failure's text for the terminal: the library's own line breaks as line breaks (its CR LF
+// as one), what a peer sent escaped.
+QString FailureText(const Exception& failure) {
+  QString text = failure.ShownText();
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return text;
 }
 
 // Each line of text on standard error behind prefix.
@@ -369,12 +362,11 @@ int main(int argc, char* argv[]) {
   try {
     return Fetch(options);
   } catch (const EIdHTTPProtocolException& e) {
-    WriteOut(stderr, QStringLiteral("%1: %2 [%3]\n")
-                         .arg(e.ClassName(), Printable(e.Message()))
-                         .arg(e.ReplyCode()));
+    WriteOut(stderr,
+             QStringLiteral("%1: %2 [%3]\n").arg(e.ClassName(), FailureText(e)).arg(e.ReplyCode()));
     return kExitStatusError;
   } catch (const Exception& e) {
-    WriteOut(stderr, QStringLiteral("%1: %2\n").arg(e.ClassName(), Printable(e.Message())));
+    WriteOut(stderr, QStringLiteral("%1: %2\n").arg(e.ClassName(), FailureText(e)));
     return kExitFailure;
   } catch (const std::exception& e) {
     WriteOut(stderr, QStringLiteral("Exception: %1\n").arg(Printable(QString::fromUtf8(e.what()))));

@@ -45,16 +45,17 @@ struct ShownMessage {
   QMessageBox::Icon icon;
   QString title;
   QString text;
+  QString details;
 };
 
 // Takes the place of the modal box for its lifetime and keeps what would have been shown.
 class RecordedMessages {
 public:
   RecordedMessages()
-      : previous_(SetMessagePresenter(
-            [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
-              shown_.push_back({icon, title, text});
-            })) {}
+      : previous_(SetMessagePresenter([this](QMessageBox::Icon icon, const QString& title,
+                                             const QString& text, const QString& details) {
+          shown_.push_back({icon, title, text, details});
+        })) {}
   ~RecordedMessages() { SetMessagePresenter(std::move(previous_)); }
   Q_DISABLE_COPY(RecordedMessages)
 

@@ -1,12 +1,15 @@
 #include "app/FailureDisplay.h"
+#include "http/IdHTTPProtocol.h"
 #include "net/IdException.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/NamedRow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 
@@ -37,6 +40,46 @@ INSTANTIATE_TEST_SUITE_P(
                     FullStopCase{u"Error 42", u"Error 42."}, FullStopCase{u"Why?", u"Why?."},
                     FullStopCase{u"Path /", u"Path /."}, FullStopCase{u"caf\u00e9", u"caf\u00e9."},
                     FullStopCase{u"", u""}));
+
+// Whose bytes a failure's text holds decides how it is shown: the library's own text as it is,
+// what a peer sent (a status line) or what nobody vouches for escaped.
+struct FailureTextCase : testsupport::NamedRow {
+  std::function<void()> raise;
+  QString shown;
+};
+
+class FailureTexts : public testing::TestWithParam<FailureTextCase> {};
+
+TEST_P(FailureTexts, EscapeOnlyWhatTheLibraryDidNotWrite) {
+  try {
+    GetParam().raise();
+    FAIL() << "nothing raised";
+  } catch (const std::exception& failure) {
+    EXPECT_EQ(FailureText(failure), GetParam().shown);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailureTexts,
+    testing::Values(FailureTextCase{"LibraryTextKeepsItsLineBreak",
+                                    [] {
+                                      throw EIdSocketError(
+                                          10061,
+                                          QStringLiteral("Socket Error # 10061\r\nConnection "
+                                                         "refused."));
+                                    },
+                                    QStringLiteral("Socket Error # 10061\r\nConnection refused.")},
+                    FailureTextCase{"PeersStatusLineIsEscaped",
+                                    [] {
+                                      throw EIdHTTPProtocolException(
+                                          502, QStringLiteral("HTTP/1.1 502 \x1b[2J\tgone\u009b"),
+                                          QStringLiteral("<p>\x07</p>"));
+                                    },
+                                    QStringLiteral("HTTP/1.1 502 \\x1b[2J\\tgone\\x9b")},
+                    FailureTextCase{"ForeignTextIsEscaped",
+                                    [] { throw std::runtime_error("line\none\x7f"); },
+                                    QStringLiteral("line\\none\\x7f")}),
+    testsupport::RowName());
 
 TEST(ShowFailure, ShowsTheMessageInAnErrorBoxTitledWithTheApplication) {
   RecordedMessages messages;
@@ -75,7 +118,7 @@ TEST(ShowFailure, TheRealBoxIsModalTitledAndClosesWithOk) {
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&seen] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      seen = {box->icon(), box->windowTitle(), box->text()};
+      seen = {box->icon(), box->windowTitle(), box->text(), box->detailedText()};
       box->button(QMessageBox::Ok)->click();
     }
   });
@@ -84,6 +127,13 @@ TEST(ShowFailure, TheRealBoxIsModalTitledAndClosesWithOk) {
   EXPECT_EQ(seen.icon, QMessageBox::Critical);
   EXPECT_EQ(seen.title, QStringLiteral("Marquelo"));
   EXPECT_EQ(seen.text, QStringLiteral("Can't create temp file \"/tmp/mqtemp{UniqueID}.html\""));
+  EXPECT_EQ(seen.details, QString());
+
+  ShowNotice(QStringLiteral("Can't read this vantrel web page."),
+             QStringLiteral("Socket Error # 11001\r\nHost not found."));
+  EXPECT_EQ(seen.text, QStringLiteral("Can't read this vantrel web page."));
+  // The box's details are plain text, which keeps the line break as a line break.
+  EXPECT_EQ(seen.details, QStringLiteral("Socket Error # 11001\nHost not found."));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/NamedRow.h"
 #include "tests/support/NginxServer.h"
+#include "tests/support/ScriptedHTTPServer.h"
 
 #include <QCursor>
 #include <QDir>
@@ -137,6 +138,8 @@ TEST_F(PageFetchTest, FourteenRedirectsInARowAreFollowed) {
 
 struct FailureCase : testsupport::NamedRow {
   std::function<QString()> address;
+  // The failure's own text, shown as the box's details.
+  QString details;
 };
 
 class FailedReads : public PageFetchTest, public testing::WithParamInterface<FailureCase> {};
@@ -154,6 +157,7 @@ TEST_P(FailedReads, ShowTheMessageOnceAndKeepTheCode) {
 
   ASSERT_EQ(messages_.Shown().size(), 1U);
   EXPECT_EQ(messages_.Shown()[0].text, CantRead);
+  EXPECT_EQ(messages_.Shown()[0].details, GetParam().details);
   EXPECT_EQ(messages_.Shown()[0].title, QStringLiteral("Marquelo"));
   EXPECT_EQ(Code(), before);
   EXPECT_EQ(AddressField()->text(), address);
@@ -168,19 +172,23 @@ INSTANTIATE_TEST_SUITE_P(
                       // Nothing listens on a port that is held bound and never listened on.
                       static testsupport::RefusingPort closed;
                       return QStringLiteral("http://127.0.0.1:%1/photos/x/").arg(closed.Port());
-                    }},
-        FailureCase{"NotFound",
+                    },
+                    QStringLiteral("Socket Error # 10061\r\nConnection refused.")},
+        FailureCase{"NotFound", [] { return PageFetchTest::At(QStringLiteral("/missing.html")); },
+                    QStringLiteral("HTTP/1.1 404 Not Found")},
+        FailureCase{"ServerError", [] { return PageFetchTest::At(QStringLiteral("/broken")); },
+                    QStringLiteral("HTTP/1.1 500 Internal Server Error")},
+        FailureCase{"ControlBytesOfThePeerAreEscaped",
                     [] {
-                      return PageFetchTest::At(QStringLiteral("/missing.html"));
-                    }},
-        FailureCase{"ServerError",
-                    [] {
-                      return PageFetchTest::At(QStringLiteral("/broken"));
-                    }},
+                      static testsupport::ScriptedHTTPServer server(
+                          {testsupport::Reply{testsupport::Response(
+                              "HTTP/1.1 502 \x1b[2J\rgone\x7f\xc2\x9b", "<p>x</p>")}});
+                      return server.Url(QStringLiteral("/photos/x/"));
+                    },
+                    QStringLiteral("HTTP/1.1 502 \\x1b[2J\\rgone\\x7f\\x9b")},
         FailureCase{"FifteenRedirectsInARow",
-                    [] {
-                      return PageFetchTest::At(QStringLiteral("/fifteen/1"));
-                    }}),
+                    [] { return PageFetchTest::At(QStringLiteral("/fifteen/1")); },
+                    QStringLiteral("The page redirected too many times.")}),
     testsupport::RowName());
 
 } // namespace

@@ -77,6 +77,25 @@ TEST_F(WindowClientTest, AConnectionTheServerClosedWhileIdleIsNotReused) {
   EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
+TEST_F(WindowClientTest, AConnectionThatDiesAsTheNextCreateUsesItIsMadeGood) {
+  // The server keeps the first connection until the next request comes, minutes later, and
+  // then drops it unanswered, as a server whose keep-alive ran out just then does.
+  const LoopbackServer::Script answer = Answering("200 OK", OwnerPage);
+  LoopbackServer server([&answer](LoopbackPeer& peer) {
+    answer(peer);
+    if (peer.Index() == 0 && !peer.ReadRequestHead().isEmpty()) {
+      peer.Close();
+    }
+  });
+  TypeAddress(AddressOf(server, "/photos/someone/"));
+  PressCreate();
+  PressCreate();
+
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
+  EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("user_id=A1")));
+  EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
 TEST_F(WindowClientTest, EveryFetchIsBoundedFromTheStart) {
   EXPECT_EQ(form_.IdHTTP().ConnectTimeout(), 15000);
   EXPECT_EQ(form_.IdHTTP().ReadTimeout(), 30000);
@@ -120,9 +139,8 @@ TEST_F(WindowClientTest, TheWaitCursorShowsWhileThePageIsReadAndIsGoneForTheMess
   };
   QList<Qt::CursorShape> duringMessage;
   const MessagePresenter recorder =
-      SetMessagePresenter([&duringMessage](QMessageBox::Icon, const QString&, const QString&) {
-        duringMessage << CurrentCursor();
-      });
+      SetMessagePresenter([&duringMessage](QMessageBox::Icon, const QString&, const QString&,
+                                           const QString&) { duringMessage << CurrentCursor(); });
 
   LoopbackServer page(Answering("200 OK", OwnerPage));
   TypeAddress(AddressOf(page, "/photos/someone/"));

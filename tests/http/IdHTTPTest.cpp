@@ -5,6 +5,7 @@
 #include "http/IdAuthenticationDigest.h"
 
 #include "tests/support/ExpectRaises.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/NamedRow.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedHTTPServer.h"
@@ -85,6 +86,76 @@ TEST(Connections, APeerThatClosedBetweenCallsIsNoticedAndConnectedAgain) {
   EXPECT_EQ(client.Get(server.Url()), QStringLiteral("two"));
   EXPECT_EQ(server.Connections(), 2);
 }
+
+// The server (its keep-alive run out, or a middlebox that forgot the idle connection) ends the
+// connection as a request arrives, in one of several ways. On a kept connection that request
+// is the second, after one answered "first"; new connections answer "fresh".
+enum class RequestEnd { CloseUnanswered, ResetUnanswered, StatusLineCut };
+
+struct DeadConnectionCase : testsupport::NamedRow {
+  const char* method;
+  RequestEnd end;
+  bool kept;        // false: the request is the first on its connection
+  QString expected; // the call's body, or the class of what it raises
+  int connections;
+};
+
+class DeadConnection : public testing::TestWithParam<DeadConnectionCase> {};
+
+TEST_P(DeadConnection, IsMadeGoodOnceForAReadOnAKeptConnectionBeforeItsAnswer) {
+  const DeadConnectionCase& c = GetParam();
+  testsupport::LoopbackServer server([&c](testsupport::LoopbackPeer& peer) {
+    if (peer.ReadRequestHead().isEmpty()) {
+      return;
+    }
+    if (peer.Index() > 0) {
+      peer.Send(Response("HTTP/1.1 200 OK", "fresh"));
+      return;
+    }
+    if (c.kept &&
+        (!peer.Send(Response("HTTP/1.1 200 OK", "first")) || peer.ReadRequestHead().isEmpty())) {
+      return;
+    }
+    if (c.end == RequestEnd::ResetUnanswered) {
+      peer.Reset();
+      return;
+    }
+    if (c.end == RequestEnd::StatusLineCut) {
+      peer.Send("HTTP/1.1 2");
+    }
+    peer.Close();
+  });
+  const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server.Port());
+  TIdHTTP client;
+  if (c.kept) {
+    ASSERT_EQ(client.Get(url), QStringLiteral("first"));
+  }
+  QBuffer body;
+  body.open(QIODevice::ReadWrite);
+  QString outcome;
+  try {
+    client.PerformRequest(QString::fromLatin1(c.method), url, nullptr, &body, {});
+    outcome = QString::fromLatin1(body.data());
+  } catch (const Exception& failure) {
+    outcome = failure.ClassName();
+  }
+  EXPECT_EQ(outcome, c.expected);
+  EXPECT_EQ(server.ConnectionCount(), c.connections);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeadConnection,
+    testing::Values(
+        DeadConnectionCase{"KeptGetClosed", "GET", RequestEnd::CloseUnanswered, true, "fresh", 2},
+        DeadConnectionCase{"KeptGetReset", "GET", RequestEnd::ResetUnanswered, true, "fresh", 2},
+        DeadConnectionCase{"KeptHeadClosed", "HEAD", RequestEnd::CloseUnanswered, true, "", 2},
+        DeadConnectionCase{"KeptPostClosed", "POST", RequestEnd::CloseUnanswered, true,
+                           "EIdConnClosedGracefully", 1},
+        DeadConnectionCase{"KeptGetWithItsStatusLineCut", "GET", RequestEnd::StatusLineCut, true,
+                           "EIdConnClosedGracefully", 1},
+        DeadConnectionCase{"NewGetClosed", "GET", RequestEnd::CloseUnanswered, false,
+                           "EIdConnClosedGracefully", 1}),
+    testsupport::RowName());
 
 // A response cut short by the read limit: the first connection sends the start of a response,
 // and once the test lets it go on, a whole response of its own that no request asked for.

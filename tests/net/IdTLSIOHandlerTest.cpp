@@ -12,12 +12,15 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QScopeGuard>
 
 #include <openssl/ssl.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <future>
+#include <string>
 #include <sys/socket.h>
 #include <thread>
 
@@ -346,6 +349,73 @@ TEST(TlsCancel, ShutdownOfTheSocketEndsAWaitingHandshake) {
   cancel.join();
   server.Release();
 }
+
+// --- Waits on a peer that stops: the call's deadline and the abort end them, and say so ------
+
+enum class StalledStep { PlainSend, TlsSend, TlsReadAfterAbort };
+
+struct StallCase : testsupport::NamedRow {
+  StalledStep step;
+  const char* expected; // the class of what the step raises, with the code of a socket error
+};
+
+class StalledPeer : public testing::TestWithParam<StallCase> {};
+
+TEST_P(StalledPeer, EndsTheStepWithItsOwnReason) {
+  using namespace std::chrono_literals;
+  const StallCase& c = GetParam();
+  // Both peers take the connection (and the handshake) and then neither read nor send.
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  testsupport::LoopbackServer plain([](testsupport::LoopbackPeer& peer) { peer.WaitForRelease(); });
+  testsupport::TlsPeer tlsPeer(Certificates().CertificateFile(QStringLiteral("valid")),
+                               Certificates().KeyFile(QStringLiteral("valid")),
+                               [released](testsupport::TlsConnection&) { released.wait_for(10s); });
+  const auto letGo = qScopeGuard([&] {
+    plain.Release();
+    release.set_value();
+  });
+  const bool tls = c.step != StalledStep::PlainSend;
+  TlsClient client(QStringLiteral("localhost"), tls ? tlsPeer.Port() : plain.Port(),
+                   Certificates().CaFile());
+  client.tls->SetPassThrough(!tls);
+  client.client.Connect();
+
+  auto outcome = std::async(std::launch::async, [&]() -> std::string {
+    try {
+      if (c.step == StalledStep::TlsReadAfterAbort) {
+        client.tls->Abort();
+        QByteArray buffer(64, '\0');
+        client.tls->ReceiveChunk(buffer);
+        return "nothing";
+      }
+      client.tls->SetCallDeadline(std::chrono::steady_clock::now() + 200ms);
+      // Far more than both sides' buffers hold: the sends run out of room.
+      const QByteArray block(1 << 20, 'x');
+      for (int i = 0; i < 1024; ++i) {
+        client.client.IOHandler()->WriteBytes(block);
+      }
+      return "nothing";
+    } catch (const EIdSocketError& e) {
+      return "EIdSocketError " + std::to_string(e.SocketErrorCode());
+    } catch (const EIdException& e) {
+      return e.ClassName().toStdString();
+    }
+  });
+  if (outcome.wait_for(20s) != std::future_status::ready) {
+    // Still blocked: the abort frees the thread, and its error tells what went wrong.
+    client.tls->Abort();
+  }
+  EXPECT_EQ(outcome.get(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StalledPeer,
+    testing::Values(StallCase{"PlainSendPastTheDeadline", StalledStep::PlainSend, "EIdCallTimeout"},
+                    StallCase{"TlsSendPastTheDeadline", StalledStep::TlsSend, "EIdCallTimeout"},
+                    StallCase{"TlsReadAfterAbort", StalledStep::TlsReadAfterAbort,
+                              "EIdSocketError 10053"}),
+    testsupport::RowName());
 
 // --- A scripted TLS server: endings and renegotiation -------------------------------------------
 

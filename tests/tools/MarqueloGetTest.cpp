@@ -115,7 +115,7 @@ struct FailureCase : testsupport::NamedRow {
 class MarqueloGetFailures : public MarqueloGetNginx,
                             public testing::WithParamInterface<FailureCase> {};
 
-TEST_P(MarqueloGetFailures, StopAtTheFirstWithOneLineAndItsStatus) {
+TEST_P(MarqueloGetFailures, StopAtTheFirstWithTheFailureAndItsStatus) {
   QStringList arguments = GetParam().arguments;
   QString https = nginx_->BaseUrl();
   https.replace(QStringLiteral("http:"), QStringLiteral("https:"));
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"UnknownHost",
                                 {"http://marquelo-get.invalid/"},
                                 2,
-                                "EIdSocketError: Socket Error # 11001\\r\\nHost not found.\n"},
+                                "EIdSocketError: Socket Error # 11001\nHost not found.\n"},
                     FailureCase{"HttpsToAPlainServer",
                                 {"TLS-NGINX/a.txt"},
                                 2,
@@ -164,7 +164,7 @@ TEST(MarqueloGet, ARefusedConnectionStopsTheRun) {
   const QString refused = QStringLiteral("http://127.0.0.1:1/");
   const ProgramRun run = MarqueloGet({refused, later.Url()});
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err, QByteArray("EIdSocketError: Socket Error # 10061\\r\\nConnection refused.\n"));
+  EXPECT_EQ(run.err, QByteArray("EIdSocketError: Socket Error # 10061\nConnection refused.\n"));
   EXPECT_EQ(later.Connections(), 0);
 }
 

@@ -183,7 +183,7 @@ private:
   std::optional<Address> NextAddress();
   // Starts an attempt at address; a socket that connects at once is returned.
   std::optional<TIdConnectedSocket> Start(const Address& address);
-  // The attempt at index is over (it failed with errnum, 0 when unknown).
+  // The attempt at index (running_ is in the order the attempts began) failed with errnum.
   void Fail(size_t index, int errnum);
   void RecordFailure(std::exception_ptr failure, int32_t code, const QString& address);
   TIdConnectedSocket Win(size_t index);
@@ -317,9 +317,11 @@ std::optional<TIdConnectedSocket> Connection::Start(const Address& address) {
     socket = steps_.makeSocket(address.version);
   } catch (const EIdSocketError& e) {
     RecordFailure(std::current_exception(), e.SocketErrorCode(), text);
+    nextStart_ = Clock::now();
     return std::nullopt;
   } catch (const Exception&) {
     RecordFailure(std::current_exception(), 0, text);
+    nextStart_ = Clock::now();
     return std::nullopt;
   }
   running_.push_back({socket, address});
@@ -344,6 +346,7 @@ void Connection::RecordFailure(std::exception_ptr failure, int32_t code, const Q
 }
 
 void Connection::Fail(size_t index, int errnum) {
+  const bool latest = index + 1 == running_.size();
   const Attempt attempt = running_[index];
   running_.erase(running_.begin() + qsizetype(index));
   ::close(attempt.socket);
@@ -353,8 +356,9 @@ void Connection::Fail(size_t index, int errnum) {
   } catch (const EIdSocketError&) {
     RecordFailure(std::current_exception(), code, attempt.address.Text());
   }
-  // The next address need not wait for a delay meant for an attempt that is over.
-  if (running_.empty()) {
+  // The delay gives the latest attempt its chance; once it has failed, the next address need
+  // not wait (the older attempts under way keep theirs).
+  if (latest) {
     nextStart_ = Clock::now();
   }
 }

@@ -21,7 +21,7 @@ void TIdSocketHandle::SetHandle(TIdStackSocketHandle socket) {
 
 void TIdSocketHandle::Allocate(int type, int protocol) {
   Close();
-  // Checked before the name lookup that follows allocation, the one wait an abort cannot end.
+  // An aborted handle makes nothing new: whatever would follow would only be aborted in turn.
   CheckNotAborted();
   SetHandle(stack_->CreateSocketHandle(type, protocol, ipVersion_, useOverlapped_));
 }

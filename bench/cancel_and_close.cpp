@@ -8,6 +8,10 @@
 // program runs it, in a child process (the end-to-end tests' child program), closed while it
 // reads; the time from the close to the child's exit, as the parent sees it. Median and worst of
 // ROUNDS (20) each. Needs an X display.
+//
+// With MARQUELO_BENCH_STALLED_ADDRESS set to an address whose name the resolver never answers
+// for (bench/connect_paths.sh sets one up), only Esc is measured, pressed while that name is
+// being looked up: the time from the key to the window idle and to the reading thread ended.
 
 #include "app/Application.h"
 #include "app/FailureDisplay.h"
@@ -92,6 +96,38 @@ int MeasureEsc(int rounds) {
   return 0;
 }
 
+int MeasureEscDuringLookup(int rounds, const QString& address) {
+  TSlideshowForm form;
+  if (!ShowActive(form, "cancel_and_close")) {
+    return 1;
+  }
+  auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
+  form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(address);
+  std::vector<double> toIdle;
+  std::vector<double> toWorkerEnd;
+  for (int round = 0; round < rounds; ++round) {
+    QTest::mouseClick(create, Qt::LeftButton);
+    // The button reads "Cancel" once the read has gone on for a moment: the lookup is under way.
+    if (!WaitUntil([&] { return create->text() == QStringLiteral("Cancel"); }, 10000)) {
+      std::fprintf(stderr, "cancel_and_close: round %d: the read ended by itself\n", round);
+      return 1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(&form, Qt::Key_Escape);
+    if (form.PageReading() || create->text() != QStringLiteral("Create")) {
+      std::fprintf(stderr, "cancel_and_close: round %d: Esc did not cancel\n", round);
+      return 1;
+    }
+    toIdle.push_back(clock.nsecsElapsed() / 1e6);
+    WaitUntil([&] { return !form.ReaderRunning(); }, 30000);
+    toWorkerEnd.push_back(clock.nsecsElapsed() / 1e6);
+  }
+  PrintSummary("Esc during the lookup to the window idle", toIdle);
+  PrintSummary("Esc during the lookup to the reading thread ended", toWorkerEnd);
+  return 0;
+}
+
 int MeasureClose(int rounds) {
   testsupport::LoopbackServer server(Holding(), testsupport::Family::IPv4, 120s);
   std::vector<double> toExit;
@@ -137,7 +173,9 @@ int MeasureClose(int rounds) {
 int Run(const QStringList& arguments) {
   const int rounds = std::max(1, arguments.size() > 1 ? arguments[1].toInt() : 20);
   QuietRun run;
-  const int status = MeasureEsc(rounds) | MeasureClose(rounds);
+  const QString stalled = qEnvironmentVariable("MARQUELO_BENCH_STALLED_ADDRESS");
+  const int status = stalled.isEmpty() ? MeasureEsc(rounds) | MeasureClose(rounds)
+                                       : MeasureEscDuringLookup(rounds, stalled);
   std::printf("message boxes: %d\n", run.messages);
   return status == 0 && run.messages == 0 ? 0 : 1;
 }

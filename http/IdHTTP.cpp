@@ -4,7 +4,6 @@
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
 #include "net/IdGlobal.h"
-#include "net/IdIPAddress.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocketBase.h"
 #include "net/IdStack.h"
@@ -195,7 +194,7 @@ void TIdCustomHTTP::ResolveTarget(bool fromCaller) {
   currentURI_.SetDirectory(MergePath(currentURI_.Directory(), uri.Directory()));
   currentURI_.SetFileName(uri.FileName());
   currentURI_.SetQuery(uri.Query());
-  // A relative address keeps the host, and with it the host's IP version.
+  // A relative address keeps the host, and with it whether the host is an IPv6 literal.
   if (!uri.HostPart().isEmpty()) {
     currentURI_.SetHostPart(uri.HostPart());
     currentURI_.SetIPVersion(uri.IPVersion());
@@ -222,7 +221,6 @@ void TIdCustomHTTP::ResolveTarget(bool fromCaller) {
   if (request.Verb() == u"OPTIONS" && uri.FileName() == u"*") {
     request.SetRequestTarget(QStringLiteral("*"));
   }
-  request.SetIPVersion(currentURI_.IPVersion());
   if (protocolVersion_ != pv1_1 && RequiresVersion11(request.Verb())) {
     throw EIdException(RSHTTPMethodRequiresVersion());
   }
@@ -269,14 +267,8 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   }
   QString host;
   uint16_t port = 0;
-  TIdIPVersion version = currentURI_.IPVersion();
   TIdHTTPConnectionType kind = https ? ckDirectTLS : ckDirect;
   if (proxyParams_.ProxyServer().isEmpty()) {
-    const TIdIOHandlerSocket* socket = SocketHandler();
-    if (socket && socket->Binding() && socket->IPVersion() != currentURI_.IPVersion() &&
-        Connected()) {
-      Disconnect();
-    }
     host = currentURI_.HostPart();
     port = PortFromText(currentURI_.PortPart());
   } else {
@@ -287,9 +279,6 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
     }
     port = uint16_t(proxyParams_.ProxyPort());
     kind = https ? ckProxyTunnel : ckProxy;
-    // The proxy is reached by its own address, whatever the family of the server behind it.
-    const std::optional<TIdIPAddress> literal = TIdIPAddress::MakeAddressObject(host);
-    version = literal ? literal->AddrType() : Id_IPv4;
   }
   // A tunnel leads to one target only, so a kept one serves the same target alone.
   const QString tunnelTarget = kind == ckProxyTunnel ? TunnelTarget(currentURI_) : QString();
@@ -307,10 +296,11 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   if (tls) {
     tls->SetPassThrough(kind != ckDirectTLS);
   }
+  // The connector tries every address of the host in both families (or the one family a
+  // caller set), so a kept connection is one to the same scheme, host, port and proxy,
+  // whichever address of them won.
   SetHost(host);
   SetPort(port);
-  // Used from the next connect on; a kept connection keeps its own.
-  SetIPVersion(version);
   return kind;
 }
 

@@ -2,13 +2,14 @@
 
 // The HTTP/1.1 client. One call such as Get turns into one or more exchanges over a TCP
 // connection: the address is merged into the current one, the connection is reused while the
-// host, port and IP version stay and the last response allowed it, redirects are followed,
+// scheme, host, port and proxy stay and the last response allowed it, redirects are followed,
 // cookies are stored and sent back, challenges are answered with credentials, and any status
 // the call cannot deal with becomes an EIdHTTPProtocolException.
 //
-// Every call blocks the calling thread until it ends: the connect (up to ConnectTimeout, or as
-// long as the system's connect takes), each wait for data (up to ReadTimeout, or without limit)
-// and each send. One client serves one call at a time and holds no lock.
+// Every call blocks the calling thread until it ends: the lookup and the connect (up to
+// ConnectTimeout, or as long as the system's resolver and connects take), each wait for data (up to
+// ReadTimeout, or without limit) and each send. One client serves one call at a time and holds no
+// lock.
 
 #include "http/IdAuthChallenge.h"
 #include "http/IdCookieManager.h"

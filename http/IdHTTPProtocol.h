@@ -119,15 +119,12 @@ public:
   void SetBodySource(QIODevice* source) { bodySource_ = source; }
   TIdHTTPConnectionType ConnectionKind() const { return connectionKind_; }
   void SetConnectionKind(TIdHTTPConnectionType kind) { connectionKind_ = kind; }
-  TIdIPVersion IPVersion() const { return ipVersion_; }
-  void SetIPVersion(TIdIPVersion version) { ipVersion_ = version; }
 
 private:
   QString requestTarget_;
   QString verb_;
   QIODevice* bodySource_ = nullptr;
   TIdHTTPConnectionType connectionKind_ = ckDirect;
-  TIdIPVersion ipVersion_ = Id_IPv4;
 };
 
 // A response record: the status line, the verdicts drawn from it, and where its body goes.

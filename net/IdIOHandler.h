@@ -124,7 +124,8 @@ public:
   using Deadline = std::optional<std::chrono::steady_clock::time_point>;
   Deadline CallDeadline() const noexcept { return deadline_; }
   void SetCallDeadline(Deadline deadline) noexcept { deadline_ = deadline; }
-  // Connect time limit, kept here for the concrete handler (0 = plain blocking connect).
+  // Connect time limit for the lookup and the attempts together, kept here for the concrete
+  // handler (0 or less: none of its own).
   int32_t ConnectTimeout() const noexcept { return connectTimeout_; }
   void SetConnectTimeout(int32_t timeout) noexcept { connectTimeout_ = timeout; }
 

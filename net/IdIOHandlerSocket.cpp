@@ -2,6 +2,8 @@
 
 #include "net/IdResourceStrings.h"
 
+#include <chrono>
+
 TIdIOHandlerSocket::TIdIOHandlerSocket(QObject* owner)
     : TIdIOHandler(owner), binding_(std::make_unique<TIdSocketHandle>()) {}
 
@@ -26,22 +28,49 @@ void TIdIOHandlerSocket::Open() {
 }
 
 void TIdIOHandlerSocket::ConnectSocket() {
-  TIdSocketHandle& binding = RequireBinding();
   if (OnBeforeBind) {
     OnBeforeBind(this);
   }
-  binding.SetIPVersion(settings_.ipVersion);
-  binding.Allocate(Id_SOCK_STREAM, 0);
+  if (Port() < 0 || Port() > 65535) {
+    throw ERangeError(RSRangeCheckError());
+  }
+  const TIdConnectTarget target{Host(), uint16_t(Port()), family_};
+  TIdConnectLimits limits;
+  if (ConnectTimeout() > 0) {
+    limits.connectBy =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeout());
+  }
+  limits.callBy = CallDeadline();
+  TIdConnectSteps steps;
+  steps.makeSocket = [this](TIdIPVersion version) {
+    return MakeAttemptSocket(version);
+  };
+  steps.onResolving = [this](const QString& host) {
+    ReportStatus(hsResolving, {host});
+  };
+  steps.onConnecting = [this](const QString& address) {
+    ReportStatus(hsConnecting, {address});
+  };
+  TIdSocketHandle& binding = RequireBinding();
+  binding.SetSettings(settings_);
+  binding.AdoptConnection(
+      [&](const TIdConnectAbort& abort) { return ConnectToHost(target, limits, abort, steps); });
   if (OnSocketAllocated) {
     OnSocketAllocated(this);
   }
-  // Taken after OnSocketAllocated, so that the handler may still change where the socket binds.
-  binding.SetSettings(settings_);
-  binding.Bind();
-  binding.SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
   if (OnAfterBind) {
     OnAfterBind(this);
   }
+}
+
+TIdStackSocketHandle TIdIOHandlerSocket::MakeAttemptSocket(TIdIPVersion version) {
+  TIdSocketHandle attempt;
+  attempt.SetIPVersion(version);
+  attempt.SetSettings(settings_);
+  attempt.Allocate(Id_SOCK_STREAM, 0);
+  attempt.Bind();
+  attempt.SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
+  return attempt.Release();
 }
 
 void TIdIOHandlerSocket::Close() {

@@ -1,13 +1,14 @@
 #pragma once
 
-// The I/O handler over one socket: it owns the socket handle (Binding), allocates and binds the
-// socket on Open, and gives the abstract handler readability, chunk receive and chunk send.
-// Resolving and connecting are the stack handler's (TIdIOHandlerStack).
+// The I/O handler over one socket: it owns the socket handle (Binding), connects it on Open
+// through the connector (every address of the host, both families unless one is asked for),
+// and gives the abstract handler readability, chunk receive and chunk send.
 
 #include "net/IdIOHandler.h"
 #include "net/IdSocketHandle.h"
 
 #include <memory>
+#include <optional>
 
 class TIdIOHandlerSocket : public TIdIOHandler {
 public:
@@ -30,8 +31,10 @@ public:
   void SetBoundPortLow(uint16_t port) noexcept { settings_.boundPortLow = port; }
   uint16_t BoundPortHigh() const noexcept { return settings_.boundPortHigh; }
   void SetBoundPortHigh(uint16_t port) noexcept { settings_.boundPortHigh = port; }
-  TIdIPVersion IPVersion() const noexcept { return settings_.ipVersion; }
-  void SetIPVersion(TIdIPVersion version) noexcept { settings_.ipVersion = version; }
+  // The one address family to connect with; empty (the default) tries both, as the
+  // connector orders them. Binding()->IPVersion() is the family the open socket has.
+  std::optional<TIdIPVersion> IPVersion() const noexcept { return family_; }
+  void SetIPVersion(std::optional<TIdIPVersion> version) noexcept { family_ = version; }
   TIdReuseSocket ReuseSocket() const noexcept { return settings_.reuseSocket; }
   void SetReuseSocket(TIdReuseSocket reuse) noexcept { settings_.reuseSocket = reuse; }
   // Nagle's algorithm on (default) or off (TCP_NODELAY); a change reaches an open socket at
@@ -39,14 +42,16 @@ public:
   bool UseNagle() const noexcept { return useNagle_; }
   void SetUseNagle(bool use);
 
-  // Around making the socket: before allocation, right after it, after binding.
+  // Around making the socket: before the connect starts (the settings may still change), then,
+  // once a socket has connected and been adopted, "allocated" and "after bind" for it (every
+  // attempt's socket is made and bound by the same settings).
   TNotifyEvent OnBeforeBind;
   TNotifyEvent OnSocketAllocated;
   TNotifyEvent OnAfterBind;
 
-  // Ends the handler's connect, reads and writes at once, from any thread, and every later one
-  // until ClearAbort(): each raises EIdSocketError 10053 (see TIdSocketHandle::Abort). A name
-  // lookup under way is not cut short, but no connect follows it. Never raises.
+  // Ends the handler's connect (its name lookup included), reads and writes at once, from any
+  // thread, and every later one until ClearAbort(): each raises EIdSocketError 10053 (see
+  // TIdSocketHandle::Abort). Never raises.
   void Abort() noexcept { binding_->Abort(); }
   // Lets the handler connect again after Abort(); call it while no other thread uses it.
   void ClearAbort() noexcept { binding_->ClearAbort(); }
@@ -73,10 +78,13 @@ public:
   int32_t SendChunk(const QByteArray& bytes, int32_t offset, int32_t length) override;
 
 protected:
-  // Makes the socket: OnBeforeBind, allocation of an IPVersion() stream socket,
-  // OnSocketAllocated, binding (BoundIP, BoundPort or the range; SO_REUSEADDR for rsTrue),
-  // TCP_NODELAY by UseNagle, OnAfterBind. Subclasses extend it to connect. Raises the bind
-  // failures of TIdSocketHandle::Bind and EIdSocketError.
+  // OnBeforeBind, then ConnectToHost to Host():Port() within ConnectTimeout() (0 or less: no
+  // limit of its own) and CallDeadline(), reporting hsResolving with the host (not for a
+  // literal) and hsConnecting with each address tried; every attempt's socket is bound by the
+  // settings (BoundIP, BoundPort or the range; SO_REUSEADDR for rsTrue) with TCP_NODELAY by
+  // UseNagle. The winner becomes the Binding's socket; then OnSocketAllocated and OnAfterBind.
+  // Blocks for the lookup and the attempts. Raises ERangeError for a port outside 0..65535,
+  // what ConnectToHost raises, and EIdSocketError 10053 after Abort(). Subclasses extend it.
   virtual void ConnectSocket();
   TIdSocketHandle& RequireBinding() const { return *binding_; }
   // One send on the socket of what it has room for, waiting for room first while it has none:
@@ -86,7 +94,11 @@ protected:
   int32_t SendWhenRoom(const QByteArray& bytes, int32_t offset, int32_t length);
 
 private:
+  // A new socket of version, bound by the settings, for one attempt of the connector.
+  TIdStackSocketHandle MakeAttemptSocket(TIdIPVersion version);
+
   TIdSocketSettings settings_;
+  std::optional<TIdIPVersion> family_;
   bool useNagle_ = true;
   const std::unique_ptr<TIdSocketHandle> binding_;
 };

@@ -27,6 +27,21 @@ QString RSSocketError() {
 QString RSStackHostNotFound() {
   return QStringLiteral("Host not found.");
 }
+QString RSStackTryAgain() {
+  return QStringLiteral("Temporary failure in name resolution.");
+}
+QString RSStackNoRecovery() {
+  return QStringLiteral("Non-recoverable failure in name resolution.");
+}
+QString RSStackNoData() {
+  return QStringLiteral("The host has no address of the kind asked for.");
+}
+QString RSStackServiceNotFound() {
+  return QStringLiteral("Service not found.");
+}
+QString RSStackOutOfMemory() {
+  return QStringLiteral("Not enough memory for the name lookup.");
+}
 QString RSInvalidIntegerValue() {
   return QStringLiteral("'%1' is not a valid integer value");
 }
@@ -90,6 +105,16 @@ QString RSReadTimeout() {
 }
 QString RSCallTimeout() {
   return QStringLiteral("Call timed out.");
+}
+
+QString RSLookupTimeout() {
+  return QStringLiteral("Name lookup timed out.");
+}
+QString RSEveryAddressFailed() {
+  return QStringLiteral("(all %1 addresses of %2 failed; the last was %3)");
+}
+QString RSConnectWithoutSockets() {
+  return QStringLiteral("A connect needs a way to make its sockets.");
 }
 
 QString RSNotEnoughDataInBuffer() {

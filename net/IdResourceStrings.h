@@ -14,8 +14,14 @@ QString RSStackAlreadyCreated();
 QString RSStackSetSizeExceeded();
 QString RSIPVersionUnsupported();
 QString RSIPv6Unavailable();
-QString RSSocketError();                 // "%1": code, "%2": text of the code
-QString RSStackHostNotFound();           // the text of 11001
+QString RSSocketError();       // "%1": code, "%2": text of the code
+QString RSStackHostNotFound(); // the text of 11001
+// The texts of the other name-lookup failures: 11002, 11003, 11004, 10109 and 8.
+QString RSStackTryAgain();
+QString RSStackNoRecovery();
+QString RSStackNoData();
+QString RSStackServiceNotFound();
+QString RSStackOutOfMemory();
 QString RSSocketErrorText(int32_t code); // the common table; empty for a code not in it
 QString RSInvalidIntegerValue();         // "%1": the text that is not a number
 QString RSRangeCheckError();
@@ -42,6 +48,11 @@ QString RSConnectTimeout();
 QString RSInterceptIsDifferent();
 QString RSReadTimeout();
 QString RSCallTimeout();
+
+// Connector
+QString RSLookupTimeout();
+QString RSEveryAddressFailed(); // "%1": how many addresses, "%2": the host, "%3": the last one
+QString RSConnectWithoutSockets();
 
 // Buffer
 QString RSNotEnoughDataInBuffer();

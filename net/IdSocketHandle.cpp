@@ -21,9 +21,9 @@ void TIdSocketHandle::SetHandle(TIdStackSocketHandle socket) {
 
 void TIdSocketHandle::Allocate(int type, int protocol) {
   Close();
-  // Checked before the name lookup that follows allocation, the one wait an abort cannot end.
+  // An aborted handle makes nothing new: whatever would follow would only be aborted in turn.
   CheckNotAborted();
-  SetHandle(stack_->CreateSocketHandle(type, protocol, settings_.ipVersion, useOverlapped_));
+  SetHandle(stack_->CreateSocketHandle(type, protocol, ipVersion_, useOverlapped_));
 }
 
 void TIdSocketHandle::Close() {
@@ -38,6 +38,49 @@ void TIdSocketHandle::Close() {
     abort_->Raise();
   } else {
     stack_->Disconnect(socket);
+  }
+}
+
+TIdStackSocketHandle TIdSocketHandle::Release() noexcept {
+  std::lock_guard lock(connectionLock_);
+  const TIdStackSocketHandle socket = Handle();
+  SetHandle(Id_INVALID_SOCKET);
+  return socket;
+}
+
+void TIdSocketHandle::AdoptConnection(
+    const std::function<TIdConnectedSocket(const TIdConnectAbort& abort)>& connect) {
+  Close();
+  const TIdConnectAbort* abort;
+  {
+    std::lock_guard lock(connectionLock_);
+    abort = &ArmConnect();
+  }
+  TIdConnectedSocket connected;
+  try {
+    connected = connect(*abort);
+  } catch (...) {
+    EndConnect(Id_INVALID_SOCKET, false);
+    CheckNotAborted();
+    throw;
+  }
+  {
+    std::lock_guard lock(connectionLock_);
+    connecting_ = false;
+    closeDeferred_ = false;
+    if (aborted_) {
+      stack_->Disconnect(connected.handle);
+      stack_->RaiseForSocketError(Id_WSAECONNABORTED);
+    }
+    ipVersion_ = connected.version;
+    SetHandle(connected.handle);
+  }
+  try {
+    RefreshLocalBinding();
+    RefreshPeerBinding();
+  } catch (const EIdSocketError&) {
+    CheckNotAborted();
+    throw;
   }
 }
 
@@ -68,7 +111,7 @@ void TIdSocketHandle::Reset(bool resetLocal) {
     settings_.boundIP.clear();
     settings_.boundPort = 0;
   }
-  settings_.ipVersion = Id_IPv4;
+  ipVersion_ = Id_IPv4;
 }
 
 void TIdSocketHandle::Bind() {
@@ -90,7 +133,7 @@ void TIdSocketHandle::Bind() {
 
 bool TIdSocketHandle::TryBind() {
   try {
-    stack_->Bind(Handle(), settings_.boundIP, settings_.boundPort, settings_.ipVersion);
+    stack_->Bind(Handle(), settings_.boundIP, settings_.boundPort, ipVersion_);
     RefreshLocalBinding();
     return true;
   } catch (const Exception&) {
@@ -108,6 +151,16 @@ bool TIdSocketHandle::BindInPortRange(uint16_t min, uint16_t max) {
   return false;
 }
 
+const TIdConnectAbort& TIdSocketHandle::ArmConnect() {
+  CheckNotAborted();
+  if (!abort_) {
+    abort_ = std::make_unique<TIdConnectAbort>();
+  }
+  abort_->Reset();
+  connecting_ = true;
+  return *abort_;
+}
+
 void TIdSocketHandle::Connect() {
   TIdStackSocketHandle socket;
   {
@@ -116,15 +169,10 @@ void TIdSocketHandle::Connect() {
     if (socket == Id_INVALID_SOCKET) {
       stack_->RaiseForSocketError(Id_WSAENOTSOCK);
     }
-    CheckNotAborted();
-    if (!abort_) {
-      abort_ = std::make_unique<TIdConnectAbort>();
-    }
-    abort_->Reset();
-    connecting_ = true;
+    ArmConnect();
   }
   try {
-    stack_->Connect(socket, remoteIP_, remotePort_, settings_.ipVersion, abort_.get());
+    stack_->Connect(socket, remoteIP_, remotePort_, ipVersion_, abort_.get());
   } catch (...) {
     EndConnect(socket, false);
     CheckNotAborted();
@@ -146,7 +194,9 @@ void TIdSocketHandle::EndConnect(TIdStackSocketHandle socket, bool connected) {
   connecting_ = false;
   if (closeDeferred_) {
     closeDeferred_ = false;
-    stack_->Disconnect(socket);
+    if (socket != Id_INVALID_SOCKET) {
+      stack_->Disconnect(socket);
+    }
   } else if (connected && HandleAllocated()) {
     RefreshLocalBinding();
     RefreshPeerBinding();
@@ -203,7 +253,7 @@ int32_t TIdSocketHandle::GetSockOpt(int level, int option) const {
 }
 
 void TIdSocketHandle::RefreshLocalBinding() {
-  stack_->GetSocketName(Handle(), settings_.boundIP, settings_.boundPort, settings_.ipVersion);
+  stack_->GetSocketName(Handle(), settings_.boundIP, settings_.boundPort, ipVersion_);
 }
 
 void TIdSocketHandle::RefreshPeerBinding() {
@@ -228,22 +278,17 @@ void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
   settings_.boundPort = source.settings_.boundPort;
   remoteIP_ = source.remoteIP_;
   remotePort_ = source.remotePort_;
-  SetIPVersion(source.settings_.ipVersion);
-}
-
-void TIdSocketHandle::SetSettings(const TIdSocketSettings& settings) {
-  SetIPVersion(settings.ipVersion);
-  settings_ = settings;
+  SetIPVersion(source.ipVersion_);
 }
 
 void TIdSocketHandle::SetIPVersion(TIdIPVersion version) {
-  if (version == settings_.ipVersion) {
+  if (version == ipVersion_) {
     return;
   }
   if (HandleAllocated()) {
     throw EIdCannotSetIPVersionWhenConnected(RSCannotSetIPVersionWhenConnected());
   }
-  settings_.ipVersion = version;
+  ipVersion_ = version;
 }
 
 void TIdSocketHandle::SetBroadcastEnabled(bool enabled) {

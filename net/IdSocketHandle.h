@@ -3,11 +3,13 @@
 // One socket together with its local and remote address: what an I/O handler holds. The
 // handle owns its socket (closed on destruction), its readability set and its connection lock.
 
+#include "net/IdConnector.h"
 #include "net/IdSocketList.h"
 #include "net/IdStack.h"
 
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -26,7 +28,8 @@ MARQUELO_DECLARE_EXCEPTION(EIdCannotSetIPVersionWhenConnected, EIdSocketHandleEr
 enum TIdReuseSocket : uint8_t { rsOSDependent, rsTrue, rsFalse };
 
 // Where and how a socket binds: the settings a client, its socket handler and the socket
-// handle each hold, handed from one to the next whole.
+// handle each hold, handed from one to the next whole. The address family is not among them:
+// the handle's socket has the family of the address it connected to.
 struct TIdSocketSettings {
   // Local address to bind (empty = any) and port (0 = any, or the range below).
   QString boundIP;
@@ -34,7 +37,6 @@ struct TIdSocketSettings {
   // A local port range tried from high to low when boundPort is 0 (either bound 0 = no range).
   uint16_t boundPortLow = 0;
   uint16_t boundPortHigh = 0;
-  TIdIPVersion ipVersion = Id_IPv4;
   TIdReuseSocket reuseSocket = rsOSDependent;
 };
 
@@ -53,6 +55,17 @@ public:
   // another thread while Connect() runs there: the pending connect then ends at once (with
   // EIdNotASocket) and the descriptor is released when it has.
   void Close();
+  // Gives the socket up without closing it: the caller owns it from now on, and the handle has
+  // none. Returns Id_INVALID_SOCKET when there is none. Never raises.
+  TIdStackSocketHandle Release() noexcept;
+  // Runs connect (which makes a connected socket elsewhere, say with ConnectToHost) as this
+  // handle's pending connect, and adopts the socket it returns: Abort() on another thread
+  // raises the signal connect is given, as it ends Connect(). Any socket open before is closed
+  // first. Afterwards the handle holds the socket, IPVersion() is its family and both
+  // bindings are read from it. Raises what connect raises, EIdSocketError 10053 when aborted
+  // (the adopted socket is then closed), EIdSocketError when the bindings cannot be read.
+  void
+  AdoptConnection(const std::function<TIdConnectedSocket(const TIdConnectAbort& abort)>& connect);
   // Ends what the handle does or will do, at once, from any thread: a pending or later
   // Allocate() or Connect(), a wait for data, a receive or a send raises EIdSocketError 10053
   // ("Software caused connection abort."). The socket itself stays allocated until its owner
@@ -115,9 +128,8 @@ public:
   // Every binding setting at once: IP() and Port() are boundIP and boundPort (after a bind or
   // RefreshLocalBinding the ones the system chose), ClientPortMin/Max the range.
   const TIdSocketSettings& Settings() const noexcept { return settings_; }
-  // Takes settings whole. Raises EIdCannotSetIPVersionWhenConnected as SetIPVersion does, and
-  // then changes nothing.
-  void SetSettings(const TIdSocketSettings& settings);
+  // Takes settings whole.
+  void SetSettings(const TIdSocketSettings& settings) { settings_ = settings; }
   QString IP() const { return settings_.boundIP; }
   void SetIP(const QString& ip) { settings_.boundIP = ip; }
   uint16_t Port() const noexcept { return settings_.boundPort; }
@@ -128,7 +140,7 @@ public:
   uint16_t ClientPortMax() const noexcept { return settings_.boundPortHigh; }
   void SetClientPortMin(uint16_t port) noexcept { settings_.boundPortLow = port; }
   void SetClientPortMax(uint16_t port) noexcept { settings_.boundPortHigh = port; }
-  TIdIPVersion IPVersion() const noexcept { return settings_.ipVersion; }
+  TIdIPVersion IPVersion() const noexcept { return ipVersion_; }
   // Raises EIdCannotSetIPVersionWhenConnected for a different version while a socket is open.
   void SetIPVersion(TIdIPVersion version);
   bool BroadcastEnabled() const noexcept { return broadcastEnabled_; }
@@ -144,6 +156,9 @@ private:
   template <typename Call> auto UnlessAborted(Call call) const;
   // Sets the socket value and keeps the readability set holding exactly it.
   void SetHandle(TIdStackSocketHandle socket);
+  // Starts a connect; the caller holds the connection lock. Raises 10053 when aborted, else
+  // clears the abort signal for this connect and returns it.
+  const TIdConnectAbort& ArmConnect();
   // Ends a connect under the connection lock: releases a descriptor whose close came in
   // meanwhile, or refreshes the bindings of a socket that got connected.
   void EndConnect(TIdStackSocketHandle socket, bool connected);
@@ -151,6 +166,7 @@ private:
   TIdStackHold stack_;
   std::atomic<TIdStackSocketHandle> handle_{Id_INVALID_SOCKET};
   TIdSocketSettings settings_;
+  TIdIPVersion ipVersion_ = Id_IPv4;
   QString remoteIP_;
   uint16_t remotePort_ = 0;
   std::unique_ptr<TIdSocketList> readableSet_;

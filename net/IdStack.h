@@ -49,6 +49,10 @@ inline constexpr int32_t Id_WSAESHUTDOWN = 10058;
 inline constexpr int32_t Id_WSAETIMEDOUT = 10060;
 inline constexpr int32_t Id_WSAECONNREFUSED = 10061;
 inline constexpr int32_t Id_WSAHOST_NOT_FOUND = 11001;
+inline constexpr int32_t Id_WSATRY_AGAIN = 11002;
+inline constexpr int32_t Id_WSANO_RECOVERY = 11003;
+inline constexpr int32_t Id_WSANO_DATA = 11004;
+inline constexpr int32_t Id_WSATYPE_NOT_FOUND = 10109;
 
 // Failures of the stack itself.
 MARQUELO_DECLARE_EXCEPTION(EIdStackError, EIdException)

@@ -15,6 +15,9 @@
 
 namespace {
 
+// The transport's number for a lookup that ran out of memory.
+constexpr int32_t kLookupOutOfMemory = 8;
+
 // Waits until the connect in progress on socket ends, or abortHandle (when not -1) becomes
 // readable; returns 0 or Id_SOCKET_ERROR with errno set (ENOTSOCK for the abort).
 int WaitForConnect(int socket, int abortHandle) {
@@ -91,7 +94,7 @@ int32_t AddrInfoErrorToSocketError(int result, int errnum) {
   case EAI_SERVICE:
     return 10109;
   case EAI_MEMORY:
-    return 8;
+    return kLookupOutOfMemory;
   case EAI_SYSTEM:
     return PosixErrorToSocketError(errnum);
   default:
@@ -127,8 +130,21 @@ int32_t TIdStackPosix::LastError() const {
 }
 
 QString TIdStackPosix::ErrorCodeText(int32_t code) const {
-  if (code == Id_WSAHOST_NOT_FOUND) {
+  switch (code) {
+  case Id_WSAHOST_NOT_FOUND:
     return RSStackHostNotFound();
+  case Id_WSATRY_AGAIN:
+    return RSStackTryAgain();
+  case Id_WSANO_RECOVERY:
+    return RSStackNoRecovery();
+  case Id_WSANO_DATA:
+    return RSStackNoData();
+  case Id_WSATYPE_NOT_FOUND:
+    return RSStackServiceNotFound();
+  case kLookupOutOfMemory:
+    return RSStackOutOfMemory();
+  default:
+    break;
   }
   return TIdStackBSDBase::ErrorCodeText(code);
 }

@@ -24,7 +24,8 @@ public:
   int32_t LastError() const override;
 
 protected:
-  // 11001 is answered here ("Host not found."), all other codes by the common table.
+  // The name-lookup codes are answered here (11001 "Host not found.", 11002 "Temporary failure
+  // in name resolution.", ...), all other codes by the common table.
   QString ErrorCodeText(int32_t code) const override;
 
   TIdStackSocketHandle WSSocket(int family, int type, int protocol, bool overlapped) override;

@@ -67,6 +67,7 @@ void TIdTCPClientCustom::CopySettingsTo(TIdIOHandler& handler) {
   handler.SetCallDeadline(callDeadline_);
   if (auto* socket = dynamic_cast<TIdIOHandlerSocket*>(&handler)) {
     socket->SetSocketSettings(socketSettings_);
+    socket->SetIPVersion(family_);
     socket->OnBeforeBind = OnBeforeBind;
     socket->OnAfterBind = OnAfterBind;
     socket->OnSocketAllocated = OnSocketAllocated;
@@ -112,9 +113,8 @@ void TIdTCPClientCustom::SetBoundPort(uint16_t port) {
   KeepAndPass(socketSettings_.boundPort, port, SocketHandler(), &TIdIOHandlerSocket::SetBoundPort);
 }
 
-void TIdTCPClientCustom::SetIPVersion(TIdIPVersion version) {
-  KeepAndPass(socketSettings_.ipVersion, version, SocketHandler(),
-              &TIdIOHandlerSocket::SetIPVersion);
+void TIdTCPClientCustom::SetIPVersion(std::optional<TIdIPVersion> version) {
+  KeepAndPass(family_, version, SocketHandler(), &TIdIOHandlerSocket::SetIPVersion);
 }
 
 TIdReuseSocket TIdTCPClientCustom::ReuseSocket() const {

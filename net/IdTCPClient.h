@@ -17,8 +17,9 @@ public:
   explicit TIdTCPClientCustom(QObject* owner = nullptr);
 
   // Connects to Host:Port. Without a handler makes a TIdIOHandlerStack (owned, with the
-  // client's OnStatus), gives the handler the settings, opens it (resolving and connecting,
-  // blocking up to ConnectTimeout, or as long as the system's connect with 0), runs the
+  // client's OnStatus), gives the handler the settings, opens it (resolving and trying the
+  // addresses, blocking up to ConnectTimeout and the call's deadline, or as long as the
+  // system's lookup and connects take without either), runs the
   // intercept's connect hook, reports hsConnected and fires OnConnected. Raises
   // EIdAlreadyConnected, EIdHostRequired, EIdPortRequired before doing anything, else what
   // the handler's Open raises (EIdSocketError, EIdConnectTimeout, bind failures); on any
@@ -56,8 +57,11 @@ public:
   void SetBoundPortLow(uint16_t port) noexcept { socketSettings_.boundPortLow = port; }
   uint16_t BoundPortHigh() const noexcept { return socketSettings_.boundPortHigh; }
   void SetBoundPortHigh(uint16_t port) noexcept { socketSettings_.boundPortHigh = port; }
-  TIdIPVersion IPVersion() const noexcept { return socketSettings_.ipVersion; }
-  void SetIPVersion(TIdIPVersion version);
+  // The one address family to connect with; empty (the default) tries both families, every
+  // address of the host, as TIdIOHandlerSocket connects. Setting one keeps a connect to the
+  // addresses of that family alone.
+  std::optional<TIdIPVersion> IPVersion() const noexcept { return family_; }
+  void SetIPVersion(std::optional<TIdIPVersion> version);
   // The socket handler's value when there is one.
   TIdReuseSocket ReuseSocket() const;
   void SetReuseSocket(TIdReuseSocket reuse);
@@ -74,6 +78,7 @@ private:
   int32_t readTimeout_ = -1;
   TIdIOHandler::Deadline callDeadline_;
   TIdSocketSettings socketSettings_;
+  std::optional<TIdIPVersion> family_;
 };
 
 // The client with every setting in view; what programs use.

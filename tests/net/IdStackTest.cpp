@@ -225,7 +225,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorTextCase{10038, "Socket Error # 10038\r\nSocket operation on non-socket."},
                     ErrorTextCase{10066, "Socket Error # 10066\r\nDirectory not empty"},
                     ErrorTextCase{11001, "Socket Error # 11001\r\nHost not found."},
-                    ErrorTextCase{11002, "Socket Error # 11002\r\n"},
+                    ErrorTextCase{11002,
+                                  "Socket Error # 11002\r\nTemporary failure in name resolution."},
                     ErrorTextCase{12345, "Socket Error # 12345\r\n"}));
 
 TEST(SocketErrorTranslation, MapsErrnoAndResolverResultsToTheTransportNumbers) {

@@ -27,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 }
 
 // A socket listening on the loopback address of family, port chosen by the system.
+// Listens on port (0: one the system picks) and sets port to the one it listens on.
 int ListenOnLoopback(Family family, int backlog, uint16_t& port) {
   const int domain = family == Family::IPv4 ? AF_INET : AF_INET6;
   const int fd = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -39,11 +40,13 @@ int ListenOnLoopback(Family family, int backlog, uint16_t& port) {
     auto* in = reinterpret_cast<sockaddr_in*>(&address);
     in->sin_family = AF_INET;
     in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    in->sin_port = htons(port);
     length = sizeof *in;
   } else {
     auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
     in6->sin6_family = AF_INET6;
     in6->sin6_addr = in6addr_loopback;
+    in6->sin6_port = htons(port);
     length = sizeof *in6;
   }
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
@@ -208,7 +211,7 @@ LoopbackServer::~LoopbackServer() {
 
 bool LoopbackServer::HasIPv6() {
   try {
-    uint16_t port;
+    uint16_t port = 0;
     ::close(ListenOnLoopback(Family::IPv6, 1, port));
     return true;
   } catch (const std::runtime_error&) {
@@ -370,21 +373,32 @@ void RefusingPort::Release() {
 
 // --- NeverAcceptingListener -----------------------------------------------------------------
 
-NeverAcceptingListener::NeverAcceptingListener() {
-  listener_ = ListenOnLoopback(Family::IPv4, 0, port_);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port_);
+NeverAcceptingListener::NeverAcceptingListener(Family family, uint16_t port) : port_(port) {
+  listener_ = ListenOnLoopback(family, 0, port_);
+  sockaddr_storage address{};
+  socklen_t length;
+  if (family == Family::IPv4) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&address);
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    in->sin_port = htons(port_);
+    length = sizeof *in;
+  } else {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_addr = in6addr_loopback;
+    in6->sin6_port = htons(port_);
+    length = sizeof *in6;
+  }
   // Connect until one gets no answer within a generous loopback round trip: from then on the
   // accept queue is full and the system drops every further SYN.
   for (int attempt = 0; attempt < 256; ++attempt) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
       break;
     }
     fillers_.push_back(fd);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0) {
       continue;
     }
     if (errno != EINPROGRESS) {

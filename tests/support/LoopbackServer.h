@@ -184,13 +184,15 @@ private:
   uint16_t port_ = 0;
 };
 
-// A listener on 127.0.0.1 that never accepts, with its accept queue filled by connections
-// of its own: a further connect to Port() gets no answer and stays pending until the client
-// gives up. Everything is closed on destruction.
+// A listener on 127.0.0.1 (or ::1) that never accepts, with its accept queue filled by
+// connections of its own: a further connect to Port() gets no answer and stays pending until
+// the client gives up. Everything is closed on destruction.
 class NeverAcceptingListener {
 public:
-  // Raises std::runtime_error when the queue cannot be filled within a few hundred connects.
-  NeverAcceptingListener();
+  // Listens on port (0: one the system picks), so that it can stand beside a server of the
+  // other family on the same port. Raises std::runtime_error when it cannot listen there or
+  // the queue cannot be filled within a few hundred connects.
+  explicit NeverAcceptingListener(Family family = Family::IPv4, uint16_t port = 0);
   ~NeverAcceptingListener();
   Q_DISABLE_COPY(NeverAcceptingListener)
 

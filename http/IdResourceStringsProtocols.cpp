@@ -43,6 +43,13 @@ QString RSHTTPContentLengthConflict() {
 QString RSHTTPChunkSizeInvalid() {
   return QStringLiteral("Response has an invalid chunk size.");
 }
+QString RSHTTPBodyCutShort() {
+  return QStringLiteral("Response body cut short: %1 of %2 bytes received.");
+}
+QString RSHTTPChunkedBodyCutShort() {
+  return QStringLiteral(
+      "Response body cut short: %1 bytes received, the connection closed before the last chunk.");
+}
 QString RSProxyAddressInvalid() {
   return QStringLiteral("The proxy address in %1 cannot be used: %2");
 }

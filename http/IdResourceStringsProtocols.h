@@ -24,6 +24,10 @@ QString RSHTTPChunkStarted();
 QString RSHTTPHeaderLineBreak();
 QString RSHTTPContentLengthConflict();
 QString RSHTTPChunkSizeInvalid();
+// %1: the body's bytes received; %2: the bytes "Content-Length" announced.
+QString RSHTTPBodyCutShort();
+// %1: the body's bytes received (chunk data only).
+QString RSHTTPChunkedBodyCutShort();
 // The proxy choice. %1: where the address came from (a variable, an option); %2: one of the
 // reasons below.
 QString RSProxyAddressInvalid();

@@ -23,7 +23,8 @@ inline constexpr int32_t kPageCallTimeoutMs = 60000;
 // are; those that depend on the address are the exchange's to fill. Never raises.
 void ConfigurePageRequest(TIdRequestHeaderInfo& request);
 
-// Sets the client's request fields as ConfigurePageRequest does, turns HandleRedirects on, and
+// Sets the client's request fields as ConfigurePageRequest does, links the standard
+// Compressor (so pages may come in any coding it undoes), turns HandleRedirects on, and
 // bounds every fetch: kPageConnectTimeoutMs to connect, kPageReadTimeoutMs for each wait for
 // data, kPageCallTimeoutMs for the whole fetch. Every exchange then goes through the proxy that
 // proxies chooses for its address (a copy is kept), and a proxy's 407 is answered within the call

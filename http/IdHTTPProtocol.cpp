@@ -1,6 +1,7 @@
 #include "http/IdHTTPProtocol.h"
 
 #include "http/IdAuthChallenge.h"
+#include "http/IdContentDecoding.h"
 #include "http/IdHTTPMessageSyntax.h"
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
@@ -258,7 +259,10 @@ void TIdHTTPProtocol::RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& 
     try {
       ReadBody(wait);
     } catch (const EIdHTTPBodyCutShort&) {
-      // The status is the answer; a page cut short is still what the server said about it.
+      // The status is the answer; a page cut short, or one that cannot be decoded to its end, is
+      // still what the server said about it.
+      host_.DropConnection();
+    } catch (const EIdHTTPContentDecodingError&) {
       host_.DropConnection();
     }
   }
@@ -275,7 +279,16 @@ void TIdHTTPProtocol::ReadBody(int32_t wait) {
   }
   TIdStreamWriter writer(*stream);
   try {
-    ReadBodyInto(writer, wait);
+    CountingSink delivered(writer);
+    const std::unique_ptr<TIdBodySink> decoder = DecoderFor(delivered);
+    const int64_t received = ReadBodyInto(decoder ? *decoder : writer, wait);
+    if (decoder && received >= 0) {
+      host_.ReportStatus(hsStatusText,
+                         {RSHTTPBodyDecoded()
+                              .arg(response_.HeaderLines().ReadHeader(u"Content-Encoding"))
+                              .arg(received)
+                              .arg(delivered.Count())});
+    }
   } catch (...) {
     // What came before the failure stays with the caller.
     writer.Finish();
@@ -291,14 +304,26 @@ void TIdHTTPProtocol::DiscardBody(int32_t wait) {
   ReadBodyInto(nowhere, wait);
 }
 
-void TIdHTTPProtocol::ReadBodyInto(TIdBodySink& sink, int32_t wait) {
+int64_t TIdHTTPProtocol::ReadBodyInto(TIdBodySink& sink, int32_t wait) {
   CountingSink counted(sink);
   if (response_.Chunked()) {
     ReadChunkedBody(counted);
   } else if (!FrameUnchunkedBody(counted, wait)) {
-    return;
+    return -1;
   }
   counted.Finish();
+  return counted.Count();
+}
+
+std::unique_ptr<TIdBodySink> TIdHTTPProtocol::DecoderFor(TIdBodySink& next) const {
+  const TIdCompressor* compressor = host_.Compressor();
+  if (!compressor) {
+    return nullptr;
+  }
+  // Every "Content-Encoding" line counts, in order, as one list.
+  TIdHeaderList values;
+  response_.HeaderLines().CollectHeaderValues(u"Content-Encoding", &values);
+  return compressor->DecoderFor(QStringList(values.begin(), values.end()).join(u','), next);
 }
 
 bool TIdHTTPProtocol::FrameUnchunkedBody(CountingSink& sink, int32_t wait) {

@@ -15,9 +15,11 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 
 class QIODevice;
 class TIdIOHandler;
+class TIdCompressor;
 class TIdProxyConnectionInfo;
 class TIdURI;
 
@@ -82,6 +84,8 @@ public:
   virtual TIdHTTPProtocolVersion ProtocolVersion() const = 0;
   // Closes the connection and forgets the bytes it still had queued.
   virtual void DropConnection() = 0;
+  // What undoes the content codings of a body, or null: bodies are then kept as they came.
+  virtual const TIdCompressor* Compressor() const = 0;
   // The value of the "Cookie" line for a request to address; empty for none.
   virtual QString CookieLine(const TIdURI& address) = 0;
   // Reports a status to whoever watches the client.
@@ -221,10 +225,15 @@ public:
   // that does not come is left unread with the connection dropped; kBodyExpected (or any wait
   // of 0 or less) reads it as framed. Raises EIdHTTPBodyCutShort when the peer closes before
   // "Content-Length" bytes or before the last chunk, EIdHTTPFramingError for a chunk size line
-  // that is not a number; what came before stays in the stream either way.
+  // that is not a number; what came before stays in the stream either way. A body in content
+  // codings the host's Compressor undoes reaches the stream decoded, as it arrives; it raises
+  // EIdHTTPContentDecodingError when it is corrupt or ends before its end mark, with what was
+  // decoded before in the stream and the connection no longer in step.
   void ReadBody(int32_t wait);
 
-  // ReadBody into a sink that keeps nothing; the response's BodyStream is left alone.
+  // ReadBody into a sink that keeps nothing, without decoding (nobody reads the bytes, and a
+  // coding's fault in a body that is dropped is no reason to fail the call); the response's
+  // BodyStream is left alone.
   void DiscardBody(int32_t wait);
 
 private:
@@ -245,7 +254,11 @@ private:
   };
 
   // The body as framed into sink, which is finished once the framing says the body is whole.
-  void ReadBodyInto(TIdBodySink& sink, int32_t wait);
+  // Returns the bytes framed, or -1 when the body did not come within wait and was left.
+  int64_t ReadBodyInto(TIdBodySink& sink, int32_t wait);
+  // The decoders for the response's codings in front of next, or null when there is nothing
+  // the host's compressor can undo.
+  std::unique_ptr<TIdBodySink> DecoderFor(TIdBodySink& next) const;
   // A body by length or until the close; false when it did not come within wait and was left.
   bool FrameUnchunkedBody(CountingSink& sink, int32_t wait);
   void ReadChunkedBody(CountingSink& sink);

@@ -57,7 +57,7 @@ TEST_F(WindowClientTest, TheRequestGoesOutAsFormCreateSetItUp) {
                 QByteArray::number(server.Port()) +
                 "\r\n"
                 "Accept: */*\r\n"
-                "Accept-Encoding: identity\r\n"
+                "Accept-Encoding: gzip, deflate, br, zstd, identity\r\n"
                 "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
                 "\r\n");
   EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("user_id=A1")));

@@ -8,6 +8,7 @@
 #include "http/IdTextDecoding.h"
 
 #include "tests/support/NamedRow.h"
+#include "tests/support/NginxServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedHTTPServer.h"
 
@@ -377,6 +378,31 @@ TEST(DecompressionBomb, AGibibyteOfZerosCostsWhatItsPiecesCost) {
   const int64_t grown = PeakResidentKiB() - before;
   EXPECT_EQ(counter.count, int64_t(1) << 30);
   EXPECT_LT(grown, 32 * 1024) << "KiB";
+}
+
+// --- A real server ------------------------------------------------------------------------
+
+TEST(CodedBodyFromNginx, GzipOnIsDecodedAndTheConnectionServesAgain) {
+  if (!testsupport::NginxServer::Available()) {
+    GTEST_SKIP() << "nginx is not installed";
+  }
+  testsupport::NginxServer nginx(QStringLiteral(R"(
+    add_header X-Connection $connection always;
+    charset utf-8;
+    gzip on;
+    gzip_min_length 1;
+  )"));
+  const QByteArray text = PageText();
+  nginx.AddFile(QStringLiteral("page.html"), text);
+  TIdHTTP client;
+  client.SetCompressor(&TIdCompressor::Standard());
+  const QString url = nginx.BaseUrl() + QStringLiteral("/page.html");
+
+  EXPECT_EQ(client.Get(url).toUtf8(), text);
+  EXPECT_EQ(client.CurrentResponse().ContentEncoding(), QStringLiteral("gzip"));
+  const QString connection = client.CurrentResponse().HeaderLines().ReadHeader(u"X-Connection");
+  EXPECT_EQ(client.Get(url).toUtf8(), text);
+  EXPECT_EQ(client.CurrentResponse().HeaderLines().ReadHeader(u"X-Connection"), connection);
 }
 
 } // namespace

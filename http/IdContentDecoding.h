@@ -29,8 +29,9 @@ MARQUELO_DECLARE_EXCEPTION(EIdHTTPContentDecodingError, EIdReplyError)
 // client at once, from any thread.
 class TIdCompressor {
 public:
-  // The largest run of decoded bytes a decoder hands on at once.
-  static constexpr int32_t kDecodedRunSize = 65536;
+  // The largest run of decoded bytes a decoder hands on at once: a zstd block, which the
+  // library then decodes in place instead of through a buffer of its own.
+  static constexpr int32_t kDecodedRunSize = 131072;
   // Codings stacked deeper than this are not undone: each costs a decoder's state (up to the
   // window of its coding), and no server stacks more than two.
   static constexpr int32_t kMostStackedCodings = 4;

@@ -30,6 +30,9 @@ QString RSUnknownFailure() {
 QString RSPageRedirectLimit() {
   return QStringLiteral("The page redirected too many times.");
 }
+QString RSPageTooLarge() {
+  return QStringLiteral("The page is larger than %1 MiB.");
+}
 QString RSCantLoadPreviewModule() {
   return QStringLiteral("Can't load the preview module \"%1\": %2");
 }

@@ -25,6 +25,8 @@ QString RSJpegTooLarge();
 QString RSUnknownFailure();
 // The page's redirects reached the client's limit.
 QString RSPageRedirectLimit();
+// %1: the limit in MiB.
+QString RSPageTooLarge();
 // %1: the preview module's file; %2: why it cannot be loaded.
 QString RSCantLoadPreviewModule();
 // %1: the directories searched, comma-separated.

@@ -1,5 +1,6 @@
 #include "app/PageClient.h"
 
+#include "http/IdContentDecoding.h"
 #include "http/IdHTTP.h"
 
 void ConfigurePageRequest(TIdRequestHeaderInfo& request) {
@@ -16,6 +17,9 @@ void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies) {
   client.SetConnectTimeout(kPageConnectTimeoutMs);
   client.SetReadTimeout(kPageReadTimeoutMs);
   client.SetCallTimeout(kPageCallTimeoutMs);
+  // A compressed page is a fifth of the plain one or less, and reading the page is most of
+  // what a press of Create waits for.
+  client.SetCompressor(&TIdCompressor::Standard());
   client.OnChooseProxy = [proxies](TIdCustomHTTP*, const TIdURI& address,
                                    TIdProxyConnectionInfo& proxy) {
     proxies.ApplyTo(address, proxy);

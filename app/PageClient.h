@@ -5,6 +5,7 @@
 
 #include "http/IdProxySettings.h"
 
+#include <QtGlobal>
 #include <cstdint>
 
 class TIdHTTP;
@@ -18,12 +19,19 @@ inline constexpr int32_t kPageReadTimeoutMs = 30000;
 // trailer lines without end, is bounded only by a limit on the whole fetch.
 inline constexpr int32_t kPageCallTimeoutMs = 60000;
 
+// The most a page the window reads may hold once decoded. A real photo page is about 1 MB; a
+// page is held three times over while it is scanned (the bytes, its text in UTF-16), and a
+// compressed body may expand a thousandfold, so a server could otherwise make the window take
+// gigabytes with a few megabytes sent.
+inline constexpr qint64 kPageSizeLimit = 16 * 1024 * 1024;
+
 // Sets the request fields every page fetch sends: Accept "*/*", the browser-like User-Agent,
 // the form Content-Type, Pragma and Cache-Control "no-cache". The other fields stay as they
 // are; those that depend on the address are the exchange's to fill. Never raises.
 void ConfigurePageRequest(TIdRequestHeaderInfo& request);
 
-// Sets the client's request fields as ConfigurePageRequest does, turns HandleRedirects on, and
+// Sets the client's request fields as ConfigurePageRequest does, links the standard
+// Compressor (so pages may come in any coding it undoes), turns HandleRedirects on, and
 // bounds every fetch: kPageConnectTimeoutMs to connect, kPageReadTimeoutMs for each wait for
 // data, kPageCallTimeoutMs for the whole fetch. Every exchange then goes through the proxy that
 // proxies chooses for its address (a copy is kept), and a proxy's 407 is answered within the call

@@ -11,10 +11,13 @@
 #include "app/Preview.h"
 #include "app/PreviewModule.h"
 #include "http/IdHTTP.h"
+#include "http/IdTextDecoding.h"
+#include "net/IdBuffer.h"
 #include "net/IdGlobal.h"
 #include "net/IdTLSIOHandler.h"
 #include "ui_SlideshowForm.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -299,12 +302,46 @@ void TSlideshowForm::FinishCreate(const SlideshowIds& ids, const SlideshowFilter
   ShowPreview(previewNames, previewFile, code);
 }
 
+namespace {
+
+// A memory buffer that refuses to grow past a limit, so that the read ends there.
+class BoundedBuffer final : public QBuffer {
+public:
+  explicit BoundedBuffer(qint64 limit) : limit_(limit) { open(QIODevice::ReadWrite); }
+  bool Refused() const { return refused_; }
+
+protected:
+  qint64 writeData(const char* data, qint64 length) override {
+    if (pos() + length > limit_) {
+      refused_ = true;
+      return -1;
+    }
+    return QBuffer::writeData(data, length);
+  }
+
+private:
+  qint64 limit_;
+  bool refused_ = false;
+};
+
+} // namespace
+
 QString TSlideshowForm::FetchPageText(const QString& address) {
-  QString text = idHTTP_->Get(address);
+  BoundedBuffer page(kPageSizeLimit);
+  try {
+    idHTTP_->GetToStream(address, page);
+  } catch (const EIdStreamWriteError&) {
+    if (page.Refused()) {
+      throw EPageTooLarge(RSPageTooLarge().arg(kPageSizeLimit >> 20));
+    }
+    throw;
+  }
   if (IsRedirect(idHTTP_->CurrentResponse())) {
     throw EPageRedirectLimit(RSPageRedirectLimit());
   }
-  return text;
+  page.seek(0);
+  return ReadStreamText(page, kRestOfStream,
+                        EncodingFromContentType(idHTTP_->CurrentResponse().ContentType()));
 }
 
 void TSlideshowForm::NormaliseDimensionField(QLineEdit* field, int32_t fallback) {

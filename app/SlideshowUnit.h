@@ -25,6 +25,8 @@ class TempFileNameSeries;
 // A page whose redirects reached the client's limit: the fetch ended on a redirect response
 // with no page read.
 MARQUELO_DECLARE_EXCEPTION(EPageRedirectLimit, Exception)
+// A page larger than kPageSizeLimit once decoded.
+MARQUELO_DECLARE_EXCEPTION(EPageTooLarge, Exception)
 
 namespace Ui {
 class SlideshowForm;
@@ -104,7 +106,9 @@ private:
   void SetReading(bool reading);
   // "Cancel" on the button, the fields read-only, the check boxes and Copy greyed; or back.
   void ShowReadingLook(bool reading);
-  // The page's text; raises what Get raises, and EPageRedirectLimit. Runs on the worker.
+  // The page's text, as Get gives it; raises what Get raises, EPageRedirectLimit, and
+  // EPageTooLarge once the decoded page passes kPageSizeLimit (the rest is not read). Runs on
+  // the worker.
   QString FetchPageText(const QString& address);
   void NormaliseDimensionField(QLineEdit* field, int32_t fallback);
   void ShowPreview(TempFileNameSeries& names, const QString& fileName, const QString& code);

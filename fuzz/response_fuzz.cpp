@@ -120,7 +120,8 @@ bool IsOwnFailure(const Exception& e) {
 bool CutsTheExchangeShort(const Exception& e) {
   return dynamic_cast<const EIdReadTimeout*>(&e) ||
          dynamic_cast<const EIdReadLnMaxLineLengthExceeded*>(&e) ||
-         dynamic_cast<const EIdConnClosedGracefully*>(&e);
+         dynamic_cast<const EIdConnClosedGracefully*>(&e) ||
+         dynamic_cast<const EIdHTTPBodyCutShort*>(&e);
 }
 
 void CheckOneCall(TIdHTTP& client, PeerInMemory& peer, const QString& address, uint8_t flags) {

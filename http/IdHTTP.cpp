@@ -1,5 +1,7 @@
 #include "http/IdHTTP.h"
 
+#include "http/IdContentDecoding.h"
+
 #include "http/IdHTTPProtocol.h"
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
@@ -323,11 +325,20 @@ void TIdCustomHTTP::OpenAndSend() {
       request.SetProxyConnection(QStringLiteral("keep-alive"));
     }
   }
-  if (!request.AcceptEncoding().contains(u"identity")) {
-    request.SetAcceptEncoding(request.AcceptEncoding().isEmpty()
-                                  ? QStringLiteral("identity")
-                                  : request.AcceptEncoding() + QStringLiteral(", identity"));
+  // The record keeps the value, so each coding is added once and a caller's own list stays.
+  const auto offer = [&request](const QString& coding) {
+    if (!request.AcceptEncoding().contains(coding)) {
+      request.SetAcceptEncoding(request.AcceptEncoding().isEmpty()
+                                    ? coding
+                                    : request.AcceptEncoding() + QStringLiteral(", ") + coding);
+    }
+  };
+  if (compressor_) {
+    for (const QString& coding : compressor_->Offered()) {
+      offer(coding);
+    }
   }
+  offer(QStringLiteral("identity"));
   sentOnKeptConnection_ = EnsureConnected();
   // A kept tunnel is encrypted already (ChooseEndpoint has dropped one to another target); a
   // connection to the proxy in clear text still has to ask for one.
@@ -575,6 +586,10 @@ bool TIdCustomHTTP::ExchangeHost::Connected() {
 
 TIdHTTPProtocolVersion TIdCustomHTTP::ExchangeHost::ProtocolVersion() const {
   return client_.ProtocolVersion();
+}
+
+const TIdCompressor* TIdCustomHTTP::ExchangeHost::Compressor() const {
+  return client_.compressor_;
 }
 
 void TIdCustomHTTP::ExchangeHost::DropConnection() {

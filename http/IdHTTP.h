@@ -150,6 +150,12 @@ public:
   TIdCookieManager* CookieManager() const { return cookieManager_.data(); }
   // Links manager (may be null), freeing a store the client made itself first.
   void SetCookieManager(TIdCookieManager* manager);
+  // What undoes the content codings of response bodies, or null (the default): then the
+  // request offers no coding but "identity" and bodies are kept as they came. With one, each
+  // request's "Accept-Encoding" also lists the codings it undoes. Not owned; it must outlive
+  // the client (TIdCompressor::Standard() lives as long as the program).
+  const TIdCompressor* Compressor() const { return compressor_; }
+  void SetCompressor(const TIdCompressor* compressor) { compressor_ = compressor; }
 
   // --- Events (sender first; each tested before it is called) ------------------------------
 
@@ -181,6 +187,7 @@ private:
     bool Connected() override;
     TIdHTTPProtocolVersion ProtocolVersion() const override;
     void DropConnection() override;
+    const TIdCompressor* Compressor() const override;
     QString CookieLine(const TIdURI& address) override;
     void ReportStatus(TIdStatus status, const QStringList& arguments) override;
     bool ProceedAfterHeaders(TIdHeaderList& headers) override;
@@ -259,6 +266,7 @@ private:
   bool sentOnKeptConnection_ = false;
   // A status line of the response has been read.
   bool responseBegun_ = false;
+  const TIdCompressor* compressor_ = nullptr;
 
   int32_t authAttempts_ = 0;
   int32_t proxyAuthAttempts_ = 0;

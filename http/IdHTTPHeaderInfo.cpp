@@ -155,9 +155,10 @@ void TIdEntityHeaderInfo::ParseHeaderLines() {
   const TIdHeaderList& lines = headerLines_;
   entity_.cacheControl = lines.ReadHeader(u"Cache-control");
   ReadTextLines<Entity>(lines, *this, kEntityLines);
-  // Read as 32 bits: a larger length counts as unknown and the body is read until the close.
+  // A signed 64-bit count, as a body may pass 4 GiB; a larger value counts as unknown and the
+  // body is read until the close.
   entity_.contentLength =
-      TextToInt32Def(lines.ReadHeader(u"Content-Length"), -1, IntegerSyntax::Decimal);
+      TextToInt64Def(lines.ReadHeader(u"Content-Length"), -1, IntegerSyntax::Decimal);
 
   // "bytes 0-499/1234": the unit, the range, the length of the whole.
   entity_.contentRangeStart = 0;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 namespace {
 
@@ -86,8 +87,9 @@ std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine) {
   while (i < n && IsTrimmable(sizeLine[i])) {
     ++i;
   }
-  // Hexadecimal digits in either case, the number no more than 32 bits can hold.
-  const std::optional<TIdDigitRun> size = ScanDigits(sizeLine.sliced(i), 16, 0xFFFFFFFF);
+  // Hexadecimal digits in either case, the number no more than a signed 64-bit count can hold.
+  const std::optional<TIdDigitRun> size =
+      ScanDigits(sizeLine.sliced(i), 16, uint64_t(std::numeric_limits<int64_t>::max()));
   if (!size) {
     return std::nullopt;
   }

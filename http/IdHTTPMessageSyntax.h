@@ -26,6 +26,11 @@ MARQUELO_DECLARE_EXCEPTION(EIdHTTPHeaderLineBreak, EIdException)
 // that is no number. Where its body ends is unknown, so the connection cannot serve again.
 MARQUELO_DECLARE_EXCEPTION(EIdHTTPFramingError, EIdReplyError)
 
+// A body that ended, by the peer's close, before its framing said it would: fewer bytes than
+// "Content-Length" announced, or no last chunk. What arrived has been handed on; the connection
+// is gone.
+MARQUELO_DECLARE_EXCEPTION(EIdHTTPBodyCutShort, EIdReplyError)
+
 // Status codes a call treats as "no error, no body" instead of raising.
 using TIdHTTPIgnoredCodes = QList<int16_t>;
 
@@ -41,8 +46,8 @@ QString EncodeRequestTarget(QStringView target);
 int32_t StatusCodeOf(QStringView statusLine);
 
 // The size of a chunk from its size line: the trimmed line up to its first ";" or space, as a
-// hexadecimal number of at most 32 bits. Nothing when it is not one. One pass over the bytes,
-// nothing allocated: it runs once per chunk. Never fails.
+// hexadecimal number of at most 63 bits (a body's length is a signed 64-bit count). Nothing when it
+// is not one. One pass over the bytes, nothing allocated: it runs once per chunk. Never fails.
 std::optional<int64_t> ChunkSizeOf(QByteArrayView sizeLine);
 
 // Whether a response to verb with status code has no body whatever its headers say: a response

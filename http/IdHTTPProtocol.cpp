@@ -1,10 +1,11 @@
 #include "http/IdHTTPProtocol.h"
 
 #include "http/IdAuthChallenge.h"
-#include "http/IdDiscardStream.h"
+#include "http/IdContentDecoding.h"
 #include "http/IdHTTPMessageSyntax.h"
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
+#include "net/IdBodySink.h"
 #include "net/IdGlobal.h"
 #include "net/IdIOHandler.h"
 #include "net/IdResourceStrings.h"
@@ -21,7 +22,7 @@ constexpr int32_t kHandlerLineLimit = -1;
 // The count of ReadStream for a body that the peer's close, not a length, ends.
 constexpr int64_t kUntilClose = -1;
 // What ContentLength holds when "Content-Length" gives no number: no length known.
-constexpr int32_t kNoLength = -1;
+constexpr int64_t kNoLength = -1;
 // The request head goes out as one piece when it is complete, however long it is.
 constexpr int32_t kFlushOnRequest = -1;
 
@@ -176,7 +177,7 @@ void TIdHTTPProtocol::ReadResponseHeaders(int32_t limit) {
   response_.ParseHeaderLines();
   response_.SetChunked(EndsInChunked(ValuesOf(u"Transfer-Encoding", lines, beyond).join(u',')));
   if (const auto length = SoleContentLength(ValuesOf(u"Content-Length", lines, beyond))) {
-    response_.SetContentLength(TextToInt32Def(*length, kNoLength, IntegerSyntax::Decimal));
+    response_.SetContentLength(TextToInt64Def(*length, kNoLength, IntegerSyntax::Decimal));
   }
   if (response_.Connection().isEmpty()) {
     response_.SetConnection(beyond.ReadHeader(u"Connection"));
@@ -255,7 +256,15 @@ void TIdHTTPProtocol::RaiseStatusError(int32_t code, const TIdHTTPIgnoredCodes& 
   page.open(QIODevice::ReadWrite);
   {
     BodyStreamSwap swap(response_, page);
-    ReadBody(wait);
+    try {
+      ReadBody(wait);
+    } catch (const EIdHTTPBodyCutShort&) {
+      // The status is the answer; a page cut short, or one that cannot be decoded to its end, is
+      // still what the server said about it.
+      host_.DropConnection();
+    } catch (const EIdHTTPContentDecodingError&) {
+      host_.DropConnection();
+    }
   }
   page.seek(0);
   QString text =
@@ -268,47 +277,93 @@ void TIdHTTPProtocol::ReadBody(int32_t wait) {
   if (!stream || ResponseHasNoBody(request_.Verb(), response_.StatusCode())) {
     return;
   }
-  TIdIOHandler& io = *host_.IOHandler();
-  if (response_.Chunked()) {
-    ReadChunkedBody(*stream);
-    return;
-  }
-  if (response_.ContentLength() > 0) {
-    if (!BodyArrives(io, wait)) {
-      return;
-    }
-    try {
-      io.ReadStream(*stream, response_.ContentLength());
-    } catch (const EIdConnClosedGracefully&) {
-      // A short body is kept as it came; the closed connection serves no further request.
-    }
-  } else if (!response_.ContentLengthKnown()) {
-    if (BodyArrives(io, wait)) {
-      io.ReadStream(*stream, kUntilClose, true);
-    }
-  }
-}
-
-void TIdHTTPProtocol::ReadChunkedBody(QIODevice& stream) {
-  TIdIOHandler& io = *host_.IOHandler();
-  host_.ReportStatus(hsStatusText, {RSHTTPChunkStarted()});
-  // One writer for the whole body: chunks of a few bytes reach the stream in runs, and the
-  // stream is cut once, at the end.
-  TIdStreamWriter writer(stream);
+  TIdStreamWriter writer(*stream);
   try {
-    // Without a size nothing tells where the body ends, and what came is not all of it.
-    if (!ReadChunks(io, writer)) {
-      throw EIdHTTPFramingError(RSHTTPChunkSizeInvalid());
+    CountingSink delivered(writer);
+    const std::unique_ptr<TIdBodySink> decoder = DecoderFor(delivered);
+    const int64_t received = ReadBodyInto(decoder ? *decoder : writer, wait);
+    if (decoder && received >= 0) {
+      host_.ReportStatus(hsStatusText,
+                         {RSHTTPBodyDecoded()
+                              .arg(response_.HeaderLines().ReadHeader(u"Content-Encoding"))
+                              .arg(received)
+                              .arg(delivered.Count())});
     }
   } catch (...) {
+    // What came before the failure stays with the caller.
     writer.Finish();
     throw;
   }
-  writer.Finish();
+}
+
+void TIdHTTPProtocol::DiscardBody(int32_t wait) {
+  if (ResponseHasNoBody(request_.Verb(), response_.StatusCode())) {
+    return;
+  }
+  TIdDiscardSink nowhere;
+  ReadBodyInto(nowhere, wait);
+}
+
+int64_t TIdHTTPProtocol::ReadBodyInto(TIdBodySink& sink, int32_t wait) {
+  CountingSink counted(sink);
+  if (response_.Chunked()) {
+    ReadChunkedBody(counted);
+  } else if (!FrameUnchunkedBody(counted, wait)) {
+    return -1;
+  }
+  counted.Finish();
+  return counted.Count();
+}
+
+std::unique_ptr<TIdBodySink> TIdHTTPProtocol::DecoderFor(TIdBodySink& next) const {
+  const TIdCompressor* compressor = host_.Compressor();
+  if (!compressor) {
+    return nullptr;
+  }
+  // Every "Content-Encoding" line counts, in order, as one list.
+  TIdHeaderList values;
+  response_.HeaderLines().CollectHeaderValues(u"Content-Encoding", &values);
+  return compressor->DecoderFor(QStringList(values.begin(), values.end()).join(u','), next);
+}
+
+bool TIdHTTPProtocol::FrameUnchunkedBody(CountingSink& sink, int32_t wait) {
+  TIdIOHandler& io = *host_.IOHandler();
+  const int64_t length = response_.ContentLength();
+  if (length == 0) {
+    return true;
+  }
+  if (!BodyArrives(io, wait)) {
+    // Whatever the peer sends later would be read as the next response.
+    host_.DropConnection();
+    return false;
+  }
+  if (length < 0) {
+    io.ReadStream(sink, kUntilClose, true);
+    return true;
+  }
+  try {
+    io.ReadStream(sink, length);
+  } catch (const EIdConnClosedGracefully&) {
+    throw EIdHTTPBodyCutShort(RSHTTPBodyCutShort().arg(sink.Count()).arg(length));
+  }
+  return true;
+}
+
+void TIdHTTPProtocol::ReadChunkedBody(CountingSink& sink) {
+  TIdIOHandler& io = *host_.IOHandler();
+  host_.ReportStatus(hsStatusText, {RSHTTPChunkStarted()});
+  try {
+    // Without a size nothing tells where the body ends, and what came is not all of it.
+    if (!ReadChunks(io, sink)) {
+      throw EIdHTTPFramingError(RSHTTPChunkSizeInvalid());
+    }
+  } catch (const EIdConnClosedGracefully&) {
+    throw EIdHTTPBodyCutShort(RSHTTPChunkedBodyCutShort().arg(sink.Count()));
+  }
   ReadTrailer();
 }
 
-bool TIdHTTPProtocol::ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer) {
+bool TIdHTTPProtocol::ReadChunks(TIdIOHandler& io, TIdBodySink& sink) {
   // The chunks' data are parts of one long read: their receives grow and run ahead together.
   TIdBulkReceive receive;
   for (;;) {
@@ -320,7 +375,7 @@ bool TIdHTTPProtocol::ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer) {
     if (*size == 0) {
       return true;
     }
-    io.ReadStream(writer, *size, false, &receive);
+    io.ReadStream(sink, *size, false, &receive);
     // The line end after the data; whatever stands before it is no part of the body.
     TakeResponseLine(io, [](QByteArrayView) {});
   }
@@ -334,10 +389,4 @@ void TIdHTTPProtocol::ReadTrailer() {
   } catch (const EIdConnClosedGracefully&) {
     // The last chunk has come: the body is whole even when the server leaves out the end.
   }
-}
-
-void TIdHTTPProtocol::DiscardBody(int32_t wait) {
-  TIdDiscardStream discard;
-  BodyStreamSwap swap(response_, discard);
-  ReadBody(wait);
 }

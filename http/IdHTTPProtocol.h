@@ -7,6 +7,7 @@
 
 #include "http/IdHTTPHeaderInfo.h"
 #include "http/IdHTTPMessageSyntax.h"
+#include "net/IdBodySink.h"
 #include "net/IdComponent.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
@@ -14,11 +15,12 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 
 class QIODevice;
 class TIdIOHandler;
+class TIdCompressor;
 class TIdProxyConnectionInfo;
-class TIdStreamWriter;
 class TIdURI;
 
 // A reply carrying a numeric code. The message is the reply's line as the peer sent it.
@@ -84,6 +86,8 @@ public:
   virtual TIdHTTPProtocolVersion ProtocolVersion() const = 0;
   // Closes the connection and forgets the bytes it still had queued.
   virtual void DropConnection() = 0;
+  // What undoes the content codings of a body, or null: bodies are then kept as they came.
+  virtual const TIdCompressor* Compressor() const = 0;
   // The value of the "Cookie" line for a request to address; empty for none.
   virtual QString CookieLine(const TIdURI& address) = 0;
   // Reports a status to whoever watches the client.
@@ -214,21 +218,51 @@ public:
 
   // Reads the body as the headers frame it into the response's BodyStream (nothing without
   // one, nothing for a response that has none by ResponseHasNoBody): chunked when the
-  // response is Chunked, else "Content-Length" bytes, else
-  // everything until the peer closes. A wait above 0 (kUnexpectedBodyWait, kRedirectBodyWait)
-  // means content is not expected: a body by length or until the close is read only when data
-  // comes within wait ms; kBodyExpected (or any wait of 0 or less) reads it as framed. A close by
-  // the peer ends a body by length early without error. A chunk size line that is not a number
-  // raises EIdHTTPFramingError.
+  // response is Chunked, else "Content-Length" bytes, else everything until the peer closes.
+  // A wait above 0 (kUnexpectedBodyWait, kRedirectBodyWait) means content is not expected: a
+  // body by length or until the close is read only when data comes within wait ms, and one
+  // that does not come is left unread with the connection dropped; kBodyExpected (or any wait
+  // of 0 or less) reads it as framed. Raises EIdHTTPBodyCutShort when the peer closes before
+  // "Content-Length" bytes or before the last chunk, EIdHTTPFramingError for a chunk size line
+  // that is not a number; what came before stays in the stream either way. A body in content
+  // codings the host's Compressor undoes reaches the stream decoded, as it arrives; it raises
+  // EIdHTTPContentDecodingError when it is corrupt or ends before its end mark, with what was
+  // decoded before in the stream and the connection no longer in step.
   void ReadBody(int32_t wait);
 
-  // ReadBody into a stream that keeps nothing; the response's BodyStream is restored after.
+  // ReadBody into a sink that keeps nothing, without decoding (nobody reads the bytes, and a
+  // coding's fault in a body that is dropped is no reason to fail the call); the response's
+  // BodyStream is left alone.
   void DiscardBody(int32_t wait);
 
 private:
-  void ReadChunkedBody(QIODevice& stream);
-  // The chunks up to the last one into the writer; false when a size line holds no size.
-  bool ReadChunks(TIdIOHandler& io, TIdStreamWriter& writer);
+  // Hands on what it is given and counts it: a cut body's message says how much came.
+  class CountingSink final : public TIdBodySink {
+  public:
+    explicit CountingSink(TIdBodySink& next) : next_(next) {}
+    void Write(QByteArrayView bytes) override {
+      next_.Write(bytes);
+      count_ += bytes.size();
+    }
+    void Finish() override { next_.Finish(); }
+    int64_t Count() const { return count_; }
+
+  private:
+    TIdBodySink& next_;
+    int64_t count_ = 0;
+  };
+
+  // The body as framed into sink, which is finished once the framing says the body is whole.
+  // Returns the bytes framed, or -1 when the body did not come within wait and was left.
+  int64_t ReadBodyInto(TIdBodySink& sink, int32_t wait);
+  // The decoders for the response's codings in front of next, or null when there is nothing
+  // the host's compressor can undo.
+  std::unique_ptr<TIdBodySink> DecoderFor(TIdBodySink& next) const;
+  // A body by length or until the close; false when it did not come within wait and was left.
+  bool FrameUnchunkedBody(CountingSink& sink, int32_t wait);
+  void ReadChunkedBody(CountingSink& sink);
+  // The chunks up to the last one into the sink; false when a size line holds no size.
+  bool ReadChunks(TIdIOHandler& io, TIdBodySink& sink);
   // Drops whatever the server sends after the last chunk, up to the empty line.
   void ReadTrailer();
   // The redirect branch of DecideNextStep.

@@ -43,6 +43,22 @@ QString RSHTTPContentLengthConflict() {
 QString RSHTTPChunkSizeInvalid() {
   return QStringLiteral("Response has an invalid chunk size.");
 }
+QString RSHTTPBodyCutShort() {
+  return QStringLiteral("Response body cut short: %1 of %2 bytes received.");
+}
+QString RSHTTPChunkedBodyCutShort() {
+  return QStringLiteral(
+      "Response body cut short: %1 bytes received, the connection closed before the last chunk.");
+}
+QString RSHTTPBodyDecoded() {
+  return QStringLiteral("Content-Encoding %1: %2 bytes received, %3 bytes decoded");
+}
+QString RSHTTPContentCorrupt() {
+  return QStringLiteral("Response body in %1 coding is corrupt: %2.");
+}
+QString RSHTTPContentCutShort() {
+  return QStringLiteral("Response body in %1 coding ends before its end mark.");
+}
 QString RSProxyAddressInvalid() {
   return QStringLiteral("The proxy address in %1 cannot be used: %2");
 }

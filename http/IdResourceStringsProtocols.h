@@ -24,6 +24,16 @@ QString RSHTTPChunkStarted();
 QString RSHTTPHeaderLineBreak();
 QString RSHTTPContentLengthConflict();
 QString RSHTTPChunkSizeInvalid();
+// %1: the body's bytes received; %2: the bytes "Content-Length" announced.
+QString RSHTTPBodyCutShort();
+// %1: the body's bytes received (chunk data only).
+QString RSHTTPChunkedBodyCutShort();
+// %1: the "Content-Encoding" value; %2: the body's bytes as framed; %3: the bytes decoded.
+QString RSHTTPBodyDecoded();
+// %1: the content coding; %2: what its library found wrong.
+QString RSHTTPContentCorrupt();
+// %1: the content coding.
+QString RSHTTPContentCutShort();
 // The proxy choice. %1: where the address came from (a variable, an option); %2: one of the
 // reasons below.
 QString RSProxyAddressInvalid();

@@ -370,7 +370,7 @@ void TIdIOHandler::ReadStream(QIODevice& stream, int64_t count, bool untilClose)
   writer.Finish();
 }
 
-void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool untilClose,
+void TIdIOHandler::ReadStream(TIdBodySink& sink, int64_t count, bool untilClose,
                               TIdBulkReceive* parts) {
   if (count == -1 && !untilClose) {
     count = use64BitCounts_ ? ReadInt64() : ReadInt32();
@@ -408,7 +408,7 @@ void TIdIOHandler::ReadStream(TIdStreamWriter& writer, int64_t count, bool until
         }
       }
       const auto take = static_cast<int32_t>(std::min<int64_t>(pendingInput_->Size(), remaining));
-      writer.Write(pendingInput_->Peek().first(take));
+      sink.Write(pendingInput_->Peek().first(take));
       pendingInput_->Discard(take);
       remaining -= take;
     }

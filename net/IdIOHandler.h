@@ -35,7 +35,7 @@
 #include <optional>
 
 class QIODevice;
-class TIdStreamWriter;
+class TIdBodySink;
 
 // A line grew past the line length limit under maException: "Max line length exceeded.".
 MARQUELO_DECLARE_EXCEPTION(EIdReadLnMaxLineLengthExceeded, EIdException)
@@ -230,13 +230,13 @@ public:
   // bytes that arrived; at the end it is cut at its position. A short read raises after
   // writing what came (EIdConnClosedGracefully, EIdReadTimeout). Reports wmRead work.
   void ReadStream(QIODevice& stream, int64_t count = -1, bool untilClose = false);
-  // The same into a writer, which the caller finishes (TIdStreamWriter::Finish) once every read
-  // for its stream is done, also when one raises: several reads then cost one cut of the stream
-  // and their small runs are written together.
+  // The same into a sink, which the caller finishes once every read for its body is done: a
+  // stream's writer (TIdStreamWriter) also when one raises, so that several reads cost one cut of
+  // the stream and their small runs are written together. What the sink raises passes out.
   // With `parts`, the read is one part of a longer one (a chunk of a body): the receives keep
   // the size they grew to in the parts before, and ask for that size whatever is left of this
   // part, so that they run ahead of it; what arrives beyond the part stays queued for the next.
-  void ReadStream(TIdStreamWriter& writer, int64_t count = -1, bool untilClose = false,
+  void ReadStream(TIdBodySink& sink, int64_t count = -1, bool untilClose = false,
                   TIdBulkReceive* parts = nullptr);
   // The largest receive a long stream read grows to. Its receives start at RecvBufferSize and
   // double while they come back full.

@@ -11,7 +11,10 @@
 //
 // A writer is used by one thread at a time and does not own its stream.
 
+#include "net/IdBodySink.h"
+
 #include <QByteArrayView>
+#include <QtGlobal>
 #include <cstdint>
 #include <memory>
 
@@ -23,7 +26,7 @@ class QIODevice;
 // nothing of its own; a file that refuses the resize keeps its length.
 void CutStreamAtPosition(QIODevice& stream);
 
-class TIdStreamWriter {
+class TIdStreamWriter final : public TIdBodySink {
 public:
   // Pieces of at least kDirectSize bytes go to the stream as they are: copying them would cost
   // more than the write. Smaller ones are collected and written once they would pass kRunSize,
@@ -38,11 +41,11 @@ public:
   // Takes the bytes for the stream, after those taken before. Raises EIdStreamWriteError when
   // the stream refuses a write; the bytes collected so far are lost then. Raises std::bad_alloc
   // when the kRunSize bytes for collecting cannot be had.
-  void Write(QByteArrayView bytes);
+  void Write(QByteArrayView bytes) override;
   // Writes what is collected and cuts the stream at its position when it holds more (a memory
   // buffer or a file; a sequential stream is left as it is). Raises EIdStreamWriteError as
   // Write; the cut is made even then. The writer may take further bytes afterwards.
-  void Finish();
+  void Finish() override;
 
 private:
   void WriteCollected();

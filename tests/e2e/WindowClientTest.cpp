@@ -1,6 +1,7 @@
 // The window's HTTP client as a server sees it, and the window while it waits: scripted
 // loopback peers that show the request as sent, answer, or never answer.
 
+#include "app/PageClient.h"
 #include "http/IdHTTP.h"
 #include "tests/e2e/EndToEndFixture.h"
 #include "tests/support/LoopbackServer.h"
@@ -9,6 +10,7 @@
 #include <QGuiApplication>
 
 #include <stdexcept>
+#include <zlib.h>
 
 namespace {
 
@@ -31,6 +33,32 @@ LoopbackServer::Script Answering(const QByteArray& status, const QByteArray& bod
     peer.ReadRequestHead();
     peer.Send("HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\nContent-Length: " +
               QByteArray::number(body.size()) + "\r\n\r\n" + body);
+  };
+}
+
+// The body compressed as a server's gzip filter sends it.
+QByteArray Gzipped(const QByteArray& body) {
+  z_stream stream{};
+  deflateInit2(&stream, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  QByteArray out(qsizetype(deflateBound(&stream, uLong(body.size()))), Qt::Uninitialized);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+  stream.avail_in = uInt(body.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = uInt(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(qsizetype(stream.total_out));
+  deflateEnd(&stream);
+  return out;
+}
+
+// A server that sends its pages gzip-compressed whatever the request asks for.
+LoopbackServer::Script AnsweringGzipped(const QByteArray& body) {
+  const QByteArray coded = Gzipped(body);
+  return [coded](LoopbackPeer& peer) {
+    peer.ReadRequestHead();
+    peer.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Encoding: gzip\r\n"
+              "Content-Length: " +
+              QByteArray::number(coded.size()) + "\r\n\r\n" + coded);
   };
 }
 
@@ -57,10 +85,29 @@ TEST_F(WindowClientTest, TheRequestGoesOutAsFormCreateSetItUp) {
                 QByteArray::number(server.Port()) +
                 "\r\n"
                 "Accept: */*\r\n"
-                "Accept-Encoding: identity\r\n"
+                "Accept-Encoding: gzip, deflate, br, zstd, identity\r\n"
                 "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
                 "\r\n");
   EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("user_id=A1")));
+}
+
+TEST_F(WindowClientTest, APageSentOnlyGzippedIsReadForItsIdentifiers) {
+  LoopbackServer server(AnsweringGzipped(OwnerPage));
+  TypeAddress(AddressOf(server, "/photos/someone/"));
+  PressCreate();
+
+  EXPECT_TRUE(messages_.Shown().empty()) << ShownTexts().join(u'\n').toStdString();
+  EXPECT_EQ(Code(), ExpectedCode(QStringLiteral("user_id=A1")));
+}
+
+TEST_F(WindowClientTest, APageThatDecodesPastTheLimitEndsInTheMessage) {
+  // A few hundred KiB on the wire, far more once decoded.
+  LoopbackServer server(AnsweringGzipped(OwnerPage + QByteArray(kPageSizeLimit + 1, ' ')));
+  TypeAddress(AddressOf(server, "/photos/someone/"));
+  PressCreate();
+
+  EXPECT_EQ(ShownTexts(), QStringList{CantRead});
+  EXPECT_EQ(Code(), QString());
 }
 
 TEST_F(WindowClientTest, AConnectionTheServerClosedWhileIdleIsNotReused) {

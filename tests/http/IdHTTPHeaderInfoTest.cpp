@@ -3,6 +3,7 @@
 #include "app/PageClient.h"
 #include "tests/support/QtPrinters.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -313,11 +314,14 @@ struct LengthCase {
   int64_t length;
 };
 
-TEST(ResponseHeaders, ContentLengthIsASigned32BitNumber) {
+TEST(ResponseHeaders, ContentLengthIsASigned64BitNumber) {
   const LengthCase cases[] = {{"Content-Length: 1234", 1234},
                               {"content-length:  0 ", 0},
-                              {"Content-Length: 2147483647", 2147483647},
-                              {"Content-Length: 2147483648", -1},
+                              {"Content-Length: 2147483648", 2147483648LL},
+                              {"Content-Length: 9223372036854775807", INT64_MAX},
+                              {"Content-Length: 9223372036854775808", -1},
+                              {"Content-Length: 18446744073709551616", -1},
+                              {"Content-Length: 1 000", -1},
                               {"Content-Length: 12abc", -1},
                               {"Content-Length: -5", -5},
                               {"Content-Length:", -1},

@@ -5,6 +5,7 @@
 
 #include "tests/support/QtPrinters.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 
 namespace {
@@ -66,10 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ChunkCase{"1a", 26}, ChunkCase{"1A", 26}, ChunkCase{" 1a ", 26},
                     ChunkCase{"1a ext=1", 26}, ChunkCase{"1a;ext=1", 26},
                     ChunkCase{"1a ; a=b;c", 26}, ChunkCase{"0", 0}, ChunkCase{"00000001a", 26},
-                    ChunkCase{"ffffffff", 0xffffffffLL}, ChunkCase{"100000000", std::nullopt},
-                    ChunkCase{"", std::nullopt}, ChunkCase{";ext", std::nullopt},
-                    ChunkCase{"1g", std::nullopt}, ChunkCase{"0x1a", std::nullopt},
-                    ChunkCase{"-1", std::nullopt}));
+                    ChunkCase{"ffffffff", 0xffffffffLL}, ChunkCase{"100000000", 0x100000000LL},
+                    ChunkCase{"7fffffffffffffff", INT64_MAX},
+                    ChunkCase{"8000000000000000", std::nullopt}, ChunkCase{"", std::nullopt},
+                    ChunkCase{";ext", std::nullopt}, ChunkCase{"1g", std::nullopt},
+                    ChunkCase{"0x1a", std::nullopt}, ChunkCase{"-1", std::nullopt}));
 
 struct FramingLineCase {
   const char* line;

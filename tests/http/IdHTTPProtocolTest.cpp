@@ -10,6 +10,7 @@
 #include "tests/support/ScriptedHTTPServer.h"
 
 #include <QBuffer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -79,8 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
         FramingCase{"LengthNotANumberReadsUntilClose",
                     "HTTP/1.1 200 OK\r\nContent-Length: many\r\n\r\nall of it", true, "all of it",
                     2},
-        FramingCase{"ShortLengthKeepsWhatCame", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nfour",
-                    true, "four", 2},
         FramingCase{"LeftoverBytesAreDropped", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokXY",
                     false, "ok", 2}),
     testsupport::RowName());
@@ -104,11 +103,130 @@ TEST(BodyFraming, AnnouncedSizesReserveNothing) {
   TIdHTTP client;
   QBuffer body;
   body.open(QIODevice::ReadWrite);
-  client.GetToStream(server.Url(), body);
+  EXPECT_THROW(client.GetToStream(server.Url(), body), EIdHTTPBodyCutShort);
   EXPECT_EQ(body.data(), QByteArray("small"));
   EXPECT_LT(body.buffer().capacity(), 1 << 20);
-  EXPECT_THROW(client.Get(server.Url()), EIdConnClosedGracefully);
+  body.buffer().clear();
+  body.seek(0);
+  EXPECT_THROW(client.GetToStream(server.Url(), body), EIdHTTPBodyCutShort);
+  EXPECT_EQ(body.data(), QByteArray("tiny"));
+  EXPECT_LT(body.buffer().capacity(), 1 << 20);
 }
+
+// --- Bodies cut short or left unread ----------------------------------------------------------
+
+using Script = std::function<void(testsupport::LoopbackPeer&)>;
+
+Script SendAndClose(QByteArray bytes) {
+  return [bytes = std::move(bytes)](testsupport::LoopbackPeer& peer) {
+    if (!peer.ReadRequestHead().isEmpty()) {
+      peer.Send(bytes);
+      peer.Close();
+    }
+  };
+}
+
+// A redirect whose body has not begun when the client stops waiting for it. Its bytes come
+// once a second request arrives on the same connection, shaped as a response of their own.
+Script LateRedirectBody() {
+  return [](testsupport::LoopbackPeer& peer) {
+    const QByteArray late = Response("HTTP/1.1 200 OK", "stale");
+    if (peer.ReadRequestHead().isEmpty()) {
+      return;
+    }
+    peer.Send("HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: " +
+              QByteArray::number(late.size()) + "\r\n\r\n");
+    if (!peer.ReadRequestHead().isEmpty()) {
+      peer.Send(late);
+    }
+  };
+}
+
+struct UnfinishedBodyCase : testsupport::NamedRow {
+  Script firstConnection;
+  QByteArray kept;         // what the caller's stream holds after the call
+  const char* raises;      // the exception's class, or null for none
+  const char16_t* message; // its message
+};
+
+class UnfinishedBody : public testing::TestWithParam<UnfinishedBodyCase> {};
+
+// Every connection after the first answers "fresh": the next call must get that, on a new
+// connection, whatever the first one left behind.
+TEST_P(UnfinishedBody, RaisesKeepsWhatCameAndNeverReusesTheConnection) {
+  const UnfinishedBodyCase& c = GetParam();
+  testsupport::LoopbackServer server([&](testsupport::LoopbackPeer& peer) {
+    if (peer.Index() == 0) {
+      c.firstConnection(peer);
+      return;
+    }
+    while (!peer.ReadRequestHead().isEmpty()) {
+      peer.Send(Response("HTTP/1.1 200 OK", "fresh"));
+    }
+  });
+  const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server.Port());
+  TIdHTTP client;
+  client.SetHandleRedirects(true);
+  QBuffer body;
+  body.open(QIODevice::ReadWrite);
+  try {
+    client.GetToStream(url, body);
+    EXPECT_EQ(c.raises, nullptr) << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.ClassName(), QString::fromLatin1(c.raises ? c.raises : "none"));
+    EXPECT_EQ(e.Message(), QString::fromUtf16(c.message));
+  }
+  EXPECT_EQ(body.data(), c.kept);
+  EXPECT_EQ(client.Get(url), QStringLiteral("fresh"));
+  EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
+const QByteArray kTenBytes = "0123456789";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnfinishedBody,
+    testing::Values(
+        UnfinishedBodyCase{
+            "ShortOfItsLength",
+            SendAndClose("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + kTenBytes), kTenBytes,
+            "EIdHTTPBodyCutShort", u"Response body cut short: 10 of 1000 bytes received."},
+        UnfinishedBodyCase{
+            "ShortOfALengthBeyond32Bits",
+            SendAndClose("HTTP/1.1 200 OK\r\nContent-Length: 3000000000\r\n\r\n" + kTenBytes),
+            kTenBytes, "EIdHTTPBodyCutShort",
+            u"Response body cut short: 10 of 3000000000 bytes received."},
+        UnfinishedBodyCase{"ShortOfTheLargestLength",
+                           SendAndClose("HTTP/1.1 200 OK\r\nContent-Length: "
+                                        "9223372036854775807\r\n\r\n" +
+                                        kTenBytes),
+                           kTenBytes, "EIdHTTPBodyCutShort",
+                           u"Response body cut short: 10 of 9223372036854775807 bytes received."},
+        UnfinishedBodyCase{"LengthPastTheLargestReadsUntilClose",
+                           SendAndClose("HTTP/1.1 200 OK\r\nContent-Length: "
+                                        "9223372036854775808\r\n\r\n" +
+                                        kTenBytes),
+                           kTenBytes, nullptr, u""},
+        UnfinishedBodyCase{"InsideAChunk",
+                           SendAndClose("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                        "2\r\nok\r\n5\r\nab"),
+                           "okab", "EIdHTTPBodyCutShort",
+                           u"Response body cut short: 4 bytes received, the connection closed "
+                           u"before the last chunk."},
+        UnfinishedBodyCase{"BeforeTheLastChunk",
+                           SendAndClose("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                        "2\r\nok\r\n"),
+                           "ok", "EIdHTTPBodyCutShort",
+                           u"Response body cut short: 2 bytes received, the connection closed "
+                           u"before the last chunk."},
+        UnfinishedBodyCase{"InAChunkBeyond32Bits",
+                           SendAndClose("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                        "100000000\r\nabc"),
+                           "abc", "EIdHTTPBodyCutShort",
+                           u"Response body cut short: 3 bytes received, the connection closed "
+                           u"before the last chunk."},
+        UnfinishedBodyCase{"RedirectBodyAfterTheDiscardWait", LateRedirectBody(), "fresh", nullptr,
+                           u""}),
+    testsupport::RowName());
 
 // --- Chunked bodies across receives ---------------------------------------------------------
 
@@ -191,7 +309,7 @@ TEST(ChunkedBody, ACloseInsideAChunkKeepsTheBytesThatCame) {
   QBuffer stream(&target);
   stream.open(QIODevice::ReadWrite);
   stream.seek(4);
-  EXPECT_THROW(client.GetToStream(server.Url(), stream), EIdConnClosedGracefully);
+  EXPECT_THROW(client.GetToStream(server.Url(), stream), EIdHTTPBodyCutShort);
   EXPECT_EQ(target, QByteArray("KEEPabconly"));
 }
 

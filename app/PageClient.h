@@ -23,7 +23,7 @@ inline constexpr int32_t kPageCallTimeoutMs = 60000;
 // page is held three times over while it is scanned (the bytes, its text in UTF-16), and a
 // compressed body may expand a thousandfold, so a server could otherwise make the window take
 // gigabytes with a few megabytes sent.
-inline constexpr qint64 kPageSizeLimit = 16 * 1024 * 1024;
+inline constexpr qint64 kPageSizeLimit = qint64{16} * 1024 * 1024;
 
 // Sets the request fields every page fetch sends: Accept "*/*", the browser-like User-Agent,
 // the form Content-Type, Pragma and Cache-Control "no-cache". The other fields stay as they

@@ -8,7 +8,8 @@
 // bytes, so that the memory a body costs follows what arrives and not what it expands to. A
 // coding's own end mark is checked at Finish. Bytes after the end mark are ignored, as browsers
 // ignore them: the coded data has said where it ends, and servers that pad a body or append a
-// stray line behind it exist, while nothing after the end mark can be part of the page.
+// stray line behind it exist. That includes a second gzip member or zstd frame, which the
+// formats allow but no server sends for one response.
 //
 // Adding a coding is one entry in the table in IdContentDecoding.cpp.
 

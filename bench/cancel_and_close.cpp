@@ -63,40 +63,11 @@ testsupport::LoopbackServer::Script Holding() {
   };
 }
 
-int MeasureEsc(int rounds) {
-  testsupport::LoopbackServer server(Holding(), testsupport::Family::IPv4, 120s);
-  TSlideshowForm form;
-  if (!ShowActive(form, "cancel_and_close")) {
-    return 1;
-  }
-  auto* create = form.findChild<QPushButton*>(QStringLiteral("GenerateButton"));
-  form.findChild<QLineEdit*>(QStringLiteral("URLEdit"))->setText(AddressOf(server));
-  std::vector<double> toIdle;
-  std::vector<double> toWorkerEnd;
-  for (int round = 0; round < rounds; ++round) {
-    QTest::mouseClick(create, Qt::LeftButton);
-    if (!server.WaitForConnections(round + 1) ||
-        !WaitUntil([&] { return server.Received(round).contains("\r\n\r\n"); }, 10000)) {
-      std::fprintf(stderr, "cancel_and_close: round %d: the request did not arrive\n", round);
-      return 1;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    QTest::keyClick(&form, Qt::Key_Escape);
-    if (form.PageReading() || create->text() != QStringLiteral("Create")) {
-      std::fprintf(stderr, "cancel_and_close: round %d: Esc did not cancel\n", round);
-      return 1;
-    }
-    toIdle.push_back(clock.nsecsElapsed() / 1e6);
-    WaitUntil([&] { return !form.ReaderRunning(); }, 10000);
-    toWorkerEnd.push_back(clock.nsecsElapsed() / 1e6);
-  }
-  PrintSummary("Esc to the window idle", toIdle);
-  PrintSummary("Esc to the reading thread ended", toWorkerEnd);
-  return 0;
-}
-
-int MeasureEscDuringLookup(int rounds, const QString& address) {
+// Presses Create at address rounds times, waits each time until readUnderWay() says the read has
+// got as far as the round measures, presses Esc, and prints the times to the window idle and
+// to the reading thread ended under label. Non-zero when a round goes wrong.
+template <typename UnderWay>
+int MeasureEscRounds(int rounds, const QString& address, const char* label, UnderWay readUnderWay) {
   TSlideshowForm form;
   if (!ShowActive(form, "cancel_and_close")) {
     return 1;
@@ -107,9 +78,8 @@ int MeasureEscDuringLookup(int rounds, const QString& address) {
   std::vector<double> toWorkerEnd;
   for (int round = 0; round < rounds; ++round) {
     QTest::mouseClick(create, Qt::LeftButton);
-    // The button reads "Cancel" once the read has gone on for a moment: the lookup is under way.
-    if (!WaitUntil([&] { return create->text() == QStringLiteral("Cancel"); }, 10000)) {
-      std::fprintf(stderr, "cancel_and_close: round %d: the read ended by itself\n", round);
+    if (!readUnderWay(round, create)) {
+      std::fprintf(stderr, "cancel_and_close: round %d: the read did not get under way\n", round);
       return 1;
     }
     QElapsedTimer clock;
@@ -123,9 +93,26 @@ int MeasureEscDuringLookup(int rounds, const QString& address) {
     WaitUntil([&] { return !form.ReaderRunning(); }, 30000);
     toWorkerEnd.push_back(clock.nsecsElapsed() / 1e6);
   }
-  PrintSummary("Esc during the lookup to the window idle", toIdle);
-  PrintSummary("Esc during the lookup to the reading thread ended", toWorkerEnd);
+  PrintSummary((QByteArray(label) + " to the window idle").constData(), toIdle);
+  PrintSummary((QByteArray(label) + " to the reading thread ended").constData(), toWorkerEnd);
   return 0;
+}
+
+int MeasureEsc(int rounds) {
+  testsupport::LoopbackServer server(Holding(), testsupport::Family::IPv4, 120s);
+  return MeasureEscRounds(rounds, AddressOf(server), "Esc", [&server](int round, QPushButton*) {
+    // The server holds the whole request: the read waits for the answer.
+    return server.WaitForConnections(round + 1) &&
+           WaitUntil([&] { return server.Received(round).contains("\r\n\r\n"); }, 10000);
+  });
+}
+
+int MeasureEscDuringLookup(int rounds, const QString& address) {
+  return MeasureEscRounds(rounds, address, "Esc during the lookup", [](int, QPushButton* create) {
+    // The button reads "Cancel" once the read has gone on for a moment:
+    // the lookup is under way.
+    return WaitUntil([&] { return create->text() == QStringLiteral("Cancel"); }, 10000);
+  });
 }
 
 int MeasureClose(int rounds) {

@@ -27,6 +27,22 @@ using Clock = std::chrono::steady_clock;
 }
 
 // A socket listening on the loopback address of family, port chosen by the system.
+// Fills address with the loopback address of family and port; its length.
+socklen_t LoopbackAddress(Family family, uint16_t port, sockaddr_storage& address) {
+  if (family == Family::IPv4) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&address);
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    in->sin_port = htons(port);
+    return sizeof *in;
+  }
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+  in6->sin6_family = AF_INET6;
+  in6->sin6_addr = in6addr_loopback;
+  in6->sin6_port = htons(port);
+  return sizeof *in6;
+}
+
 // Listens on port (0: one the system picks) and sets port to the one it listens on.
 int ListenOnLoopback(Family family, int backlog, uint16_t& port) {
   const int domain = family == Family::IPv4 ? AF_INET : AF_INET6;
@@ -35,20 +51,7 @@ int ListenOnLoopback(Family family, int backlog, uint16_t& port) {
     Fail("socket");
   }
   sockaddr_storage address{};
-  socklen_t length;
-  if (family == Family::IPv4) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&address);
-    in->sin_family = AF_INET;
-    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    in->sin_port = htons(port);
-    length = sizeof *in;
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_addr = in6addr_loopback;
-    in6->sin6_port = htons(port);
-    length = sizeof *in6;
-  }
+  socklen_t length = LoopbackAddress(family, port, address);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(fd, backlog) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
@@ -376,20 +379,7 @@ void RefusingPort::Release() {
 NeverAcceptingListener::NeverAcceptingListener(Family family, uint16_t port) : port_(port) {
   listener_ = ListenOnLoopback(family, 0, port_);
   sockaddr_storage address{};
-  socklen_t length;
-  if (family == Family::IPv4) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&address);
-    in->sin_family = AF_INET;
-    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    in->sin_port = htons(port_);
-    length = sizeof *in;
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_addr = in6addr_loopback;
-    in6->sin6_port = htons(port_);
-    length = sizeof *in6;
-  }
+  const socklen_t length = LoopbackAddress(family, port_, address);
   // Connect until one gets no answer within a generous loopback round trip: from then on the
   // accept queue is full and the system drops every further SYN.
   for (int attempt = 0; attempt < 256; ++attempt) {

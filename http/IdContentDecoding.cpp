@@ -8,7 +8,9 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -201,7 +203,11 @@ public:
   ~ZstdDecoder() override { ZSTD_freeDCtx(context_); }
 
 private:
+  // The longest frame header: magic number, descriptor, window, dictionary and size fields.
+  static constexpr size_t kFrameHeaderMax = 18;
+
   void Decode(QByteArrayView bytes) override {
+    LearnDeclaredSize(bytes);
     ZSTD_inBuffer in{bytes.data(), size_t(bytes.size()), 0};
     for (;;) {
       ZSTD_outBuffer out{Run(), kRunSize, 0};
@@ -213,7 +219,15 @@ private:
         Corrupt(ZSTD_getErrorName(result));
       }
       HandOn(out.pos);
+      decoded_ += out.pos;
       if (result == 0) {
+        // The library checks a frame's declared size when it decodes the frame in one go, but
+        // not always when the frame comes in pieces (a frame of empty blocks declaring a size
+        // passes): check it here, so that how a peer's bytes are split changes nothing.
+        if (declared_ != ZSTD_CONTENTSIZE_UNKNOWN && declared_ != ZSTD_CONTENTSIZE_ERROR &&
+            decoded_ != declared_) {
+          Corrupt(ZSTD_getErrorString(ZSTD_error_corruption_detected));
+        }
         Ended(); // the frame is complete and flushed
         return;
       }
@@ -223,7 +237,23 @@ private:
     }
   }
 
+  // Keeps the first bytes until the frame header is whole, then reads the size it declares.
+  void LearnDeclaredSize(QByteArrayView bytes) {
+    if (headerSize_ == kFrameHeaderMax || declared_ != ZSTD_CONTENTSIZE_ERROR) {
+      return;
+    }
+    const size_t taken = std::min(kFrameHeaderMax - headerSize_, size_t(bytes.size()));
+    std::memcpy(header_.data() + headerSize_, bytes.data(), taken);
+    headerSize_ += taken;
+    declared_ = ZSTD_getFrameContentSize(header_.data(), headerSize_);
+  }
+
   ZSTD_DCtx* context_;
+  std::array<char, kFrameHeaderMax> header_{};
+  size_t headerSize_ = 0;
+  // ZSTD_CONTENTSIZE_ERROR until the header is whole (or when it cannot be read).
+  unsigned long long declared_ = ZSTD_CONTENTSIZE_ERROR;
+  unsigned long long decoded_ = 0;
 };
 
 using MakeDecoder = std::unique_ptr<TIdBodySink> (*)(QStringView, TIdBodySink&);

@@ -238,13 +238,27 @@ private:
   }
 
   // Keeps the first bytes until the frame header is whole, then reads the size it declares.
+  // Only the current frame format (and skippable frames) is taken: the library also reads the
+  // formats of its early versions, which no server sends as a content coding and which it
+  // decodes differently whole and in pieces.
   void LearnDeclaredSize(QByteArrayView bytes) {
     if (headerSize_ == kFrameHeaderMax || declared_ != ZSTD_CONTENTSIZE_ERROR) {
       return;
     }
     const size_t taken = std::min(kFrameHeaderMax - headerSize_, size_t(bytes.size()));
     std::memcpy(header_.data() + headerSize_, bytes.data(), taken);
+    const bool magicWasShort = headerSize_ < sizeof(uint32_t);
     headerSize_ += taken;
+    if (magicWasShort && headerSize_ >= sizeof(uint32_t)) {
+      uint32_t magic = 0;
+      for (int i = 3; i >= 0; --i) {
+        magic = (magic << 8) | uint8_t(header_[size_t(i)]);
+      }
+      if (magic != ZSTD_MAGICNUMBER &&
+          (magic & ZSTD_MAGIC_SKIPPABLE_MASK) != ZSTD_MAGIC_SKIPPABLE_START) {
+        Corrupt(ZSTD_getErrorString(ZSTD_error_prefix_unknown));
+      }
+    }
     declared_ = ZSTD_getFrameContentSize(header_.data(), headerSize_);
   }
 

@@ -18,15 +18,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,26 +151,69 @@ QString RunClient(const ConnectCase& c, uint16_t port, const QString& files) {
   // of the call must be gone.
   const int left = OpenDescriptors() - descriptorsBefore;
   if (c.names != Names::SilentResolver && left != 0) {
-    outcome += QStringLiteral(" (%1 descriptors left open)").arg(left);
+    outcome += QStringLiteral(" (%1 descriptors left open:").arg(left);
+    const QDir open(QStringLiteral("/proc/self/fd"));
+    for (const QString& entry : open.entryList(QDir::NoDotAndDotDot | QDir::System)) {
+      outcome += u' ' + entry + u'=' + QFile::symLinkTarget(open.filePath(entry));
+    }
+    outcome += u')';
   }
   return statuses.join(u'|') + u'\n' + outcome;
 }
 
+// The variable that hands the child its row: "<row name>\n<port>\n<files directory>".
+constexpr const char* kRowVariable = "MARQUELO_CONNECT_ROW";
+// Where the child writes its line.
+constexpr int kResultDescriptor = 3;
+
 // Runs RunClient in a child and returns its line; bounded by a generous wait for the child.
+// The child is this test program started afresh for that one row, never a bare fork of it: a
+// fork copies whatever locks the servers' threads hold at that moment (the allocator's, say),
+// and the child, which goes on to start threads and resolve names, would wait on them for ever.
 QString InChild(const ConnectCase& c, uint16_t port, const QString& files) {
+  char program[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program - 1);
+  if (length <= 0) {
+    return QStringLiteral("cannot find this program");
+  }
+  program[length] = 0;
+  std::vector<std::string> arguments{program, "--gtest_also_run_disabled_tests",
+                                     "--gtest_filter=ConnectByNameChild.DISABLED_OneRow"};
+  std::vector<std::string> environment{std::string(kRowVariable) + '=' + c.name + '\n' +
+                                       std::to_string(port) + '\n' + files.toStdString()};
+  for (char** entry = environ; *entry; ++entry) {
+    if (!QByteArray(*entry).startsWith(QByteArray(kRowVariable) + '=')) {
+      environment.emplace_back(*entry);
+    }
+  }
+  const auto pointers = [](std::vector<std::string>& strings) {
+    std::vector<char*> list;
+    for (std::string& text : strings) {
+      list.push_back(text.data());
+    }
+    list.push_back(nullptr);
+    return list;
+  };
+  std::vector<char*> argv = pointers(arguments);
+  std::vector<char*> envp = pointers(environment);
+
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC) != 0) {
     return QStringLiteral("no pipe");
   }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipe[0]);
-    const QByteArray line = RunClient(c, port, files).toUtf8();
-    [[maybe_unused]] const ssize_t written =
-        ::write(pipe[1], line.constData(), size_t(line.size()));
-    ::_exit(0);
-  }
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, pipe[1], kResultDescriptor);
+  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t child = -1;
+  const int spawned = ::posix_spawn(&child, program, &actions, nullptr, argv.data(), envp.data());
+  ::posix_spawn_file_actions_destroy(&actions);
   ::close(pipe[1]);
+  if (spawned != 0) {
+    ::close(pipe[0]);
+    return QStringLiteral("cannot start the child: %1")
+        .arg(QString::fromLocal8Bit(strerror(spawned)));
+  }
   QByteArray line;
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   for (;;) {
@@ -271,127 +318,139 @@ QStringList Steps(std::initializer_list<QString> addresses, bool resolving = tru
   return steps;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ConnectByName,
-    testing::Values(
-        ConnectCase{"FirstAddressRefusesTheNextAnswers",
-                    Peers::ServerOn4,
-                    "::1 site.test\n127.0.0.1 site.test\n",
-                    Names::HostsOnly,
-                    "site.test",
-                    {},
-                    0,
-                    false,
-                    Steps({kLoopback6, "127.0.0.1"}),
-                    "connected 127.0.0.1 hello"},
-        ConnectCase{"OnlyAnIPv6Address",
-                    Peers::ServerOn6,
-                    "::1 site.test\n",
-                    Names::HostsOnly,
-                    "site.test",
-                    {},
-                    0,
-                    false,
-                    Steps({kLoopback6}),
-                    "connected " + kLoopback6 + " hello"},
-        ConnectCase{"LocalhostServedOnIPv6Only",
-                    Peers::ServerOn6,
-                    "127.0.0.1 localhost\n::1 localhost\n",
-                    Names::HostsOnly,
-                    "localhost",
-                    {},
-                    0,
-                    false,
-                    {"Resolving hostname localhost.", "Connecting to " + kLoopback6 + "."},
-                    "connected " + kLoopback6 + " hello"},
-        // The IPv6 attempt gets no answer at all; the IPv4 one starts after the delay and wins.
-        ConnectCase{"SilentIPv6LosesToIPv4",
-                    Peers::ServerOn4SilentOn6,
-                    "::1 site.test\n127.0.0.1 site.test\n",
-                    Names::HostsOnly,
-                    "site.test",
-                    {},
-                    0,
-                    false,
-                    Steps({kLoopback6, "127.0.0.1"}),
-                    "connected 127.0.0.1 hello"},
-        ConnectCase{"BracketedIPv6LiteralWithoutLookup",
-                    Peers::ServerOn6,
-                    "",
-                    Names::HostsOnly,
-                    "[::1]",
-                    {},
-                    0,
-                    false,
-                    Steps({kLoopback6}, false),
-                    "connected " + kLoopback6 + " hello"},
-        ConnectCase{"EveryAddressRefuses",
-                    Peers::Nobody,
-                    "::1 site.test\n127.0.0.1 site.test\n127.0.0.2 site.test\n",
-                    Names::HostsOnly,
-                    "site.test",
-                    {},
-                    0,
-                    false,
-                    Steps({kLoopback6, "127.0.0.1", "127.0.0.2"}),
-                    "EIdSocketError 10061 Socket Error # 10061\r\nConnection refused. (all 3 "
-                    "addresses of site.test failed; the last was 127.0.0.2)"},
-        ConnectCase{"AnIPVersionSetKeepsToThatFamily", Peers::ServerOn6,
-                    "::1 site.test\n127.0.0.1 site.test\n", Names::HostsOnly, "site.test", Id_IPv4,
-                    0, false, Steps({"127.0.0.1"}),
-                    "EIdSocketError 10061 Socket Error # 10061\r\nConnection refused."},
-        ConnectCase{"UnknownName",
-                    Peers::ServerOn4,
-                    "127.0.0.1 other.test\n",
-                    Names::HostsOnly,
-                    "site.test",
-                    {},
-                    0,
-                    false,
-                    Steps({}),
-                    "EIdSocketError 11001 Socket Error # 11001\r\nHost not found."},
-        ConnectCase{"NameLongerThanAnyName",
-                    Peers::ServerOn4,
-                    "",
-                    Names::SilentResolver,
-                    QString(250, u'a') + ".test",
-                    {},
-                    0,
-                    false,
-                    {},
-                    "EIdSocketError 11001 Socket Error # 11001\r\nHost not found."},
-        // The resolver would read the name up to the NUL, and find the server there.
-        ConnectCase{"NameWithANul",
-                    Peers::ServerOn4,
-                    "127.0.0.1 site.test\n",
-                    Names::HostsOnly,
-                    QStringLiteral("site.test") + QChar(0) + QStringLiteral(".evil"),
-                    {},
-                    0,
-                    false,
-                    {},
-                    "EIdSocketError 11001 Socket Error # 11001\r\nHost not found."},
-        ConnectCase{"ResolverNeverAnswersUntilTheDeadline",
-                    Peers::ServerOn4,
-                    "",
-                    Names::SilentResolver,
-                    "site.test",
-                    {},
-                    300,
-                    false,
-                    Steps({}),
-                    "EIdLookupTimeout Name lookup timed out."},
-        ConnectCase{"AbortWhileTheResolverSaysNothing",
-                    Peers::ServerOn4,
-                    "",
-                    Names::SilentResolver,
-                    "site.test",
-                    {},
-                    0,
-                    true,
-                    Steps({}),
-                    "EIdSocketError 10053 Socket Error # 10053\r\nSoftware caused connection "
-                    "abort."}),
-    testsupport::RowName());
+const ConnectCase kRows[] = {
+    ConnectCase{"FirstAddressRefusesTheNextAnswers",
+                Peers::ServerOn4,
+                "::1 site.test\n127.0.0.1 site.test\n",
+                Names::HostsOnly,
+                "site.test",
+                {},
+                0,
+                false,
+                Steps({kLoopback6, "127.0.0.1"}),
+                "connected 127.0.0.1 hello"},
+    ConnectCase{"OnlyAnIPv6Address",
+                Peers::ServerOn6,
+                "::1 site.test\n",
+                Names::HostsOnly,
+                "site.test",
+                {},
+                0,
+                false,
+                Steps({kLoopback6}),
+                "connected " + kLoopback6 + " hello"},
+    ConnectCase{"LocalhostServedOnIPv6Only",
+                Peers::ServerOn6,
+                "127.0.0.1 localhost\n::1 localhost\n",
+                Names::HostsOnly,
+                "localhost",
+                {},
+                0,
+                false,
+                {"Resolving hostname localhost.", "Connecting to " + kLoopback6 + "."},
+                "connected " + kLoopback6 + " hello"},
+    // The IPv6 attempt gets no answer at all; the IPv4 one starts after the delay and wins.
+    ConnectCase{"SilentIPv6LosesToIPv4",
+                Peers::ServerOn4SilentOn6,
+                "::1 site.test\n127.0.0.1 site.test\n",
+                Names::HostsOnly,
+                "site.test",
+                {},
+                0,
+                false,
+                Steps({kLoopback6, "127.0.0.1"}),
+                "connected 127.0.0.1 hello"},
+    ConnectCase{"BracketedIPv6LiteralWithoutLookup",
+                Peers::ServerOn6,
+                "",
+                Names::HostsOnly,
+                "[::1]",
+                {},
+                0,
+                false,
+                Steps({kLoopback6}, false),
+                "connected " + kLoopback6 + " hello"},
+    ConnectCase{"EveryAddressRefuses",
+                Peers::Nobody,
+                "::1 site.test\n127.0.0.1 site.test\n127.0.0.2 site.test\n",
+                Names::HostsOnly,
+                "site.test",
+                {},
+                0,
+                false,
+                Steps({kLoopback6, "127.0.0.1", "127.0.0.2"}),
+                "EIdSocketError 10061 Socket Error # 10061\r\nConnection refused. (all 3 "
+                "addresses of site.test failed; the last was 127.0.0.2)"},
+    ConnectCase{"AnIPVersionSetKeepsToThatFamily", Peers::ServerOn6,
+                "::1 site.test\n127.0.0.1 site.test\n", Names::HostsOnly, "site.test", Id_IPv4, 0,
+                false, Steps({"127.0.0.1"}),
+                "EIdSocketError 10061 Socket Error # 10061\r\nConnection refused."},
+    ConnectCase{"UnknownName",
+                Peers::ServerOn4,
+                "127.0.0.1 other.test\n",
+                Names::HostsOnly,
+                "site.test",
+                {},
+                0,
+                false,
+                Steps({}),
+                "EIdSocketError 11001 Socket Error # 11001\r\nHost not found."},
+    ConnectCase{"NameLongerThanAnyName",
+                Peers::ServerOn4,
+                "",
+                Names::SilentResolver,
+                QString(250, u'a') + ".test",
+                {},
+                0,
+                false,
+                {},
+                "EIdSocketError 11001 Socket Error # 11001\r\nHost not found."},
+    // The resolver would read the name up to the NUL, and find the server there.
+    ConnectCase{"NameWithANul",
+                Peers::ServerOn4,
+                "127.0.0.1 site.test\n",
+                Names::HostsOnly,
+                QStringLiteral("site.test") + QChar(0) + QStringLiteral(".evil"),
+                {},
+                0,
+                false,
+                {},
+                "EIdSocketError 11001 Socket Error # 11001\r\nHost not found."},
+    ConnectCase{"ResolverNeverAnswersUntilTheDeadline",
+                Peers::ServerOn4,
+                "",
+                Names::SilentResolver,
+                "site.test",
+                {},
+                300,
+                false,
+                Steps({}),
+                "EIdLookupTimeout Name lookup timed out."},
+    ConnectCase{"AbortWhileTheResolverSaysNothing",
+                Peers::ServerOn4,
+                "",
+                Names::SilentResolver,
+                "site.test",
+                {},
+                0,
+                true,
+                Steps({}),
+                "EIdSocketError 10053 Socket Error # 10053\r\nSoftware caused connection "
+                "abort."}};
+
+INSTANTIATE_TEST_SUITE_P(Table, ConnectByName, testing::ValuesIn(kRows), testsupport::RowName());
+
+// Not a test of its own: the child each row of the table runs (see InChild).
+TEST(ConnectByNameChild, DISABLED_OneRow) {
+  const QStringList given = qEnvironmentVariable(kRowVariable).split(u'\n');
+  ASSERT_EQ(given.size(), 3);
+  const auto row = std::find_if(std::begin(kRows), std::end(kRows), [&](const ConnectCase& c) {
+    return given[0] == QLatin1String(c.name);
+  });
+  ASSERT_NE(row, std::end(kRows));
+  const QByteArray line = RunClient(*row, given[1].toUShort(), given[2]).toUtf8();
+  ASSERT_EQ(::write(kResultDescriptor, line.constData(), size_t(line.size())), line.size());
+  ::close(kResultDescriptor);
+}
 
 } // namespace

@@ -198,7 +198,8 @@ TIdProxySettings::Choice TIdProxySettings::ReadChoice(const QProcessEnvironment&
       continue;
     }
     try {
-      return TIdProxyAddress::Parse(value, variable);
+      return TIdProxyRoute{TIdProxyAddress::Parse(value, variable),
+                           QStringLiteral("environment ") + variable};
     } catch (const EIdProxyAddressInvalid& e) {
       return e.Message();
     }
@@ -221,32 +222,59 @@ TIdProxySettings TIdProxySettings::FromEnvironment(const QProcessEnvironment& en
 
 void TIdProxySettings::SetProxyForAll(QStringView text, const QString& source) {
   if (Trim(text).isEmpty()) {
-    http_ = https_ = std::monostate{};
+    http_ = https_ = Off{};
     return;
   }
-  http_ = https_ = TIdProxyAddress::Parse(text, source);
+  http_ = https_ = TIdProxyRoute{TIdProxyAddress::Parse(text, source), source};
+}
+
+const TIdProxySettings::Choice* TIdProxySettings::ChoiceFor(const TIdURI& address) const {
+  if (TextIsSame(address.Scheme(), u"http")) {
+    return &http_;
+  }
+  if (TextIsSame(address.Scheme(), u"https")) {
+    return &https_;
+  }
+  return nullptr;
 }
 
 std::optional<TIdProxyAddress> TIdProxySettings::ProxyFor(const TIdURI& address) const {
-  const Choice* choice = nullptr;
-  if (TextIsSame(address.Scheme(), u"http")) {
-    choice = &http_;
-  } else if (TextIsSame(address.Scheme(), u"https")) {
-    choice = &https_;
-  }
-  if (!choice || std::holds_alternative<std::monostate>(*choice) ||
-      noProxy_.Matches(address.HostPart())) {
+  const Choice* choice = ChoiceFor(address);
+  const bool set = choice && (std::holds_alternative<TIdProxyRoute>(*choice) ||
+                              std::holds_alternative<QString>(*choice));
+  if (!set || noProxy_.Matches(address.HostPart())) {
     return std::nullopt;
   }
   if (const auto* message = std::get_if<QString>(choice)) {
     throw EIdProxyAddressInvalid(*message);
   }
-  return std::get<TIdProxyAddress>(*choice);
+  return std::get<TIdProxyRoute>(*choice).proxy;
+}
+
+TIdProxyRoutes TIdProxySettings::RoutesFor(const TIdURI& address,
+                                           const TIdProxyQueryLimits& limits) const {
+  const Choice* choice = ChoiceFor(address);
+  if (choice && std::holds_alternative<std::monostate>(*choice) && fallback_) {
+    TIdProxyRoutes answer = fallback_(address, limits);
+    if (answer.routes.isEmpty()) {
+      answer.routes << TIdProxyRoute{std::nullopt, {}};
+    }
+    return answer;
+  }
+  const std::optional<TIdProxyAddress> proxy = ProxyFor(address);
+  QString source;
+  if (proxy) {
+    source = std::get<TIdProxyRoute>(*choice).source;
+  }
+  return {{TIdProxyRoute{proxy, source}}, {}};
 }
 
 void TIdProxySettings::ApplyTo(const TIdURI& address, TIdProxyConnectionInfo& params) const {
-  const std::optional<TIdProxyAddress> proxy = ProxyFor(address);
-  const TIdProxyAddress chosen = proxy.value_or(TIdProxyAddress{{}, 0, {}, {}});
+  ApplyRoute(TIdProxyRoute{ProxyFor(address), {}}, params);
+}
+
+void TIdProxySettings::ApplyRoute(const TIdProxyRoute& route, TIdProxyConnectionInfo& params) {
+  const TIdProxyAddress chosen = route.proxy.value_or(TIdProxyAddress{{}, 0, {}, {}});
   if (chosen.username != params.ProxyUsername() || chosen.password != params.ProxyPassword()) {
     params.SetAuthentication(nullptr);
   }
@@ -254,4 +282,14 @@ void TIdProxySettings::ApplyTo(const TIdURI& address, TIdProxyConnectionInfo& pa
   params.SetProxyPort(chosen.port);
   params.SetProxyUsername(chosen.username);
   params.SetProxyPassword(chosen.password);
+}
+
+// --- TIdProxyRoute ------------------------------------------------------------------------------
+
+QString TIdProxyRoute::Text() const {
+  if (!proxy) {
+    return QStringLiteral("direct");
+  }
+  const QString host = proxy->host.contains(u':') ? u'[' + proxy->host + u']' : proxy->host;
+  return QStringLiteral("proxy %1:%2").arg(host).arg(proxy->port);
 }

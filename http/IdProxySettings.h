@@ -33,7 +33,9 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -58,6 +60,39 @@ struct TIdProxyAddress {
   // came from, for the message. Raises EIdProxyAddressInvalid; nothing else.
   static TIdProxyAddress Parse(QStringView text, const QString& source);
 };
+
+// One way to an address: through proxy, or direct when proxy is empty. source says where the
+// choice came from, for a verbose report: "environment http_proxy", "--proxy", "desktop
+// settings", "proxy auto-config <url>". A plain value.
+struct TIdProxyRoute {
+  std::optional<TIdProxyAddress> proxy;
+  QString source;
+
+  // "proxy host:port" or "direct", for messages; never the credentials.
+  QString Text() const;
+};
+
+// The ways to try for one address, in the order they are tried, and what the choice has to say
+// about itself (an entry passed over, a fallback to direct). A choice always holds at least one
+// route: going direct is a route too.
+struct TIdProxyRoutes {
+  QList<TIdProxyRoute> routes;
+  QStringList notes;
+};
+
+// How long a proxy query may take: until the call's deadline (none: no limit of the call's
+// own), and no longer than abortHandle (when not -1) stays unreadable; it becomes readable when
+// the call is cancelled.
+struct TIdProxyQueryLimits {
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  int abortHandle = -1;
+};
+
+// Asks beyond the environment (the desktop's proxy settings, say) for the ways to address.
+// Returns by the deadline or the abort whatever happens, with "direct" and a note when it had
+// no answer by then; never raises.
+using TIdProxyQuery =
+    std::function<TIdProxyRoutes(const TIdURI& address, const TIdProxyQueryLimits& limits)>;
 
 // The hosts reached without a proxy. A plain value; matching never fails.
 class TIdNoProxyList {
@@ -93,6 +128,9 @@ public:
   void SetProxyForAll(QStringView text, const QString& source);
   // Replaces the no-proxy list.
   void SetNoProxy(QStringView text) { noProxy_ = TIdNoProxyList(text); }
+  // What RoutesFor asks for an address whose scheme no variable and no SetProxyForAll has a
+  // say on; null (the default): such an address goes direct.
+  void SetFallback(TIdProxyQuery query) { fallback_ = std::move(query); }
 
   // The proxy for address (its scheme and host part), or nothing when it goes direct: no proxy
   // for its scheme, a scheme other than http and https, or a host on the no-proxy list. Raises
@@ -105,13 +143,25 @@ public:
   // Raises as ProxyFor, leaving params unchanged.
   void ApplyTo(const TIdURI& address, TIdProxyConnectionInfo& params) const;
 
+  // The ways to try for address, in order: the environment's (or SetProxyForAll's) choice for
+  // its scheme when there is one, a single route; else what the fallback answers within
+  // limits; else direct. Raises as ProxyFor.
+  TIdProxyRoutes RoutesFor(const TIdURI& address, const TIdProxyQueryLimits& limits) const;
+
+  // Points params at route, as ApplyTo does for a single choice.
+  static void ApplyRoute(const TIdProxyRoute& route, TIdProxyConnectionInfo& params);
+
 private:
-  // A scheme's proxy: none, an address, or the message of an address that cannot be read.
-  using Choice = std::variant<std::monostate, TIdProxyAddress, QString>;
+  // What a scheme's proxy was set to: nothing (not set), off (an empty SetProxyForAll), an
+  // address with where it came from, or the message of an address that cannot be read.
+  struct Off {};
+  using Choice = std::variant<std::monostate, Off, TIdProxyRoute, QString>;
+  const Choice* ChoiceFor(const TIdURI& address) const;
   static Choice ReadChoice(const QProcessEnvironment& environment,
                            std::initializer_list<const char*> names);
 
   Choice http_;
   Choice https_;
   TIdNoProxyList noProxy_;
+  TIdProxyQuery fallback_;
 };

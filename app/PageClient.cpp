@@ -20,9 +20,9 @@ void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies) {
   // A compressed page is a fifth of the plain one or less, and reading the page is most of
   // what a press of Create waits for.
   client.SetCompressor(&TIdCompressor::Standard());
-  client.OnChooseProxy = [proxies](TIdCustomHTTP*, const TIdURI& address,
-                                   TIdProxyConnectionInfo& proxy) {
-    proxies.ApplyTo(address, proxy);
+  client.OnChooseProxies = [proxies](TIdCustomHTTP*, const TIdURI& address,
+                                     const TIdProxyQueryLimits& limits) {
+    return proxies.RoutesFor(address, limits);
   };
   // The proxy's credentials come with its address and are handed to the scheme before it asks;
   // a scheme that still asks has been given none, and nobody is there to type them in. The

@@ -33,8 +33,8 @@ void ConfigurePageRequest(TIdRequestHeaderInfo& request);
 // Sets the client's request fields as ConfigurePageRequest does, links the standard
 // Compressor (so pages may come in any coding it undoes), turns HandleRedirects on, and
 // bounds every fetch: kPageConnectTimeoutMs to connect, kPageReadTimeoutMs for each wait for
-// data, kPageCallTimeoutMs for the whole fetch. Every exchange then goes through the proxy that
-// proxies chooses for its address (a copy is kept), and a proxy's 407 is answered within the call
+// data, kPageCallTimeoutMs for the whole fetch. Every exchange then goes the ways proxies gives
+// for its address, tried in turn (a copy is kept), and a proxy's 407 is answered within the call
 // with the credentials of the proxy's address, as is a server's 401 with those of the page's
 // address. Every other setting keeps the component's default. Sends nothing; never raises.
 void ConfigurePageClient(TIdHTTP& client, const TIdProxySettings& proxies);

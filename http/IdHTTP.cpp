@@ -5,9 +5,12 @@
 #include "http/IdHTTPProtocol.h"
 #include "http/IdResourceStringsProtocols.h"
 #include "http/IdTextDecoding.h"
+#include "net/IdConnector.h"
 #include "net/IdGlobal.h"
+#include "net/IdIOHandlerSocket.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocketBase.h"
+#include "net/IdSocketHandle.h"
 #include "net/IdStack.h"
 #include "net/IdStreamWriter.h"
 
@@ -306,23 +309,108 @@ TIdHTTPConnectionType TIdCustomHTTP::ChooseEndpoint() {
   return kind;
 }
 
+namespace {
+
+// Whether failure says that the peer could not be reached at all, so that another route to the
+// server may still work: refused, no route, no such host, a connect that timed out. A cancel
+// or the call's own limits end the call instead.
+bool PeerUnreachable(const EIdException& failure) {
+  if (dynamic_cast<const EIdConnectTimeout*>(&failure)) {
+    return true;
+  }
+  const auto* socketError = dynamic_cast<const EIdSocketError*>(&failure);
+  if (!socketError) {
+    return false;
+  }
+  switch (socketError->SocketErrorCode()) {
+  case Id_WSAECONNREFUSED:
+  case Id_WSAETIMEDOUT:
+  case Id_WSAEHOSTUNREACH:
+  case Id_WSAENETUNREACH:
+  case Id_WSAENETDOWN:
+  case Id_WSAEHOSTDOWN:
+  case Id_WSAHOST_NOT_FOUND:
+  case Id_WSATRY_AGAIN:
+  case Id_WSANO_DATA:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// failure, its text followed by the list of routes tried; of the same class.
+[[noreturn]] void RaiseEveryRouteFailed(const EIdException& failure, const QStringList& tried) {
+  const QString text =
+      failure.Message() + u' ' + RSHTTPEveryRouteFailed().arg(tried.join(QStringLiteral(", ")));
+  if (const auto* socketError = dynamic_cast<const EIdSocketError*>(&failure)) {
+    throw EIdSocketError(socketError->SocketErrorCode(), text);
+  }
+  throw EIdConnectTimeout(text);
+}
+
+} // namespace
+
+TIdProxyRoutes TIdCustomHTTP::ChooseRoutes() {
+  if (!OnChooseProxies) {
+    if (OnChooseProxy) {
+      OnChooseProxy(this, currentURI_, proxyParams_);
+    }
+    return {};
+  }
+  TIdProxyRoutes routes;
+  const auto ask = [&](int abortHandle) {
+    routes = OnChooseProxies(this, currentURI_, TIdProxyQueryLimits{CallDeadline(), abortHandle});
+  };
+  // A query may wait (for a proxy auto-config script, say): Cancel must end that wait too.
+  if (TIdIOHandlerSocket* socket = SocketHandler()) {
+    socket->Binding()->WaitAbortably([&](const TIdConnectAbort& abort) { ask(abort.Handle()); });
+  } else {
+    ask(-1);
+  }
+  if (routes.routes.isEmpty()) {
+    routes.routes << TIdProxyRoute{};
+  }
+  for (const QString& note : std::as_const(routes.notes)) {
+    ReportStatus(hsStatusText, {note});
+  }
+  return routes;
+}
+
 void TIdCustomHTTP::OpenAndSend() {
   TIdHTTPRequest& request = Request();
-  if (OnChooseProxy) {
-    OnChooseProxy(this, currentURI_, proxyParams_);
-  }
-  const TIdHTTPConnectionType kind = ChooseEndpoint();
-  request.SetConnectionKind(kind);
-  if (kind == ckProxy) {
-    request.SetRequestTarget(currentURI_.AddressText());
-  }
-  if (kind == ckDirectTLS || kind == ckProxyTunnel) {
-    request.SetConnection({});
-  } else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
-    if (kind == ckDirect) {
-      request.SetConnection(QStringLiteral("keep-alive"));
-    } else {
-      request.SetProxyConnection(QStringLiteral("keep-alive"));
+  const TIdProxyRoutes routes = ChooseRoutes();
+  const QString originTarget = request.RequestTarget();
+  QStringList tried;
+  for (qsizetype next = 0;;) {
+    if (!routes.routes.isEmpty()) {
+      const TIdProxyRoute& route = routes.routes[next];
+      TIdProxySettings::ApplyRoute(route, proxyParams_);
+      if (!route.source.isEmpty()) {
+        ReportStatus(hsStatusText, {RSHTTPRouteChosen().arg(route.Text(), route.source)});
+      }
+      tried << route.Text();
+    }
+    ++next;
+    const TIdHTTPConnectionType kind = ChooseEndpoint();
+    request.SetConnectionKind(kind);
+    // The request line names the whole address to a proxy, only the path to the server.
+    request.SetRequestTarget(kind == ckProxy ? currentURI_.AddressText() : originTarget);
+    try {
+      ConnectForRequest(kind);
+      break;
+    } catch (const EIdException& failure) {
+      if (!PeerUnreachable(failure) || tried.isEmpty()) {
+        throw;
+      }
+      if (next == routes.routes.size()) {
+        if (tried.size() == 1) {
+          throw;
+        }
+        RaiseEveryRouteFailed(failure, tried);
+      }
+      ReportStatus(hsStatusText,
+                   {RSHTTPRouteFailed().arg(tried.last(), failure.Message().simplified(),
+                                            routes.routes[next].Text())});
     }
   }
   // The record keeps the value, so each coding is added once and a caller's own list stays.
@@ -339,16 +427,29 @@ void TIdCustomHTTP::OpenAndSend() {
     }
   }
   offer(QStringLiteral("identity"));
-  sentOnKeptConnection_ = EnsureConnected();
+  protocol_->SendRequestHead(&currentURI_, proxyParams_, CredentialsApply());
+  if (QIODevice* body = request.BodySource()) {
+    IOHandler()->WriteStream(*body);
+  }
+}
+
+void TIdCustomHTTP::ConnectForRequest(TIdHTTPConnectionType kind) {
+  TIdHTTPRequest& request = Request();
+  if (kind == ckDirectTLS || kind == ckProxyTunnel) {
+    request.SetConnection({});
+  } else if (protocolVersion_ == pv1_0 && request.Connection().isEmpty()) {
+    if (kind == ckDirect) {
+      request.SetConnection(QStringLiteral("keep-alive"));
+    } else {
+      request.SetProxyConnection(QStringLiteral("keep-alive"));
+    }
+  }
+  sentOnKeptConnection_ = EnsureConnected(CurrentResponse());
   // A kept tunnel is encrypted already (ChooseEndpoint has dropped one to another target); a
   // connection to the proxy in clear text still has to ask for one.
   if (kind == ckProxyTunnel && !TLSCapable(IOHandler())->Encrypted()) {
     sentOnKeptConnection_ = false;
     OpenTunnel(TunnelTarget(currentURI_));
-  }
-  protocol_->SendRequestHead(&currentURI_, proxyParams_, CredentialsApply());
-  if (QIODevice* body = request.BodySource()) {
-    IOHandler()->WriteStream(*body);
   }
 }
 
@@ -358,8 +459,10 @@ QString TIdCustomHTTP::TunnelTarget(const TIdURI& uri) {
 }
 
 void TIdCustomHTTP::OpenTunnel(const QString& target) {
-  auto tunnel = std::make_unique<TIdHTTPProtocol>(exchangeHost_);
-  TIdHTTPRequest& request = tunnel->Request();
+  tunnel_ = std::make_unique<TIdHTTPProtocol>(exchangeHost_);
+  const auto forget = qScopeGuard([&] { tunnel_.reset(); });
+  TIdHTTPProtocol& tunnel = *tunnel_;
+  TIdHTTPRequest& request = tunnel.Request();
   request.SetUserAgent(Request().UserAgent());
   request.SetHost(Request().Host());
   request.SetContentLength(Request().ContentLength());
@@ -372,25 +475,22 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
   request.SetProxyConnection(QStringLiteral("keep-alive"));
   QBuffer body;
   body.open(QIODevice::ReadWrite);
-  tunnel->Response().SetBodyStream(&body);
+  TIdHTTPResponse& response = tunnel.Response();
+  response.SetBodyStream(&body);
 
   // The exchange with the proxy runs on the client's own steps (keep-alive, the proxy's
-  // challenge, which reads CurrentResponse), so the tunnel's records stand in for the
-  // request's until it is open or has failed.
-  std::swap(protocol_, tunnel);
-  const auto restore = qScopeGuard([&] { std::swap(protocol_, tunnel); });
-  TIdHTTPResponse& response = CurrentResponse();
+  // challenge), on records of its own.
   for (;;) {
-    EnsureConnected();
-    protocol_->SendRequestHead(nullptr, proxyParams_, CredentialsApply());
-    const QString statusLine = protocol_->ReadStatusLine();
+    EnsureConnected(response);
+    tunnel.SendRequestHead(nullptr, proxyParams_, CredentialsApply());
+    const QString statusLine = tunnel.ReadStatusLine();
     if (statusLine.isEmpty()) {
       response.SetStatusLine(QStringLiteral("HTTP/1.0 200 OK"));
       response.SetConnection(QStringLiteral("close"));
     } else {
       response.SetStatusLine(statusLine);
       // Its cookies are not stored: a proxy speaks for none of the hosts behind it.
-      protocol_->ReadResponseHeaders(headerLineLimit_);
+      tunnel.ReadResponseHeaders(headerLineLimit_);
     }
     const int32_t code = response.StatusCode();
     if (code == 200) {
@@ -398,7 +498,7 @@ void TIdCustomHTTP::OpenTunnel(const QString& target) {
     }
     body.buffer().clear();
     body.seek(0);
-    protocol_->DecideNextStep({});
+    tunnel.DecideNextStep({});
     // Only a challenge answered with credentials comes back to be sent again; anything else
     // would have the proxy answer the same for ever.
     if (code != 407) {
@@ -458,11 +558,11 @@ bool TIdCustomHTTP::KeptConnectionDied(const EIdException& failure) {
                          socketError->SocketErrorCode() == Id_WSAESHUTDOWN);
 }
 
-bool TIdCustomHTTP::EnsureConnected() {
+bool TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& last) {
   // KeepConnection looks at the connection (a receive that waits for nothing, which notices the
   // peer's close); nothing is sent or received until the connect below, so its answer stands
   // there and the connection is not looked at twice.
-  bool open = CurrentResponse().KeepConnection();
+  bool open = last.KeepConnection();
   if (!open) {
     Disconnect();
   }
@@ -568,9 +668,13 @@ bool TIdCustomHTTP::DoOnAuthorization() {
   return answered;
 }
 
+TIdHTTPResponse& TIdCustomHTTP::ProxyChallengeResponse() {
+  return tunnel_ ? tunnel_->Response() : CurrentResponse();
+}
+
 bool TIdCustomHTTP::DoOnProxyAuthorization() {
   ++proxyAuthAttempts_;
-  return AnswerProxyChallenge(this, proxyParams_, CurrentResponse().ProxyAuthenticate(),
+  return AnswerProxyChallenge(this, proxyParams_, ProxyChallengeResponse().ProxyAuthenticate(),
                               OnSelectProxyAuthorization, OnProxyAuthorization);
 }
 

@@ -14,6 +14,7 @@
 #include "http/IdAuthChallenge.h"
 #include "http/IdCookieManager.h"
 #include "http/IdHTTPProtocol.h"
+#include "http/IdProxySettings.h"
 #include "http/IdURI.h"
 #include "net/IdTCPClient.h"
 
@@ -51,6 +52,12 @@ using TIdHTTPOnRedirectEvent = std::function<void(
 // server for a direct request. What it raises ends the call.
 using TIdHTTPOnChooseProxy = std::function<void(TIdCustomHTTP* sender, const TIdURI& address,
                                                 TIdProxyConnectionInfo& proxy)>;
+// Before every exchange, once its address is resolved: the ways to reach address, in the order
+// they are tried (see TIdProxySettings::RoutesFor). A query that has to wait for an answer is
+// bounded by limits: the call's deadline, and Cancel (the handler's Abort). Used in place of
+// OnChooseProxy when set. What it raises ends the call.
+using TIdHTTPOnChooseProxies = std::function<TIdProxyRoutes(
+    TIdCustomHTTP* sender, const TIdURI& address, const TIdProxyQueryLimits& limits)>;
 
 class TIdCustomHTTP : public TIdTCPClientCustom {
 public:
@@ -166,6 +173,7 @@ public:
   TIdOnAuthorization OnAuthorization;
   TIdOnAuthorization OnProxyAuthorization;
   TIdHTTPOnChooseProxy OnChooseProxy;
+  TIdHTTPOnChooseProxies OnChooseProxies;
 
 protected:
   // Whether a redirect to target is taken: HandleRedirects, as OnRedirect leaves it (which may
@@ -216,7 +224,18 @@ private:
   // a TLS-capable handler's TLS on for ckDirectTLS, off for the other kinds. Raises
   // EIdIOHandlerPropInvalid for an https address without a TLS-capable handler.
   TIdHTTPConnectionType ChooseEndpoint();
+  // Connects (or keeps the connection) and sends the request head and body. With
+  // OnChooseProxies, the routes are tried in their order: a route whose proxy refuses the
+  // connection or cannot be reached is passed over for the next one (reported as a status), and
+  // the failure of the last one names every route tried.
   void OpenAndSend();
+  // The routes OnChooseProxies gives for CurrentURI, asked under the call's deadline and
+  // Cancel, their notes reported as statuses; without it, OnChooseProxy has pointed the proxy
+  // settings at the one way there is, and the list is empty.
+  TIdProxyRoutes ChooseRoutes();
+  // Connects by the endpoint ChooseEndpoint picked, and opens the tunnel when the request needs
+  // one; sets sentOnKeptConnection_.
+  void ConnectForRequest(TIdHTTPConnectionType kind);
   // OpenAndSend and ReadResponse. A GET or HEAD sent on a kept connection that turns out dead
   // before a byte of its response came (closed, reset: KeptConnectionDied) goes out once more
   // on a new connection; every other failure raises as it came.
@@ -232,9 +251,11 @@ private:
   // answer, and what the exchange and the handshake raise. The temporary body stream and the
   // tunnel's records are gone on every path.
   void OpenTunnel(const QString& target);
-  // Connects unless the connection is open and the last response allows keeping it; whether
-  // the kept connection is used.
-  bool EnsureConnected();
+  // Connects unless the connection is open and last, the response last read on it, allows
+  // keeping it; whether the kept connection is used.
+  bool EnsureConnected(TIdHTTPResponse& last);
+  // The response whose proxy challenge is being answered: the tunnel's while one is asked for.
+  TIdHTTPResponse& ProxyChallengeResponse();
   void StoreResponseCookies();
   void ReadResponse();
   // Closes the connection unless the last response allows keeping it. Never raises.
@@ -255,6 +276,9 @@ private:
 
   ExchangeHost exchangeHost_{*this};
   std::unique_ptr<TIdHTTPProtocol> protocol_;
+  // The CONNECT exchange with the proxy while a tunnel is being asked for; its records are its
+  // own, so the request's stay as they are whichever way the tunnel ends.
+  std::unique_ptr<TIdHTTPProtocol> tunnel_;
   CredentialScope scope_;
   TIdURI currentURI_;
   TIdProxyConnectionInfo proxyParams_;

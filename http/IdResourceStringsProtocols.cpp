@@ -83,3 +83,12 @@ QString RSProxyAddressBadPort() {
 QString RSHTTPTunnelStrayBytes() {
   return QStringLiteral("The proxy sent more than its answer before the tunnel was open");
 }
+QString RSHTTPRouteChosen() {
+  return QStringLiteral("Route: %1, from %2.");
+}
+QString RSHTTPRouteFailed() {
+  return QStringLiteral("%1 failed: %2 Trying %3.");
+}
+QString RSHTTPEveryRouteFailed() {
+  return QStringLiteral("(tried in turn: %1)");
+}

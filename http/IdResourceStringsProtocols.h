@@ -44,3 +44,9 @@ QString RSProxyAddressNoHost();
 QString RSProxyAddressBadHost();
 QString RSProxyAddressBadPort();
 QString RSHTTPTunnelStrayBytes();
+// "%1": the route (TIdProxyRoute::Text), "%2": where it came from.
+QString RSHTTPRouteChosen();
+// "%1": the route that failed, "%2": why, "%3": the route tried next.
+QString RSHTTPRouteFailed();
+// "%1": every route tried, in order; added to the last route's failure.
+QString RSHTTPEveryRouteFailed();

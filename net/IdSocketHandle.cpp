@@ -84,6 +84,25 @@ void TIdSocketHandle::AdoptConnection(
   }
 }
 
+void TIdSocketHandle::WaitAbortably(const std::function<void(const TIdConnectAbort& abort)>& wait) {
+  const TIdConnectAbort* abort;
+  TIdStackSocketHandle socket;
+  {
+    std::lock_guard lock(connectionLock_);
+    abort = &ArmConnect();
+    socket = Handle();
+  }
+  try {
+    wait(*abort);
+  } catch (...) {
+    EndConnect(socket, false);
+    CheckNotAborted();
+    throw;
+  }
+  EndConnect(socket, false);
+  CheckNotAborted();
+}
+
 void TIdSocketHandle::Abort() noexcept {
   // Under the connection lock, so that the descriptor shut down is never one that a Close()
   // on the using thread has just released and the system handed out again.

@@ -66,6 +66,11 @@ public:
   // (the adopted socket is then closed), EIdSocketError when the bindings cannot be read.
   void
   AdoptConnection(const std::function<TIdConnectedSocket(const TIdConnectAbort& abort)>& connect);
+  // Runs wait, which blocks until its work is done or abort's handle becomes readable, as this
+  // handle's pending connect: Abort() on another thread raises that signal. The socket open
+  // before (a kept connection) stays as it is. Raises what wait raises, and EIdSocketError
+  // 10053 when aborted, before wait, during it or after it.
+  void WaitAbortably(const std::function<void(const TIdConnectAbort& abort)>& wait);
   // Ends what the handle does or will do, at once, from any thread: a pending or later
   // Allocate() or Connect(), a wait for data, a receive or a send raises EIdSocketError 10053
   // ("Software caused connection abort."). The socket itself stays allocated until its owner

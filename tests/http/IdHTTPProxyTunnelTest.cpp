@@ -4,6 +4,7 @@
 
 #include "http/IdHTTP.h"
 #include "net/IdTLSIOHandler.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/NamedRow.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/QtPrinters.h"
@@ -87,6 +88,32 @@ TEST_F(ProxyTunnel, AnswersTheProxysChallengeOnConnect) {
   EXPECT_EQ(http_.Get(Url(QStringLiteral("localhost"))), QStringLiteral("secret body\n"));
   http_.Disconnect();
   EXPECT_TRUE(squid.WaitForAccessLog(QStringLiteral("TCP_DENIED/407 ")));
+  EXPECT_TRUE(
+      squid.WaitForAccessLog(QStringLiteral(" CONNECT localhost:%1 ann ").arg(nginx_->Port())))
+      << squid.AccessLog().toStdString();
+}
+
+// A dead proxy ahead in the list is passed over, and the tunnel's own exchange (the challenge,
+// the proxy's answer) leaves the records of the request alone: what the call reports is the
+// server's response.
+TEST_F(ProxyTunnel, PassesOverADeadProxyToTheTunnel) {
+  const SquidServer squid(
+      SquidServer::Options{{nginx_->Port()}, QStringLiteral("ann"), QStringLiteral("pw")});
+  testsupport::RefusingPort dead;
+  const auto through = [](uint16_t port) {
+    return TIdProxyRoute{TIdProxyAddress{QStringLiteral("127.0.0.1"), port, QStringLiteral("ann"),
+                                         QStringLiteral("pw")},
+                         QStringLiteral("the test")};
+  };
+  const TIdProxyRoutes routes{{through(dead.Port()), through(squid.Port())}, {}};
+  http_.OnChooseProxies = [&routes](TIdCustomHTTP*, const TIdURI&, const TIdProxyQueryLimits&) {
+    return routes;
+  };
+  EXPECT_EQ(http_.Get(Url(QStringLiteral("localhost"))), QStringLiteral("secret body\n"));
+  EXPECT_EQ(http_.ResponseText().toStdString(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(http_.CurrentResponse().ContentLength(), 12);
+  EXPECT_TRUE(tls_->Encrypted());
+  http_.Disconnect();
   EXPECT_TRUE(
       squid.WaitForAccessLog(QStringLiteral(" CONNECT localhost:%1 ann ").arg(nginx_->Port())))
       << squid.AccessLog().toStdString();

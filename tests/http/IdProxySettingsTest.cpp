@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 
 namespace {
@@ -235,6 +236,79 @@ TEST(ProxySettingsOverride, ReplacesTheEnvironmentAndTurnsTheProxyOff) {
   settings.SetProxyForAll(u"", QStringLiteral("--proxy"));
   EXPECT_FALSE(settings.ProxyFor(TIdURI(u"http://a.test/")));
 }
+
+// --- The fallback (the desktop's settings) ----------------------------------------------------
+
+struct FallbackCase : testsupport::NamedRow {
+  QList<std::pair<const char*, const char*>> variables;
+  std::optional<const char*> proxyOption; // as --proxy gives it
+  const char* address;
+  const char* routes; // each route's text and source, "; "-separated
+};
+
+class ProxyFallback : public testing::TestWithParam<FallbackCase> {};
+
+TEST_P(ProxyFallback, IsAskedOnlyWhereNothingElseHasASay) {
+  const FallbackCase& c = GetParam();
+  QProcessEnvironment environment;
+  for (const auto& [name, value] : c.variables) {
+    environment.insert(QString::fromLatin1(name), QString::fromUtf8(value));
+  }
+  TIdProxySettings settings = TIdProxySettings::FromEnvironment(environment);
+  if (c.proxyOption) {
+    settings.SetProxyForAll(QString::fromUtf8(*c.proxyOption), QStringLiteral("--proxy"));
+  }
+  settings.SetFallback([](const TIdURI& address, const TIdProxyQueryLimits&) {
+    return TIdProxyRoutes{
+        {TIdProxyRoute{TIdProxyAddress{QStringLiteral("d.test"), 8080, {}, {}}, address.HostPart()},
+         TIdProxyRoute{std::nullopt, QStringLiteral("desktop")}},
+        {}};
+  });
+  QStringList texts;
+  for (const TIdProxyRoute& route :
+       settings.RoutesFor(TIdURI(QString::fromUtf8(c.address)), {}).routes) {
+    texts << route.Text() + QStringLiteral(" from ") + route.source;
+  }
+  EXPECT_EQ(texts.join(QStringLiteral("; ")).toStdString(), c.routes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProxyFallback,
+    testing::Values(
+        FallbackCase{"NothingSet",
+                     {},
+                     std::nullopt,
+                     "http://a.test/",
+                     "proxy d.test:8080 from a.test; direct from desktop"},
+        FallbackCase{"VariableForTheScheme",
+                     {{"http_proxy", "h.test"}},
+                     std::nullopt,
+                     "http://a.test/",
+                     "proxy h.test:1080 from environment http_proxy"},
+        FallbackCase{"VariableForTheOtherSchemeOnly",
+                     {{"http_proxy", "h.test"}},
+                     std::nullopt,
+                     "https://a.test/",
+                     "proxy d.test:8080 from a.test; direct from desktop"},
+        // The variables' own list of hosts reached directly holds as it always has.
+        FallbackCase{"NoProxyOfTheVariables",
+                     {{"http_proxy", "h.test"}, {"no_proxy", "a.test"}},
+                     std::nullopt,
+                     "http://a.test/",
+                     "direct from "},
+        FallbackCase{
+            "ProxyOption", {}, "p.test:3128", "http://a.test/", "proxy p.test:3128 from --proxy"},
+        FallbackCase{"ProxyOptionTurnedOff",
+                     {{"http_proxy", "h.test"}},
+                     "",
+                     "http://a.test/",
+                     "direct from "},
+        FallbackCase{"IPv6ProxyInBrackets",
+                     {{"all_proxy", "[::1]:3128"}},
+                     std::nullopt,
+                     "https://a.test/",
+                     "proxy [::1]:3128 from environment all_proxy"}),
+    testsupport::RowName());
 
 // Credentials belong to the proxy they came with: a request that changes proxy or goes direct
 // carries none of them, and the scheme object that learnt them is gone.

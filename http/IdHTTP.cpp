@@ -379,7 +379,11 @@ TIdProxyRoutes TIdCustomHTTP::ChooseRoutes() {
 void TIdCustomHTTP::OpenAndSend() {
   TIdHTTPRequest& request = Request();
   const TIdProxyRoutes routes = ChooseRoutes();
-  const QString originTarget = request.RequestTarget();
+  // The target as the server itself is asked, also when an earlier try of this request (a
+  // kept connection found dead) went through a proxy and named the whole address.
+  const QString originTarget = request.RequestTarget() == currentURI_.AddressText()
+                                   ? currentURI_.PathAndQuery()
+                                   : request.RequestTarget();
   QStringList tried;
   for (qsizetype next = 0;;) {
     if (!routes.routes.isEmpty()) {

@@ -9,7 +9,14 @@
 #include "tests/support/SquidServer.h"
 #include "tests/tools/RunMarqueloGet.h"
 
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -130,6 +137,117 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         ChoiceCase{"AllProxy", {}, {{"all_proxy", "SQUID"}}, true},
         ChoiceCase{"UpperCaseHttpProxyIgnored", {}, {{"HTTP_PROXY", "SQUID"}}, false}),
+    testsupport::RowName());
+
+// --- The desktop's settings ---------------------------------------------------------------------
+
+// A desktop whose proxy settings name squid, or a dead proxy, or a proxy auto-config file.
+struct DesktopCase : testsupport::NamedRow {
+  // "gsettings set" arguments; SQUID and DEAD stand for their addresses, SQUIDPORT and DEADPORT
+  // for their ports, PAC for the PAC file's URL.
+  QStringList settings;
+  const char* pac; // the PAC file's text (SQUID and DEAD as above), or null
+  QList<std::pair<QString, QString>> variables; // SQUID and DEAD as above
+  bool throughSquid;
+  QStringList said; // lines that -v must print, in order; SQUID, DEAD and PAC as above
+};
+
+class MarqueloGetDesktopProxy : public MarqueloGetSquid,
+                                public testing::WithParamInterface<DesktopCase> {};
+
+// marquelo-get as a desktop user starts it: in a GNOME session (a private session bus and home
+// of its own) where the settings were made with gsettings, and no proxy variable is set.
+TEST_P(MarqueloGetDesktopProxy, FollowsTheDesktopWhereTheEnvironmentHasNoSay) {
+  const DesktopCase& c = GetParam();
+  if (QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty() ||
+      QStandardPaths::findExecutable(QStringLiteral("gsettings")).isEmpty()) {
+    GTEST_SKIP() << "no dbus-run-session or gsettings here";
+  }
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  RefusingPort dead;
+  const QString pacPath = home.filePath(QStringLiteral("proxy.pac"));
+  const auto fill = [&](QString text) {
+    return text.replace(QStringLiteral("SQUIDPORT"), QString::number(squid_->Port()))
+        .replace(QStringLiteral("DEADPORT"), QString::number(dead.Port()))
+        .replace(QStringLiteral("SQUID"), QStringLiteral("127.0.0.1:%1").arg(squid_->Port()))
+        .replace(QStringLiteral("DEAD"), QStringLiteral("127.0.0.1:%1").arg(dead.Port()))
+        .replace(QStringLiteral("PAC"), QUrl::fromLocalFile(pacPath).toString());
+  };
+  if (c.pac) {
+    QFile file(pacPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(fill(QString::fromUtf8(c.pac)).toUtf8());
+  }
+  QString script = QStringLiteral("set -e\n");
+  for (const QString& setting : c.settings) {
+    script += QStringLiteral("gsettings set ") + fill(setting) + u'\n';
+  }
+  script += QStringLiteral("exec \"$0\" -v \"$1\"\n");
+  ScriptedHTTPServer server({Reply{Response("HTTP/1.1 200 OK", "here")}});
+  QList<std::pair<QString, QString>> variables{
+      {QStringLiteral("HOME"), home.path()},
+      {QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config"))},
+      {QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME")},
+      {QStringLiteral("DESKTOP_SESSION"), QStringLiteral("gnome")}};
+  for (const auto& [name, value] : c.variables) {
+    variables.append({name, fill(value)});
+  }
+  const ProgramRun run =
+      RunProgram(QStringLiteral("dbus-run-session"),
+                 {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                  QStringLiteral(MARQUELO_GET_PATH), server.Url(QStringLiteral("/desk"))},
+                 variables);
+  ASSERT_EQ(run.exitCode, 0) << run.err.data();
+  EXPECT_EQ(run.out, QByteArray("here"));
+  EXPECT_EQ(server.Header(0, "Via").isEmpty(), !c.throughSquid);
+  qsizetype from = 0;
+  for (const QString& line : c.said) {
+    const qsizetype at = run.err.indexOf(("* " + fill(line) + u'\n').toUtf8(), from);
+    EXPECT_GE(at, 0) << "missing in order: " << fill(line).toStdString() << "\n" << run.err.data();
+    from = std::max(from, at);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MarqueloGetDesktopProxy,
+    testing::Values(
+        DesktopCase{"ManualProxy",
+                    {"org.gnome.system.proxy mode manual",
+                     "org.gnome.system.proxy.http host 127.0.0.1",
+                     "org.gnome.system.proxy.http port SQUIDPORT"},
+                    nullptr,
+                    {},
+                    true,
+                    {"Route: proxy SQUID, from desktop settings."}},
+        // The first proxy the file names refuses; the second one serves.
+        DesktopCase{
+            "AutoConfigPastADeadProxy",
+            {"org.gnome.system.proxy mode auto", "org.gnome.system.proxy autoconfig-url PAC"},
+            "function FindProxyForURL(url, host) { return \"PROXY DEAD; PROXY SQUID\"; }",
+            {},
+            true,
+            {"Route: proxy DEAD, from proxy auto-config PAC.",
+             "proxy DEAD failed: Socket Error # 10061 Connection refused. Trying proxy "
+             "SQUID.",
+             "Route: proxy SQUID, from proxy auto-config PAC."}},
+        DesktopCase{"TheEnvironmentFirst",
+                    {"org.gnome.system.proxy mode manual",
+                     "org.gnome.system.proxy.http host 127.0.0.1",
+                     "org.gnome.system.proxy.http port DEADPORT"},
+                    nullptr,
+                    {{"http_proxy", "http://SQUID"}},
+                    true,
+                    {"Route: proxy SQUID, from environment http_proxy."}},
+        DesktopCase{"IgnoredHostsGoDirect",
+                    {"org.gnome.system.proxy mode manual",
+                     "org.gnome.system.proxy.http host 127.0.0.1",
+                     "org.gnome.system.proxy.http port SQUIDPORT",
+                     "org.gnome.system.proxy ignore-hosts \"['127.0.0.0/8']\""},
+                    nullptr,
+                    {},
+                    false,
+                    {"Route: direct, from desktop settings."}}),
     testsupport::RowName());
 
 struct UnreadableCase : testsupport::NamedRow {

@@ -21,9 +21,10 @@ struct ProgramRun {
   QByteArray err;
 };
 
-// Blocks until marquelo-get ends, for at most 30 s (then it is killed and the test fails).
-inline ProgramRun MarqueloGet(const QStringList& arguments,
-                              const QList<std::pair<QString, QString>>& variables = {}) {
+// Runs program (which may start marquelo-get itself, MARQUELO_GET_PATH) with arguments and
+// blocks until it ends, for at most 30 s (then it is killed and the test fails).
+inline ProgramRun RunProgram(const QString& program, const QStringList& arguments,
+                             const QList<std::pair<QString, QString>>& variables = {}) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
                            "no_proxy", "NO_PROXY"}) {
@@ -34,18 +35,24 @@ inline ProgramRun MarqueloGet(const QStringList& arguments,
   }
   QProcess process;
   process.setProcessEnvironment(environment);
-  process.start(QStringLiteral(MARQUELO_GET_PATH), arguments);
+  process.start(program, arguments);
   ProgramRun run;
   if (!process.waitForFinished(30000)) {
     process.kill();
     process.waitForFinished(5000);
-    ADD_FAILURE() << "marquelo-get did not finish";
+    ADD_FAILURE() << program.toStdString() << " did not finish";
     return run;
   }
   run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   run.out = process.readAllStandardOutput();
   run.err = process.readAllStandardError();
   return run;
+}
+
+// marquelo-get itself, run as RunProgram runs a program.
+inline ProgramRun MarqueloGet(const QStringList& arguments,
+                              const QList<std::pair<QString, QString>>& variables = {}) {
+  return RunProgram(QStringLiteral(MARQUELO_GET_PATH), arguments, variables);
 }
 
 } // namespace testsupport

@@ -6,6 +6,7 @@
 // failure, 64 for a command line that cannot be understood.
 
 #include "app/BuildConfig.h"
+#include "app/DesktopProxy.h"
 #include "app/PageClient.h"
 #include "http/IdHTTP.h"
 #include "net/IdGlobal.h"
@@ -179,10 +180,12 @@ Options ParseArguments(const QStringList& arguments) {
   return options;
 }
 
-// The environment's proxy choice as the options change it. Raises EIdProxyAddressInvalid for
-// a --proxy address that cannot be used.
+// The environment's proxy choice as the options change it, and the desktop's settings where
+// neither has a say, as in the window. Raises EIdProxyAddressInvalid for a --proxy address that
+// cannot be used.
 TIdProxySettings ProxySettings(const Options& options) {
   TIdProxySettings settings = TIdProxySettings::FromEnvironment();
+  settings.SetFallback(DesktopProxyRoutes);
   if (options.proxy) {
     settings.SetProxyForAll(*options.proxy, QStringLiteral("--proxy"));
   }

@@ -69,14 +69,35 @@ struct GObjectUnref {
 };
 using SettingsHandle = std::unique_ptr<GSettings, GObjectUnref>;
 
+// The sessions whose settings libproxy reads, told as it tells them: GNOME's by
+// GNOME_DESKTOP_SESSION_ID or DESKTOP_SESSION, KDE's by KDE_FULL_SESSION.
+bool InGnomeSession() {
+  const QString session = qEnvironmentVariable("DESKTOP_SESSION");
+  return qEnvironmentVariableIsSet("GNOME_DESKTOP_SESSION_ID") || session == u"gnome" ||
+         session == u"gnome-wayland";
+}
+
+bool InKdeSession() {
+  return qEnvironmentVariableIsSet("KDE_FULL_SESSION");
+}
+
+// Outside such a session libproxy answers from the proxy variables alone, HTTP_PROXY and, for
+// https, http_proxy among them: variables the environment's own rules have already weighed, and
+// refuse for good reasons (a web server sets HTTP_PROXY from a request's header). So there is
+// nothing to ask there.
+bool InDesktopSession() {
+  return InGnomeSession() || InKdeSession();
+}
+
 // GNOME's proxy settings, read the way libproxy reads them, for what its answer cannot say by
 // itself: which PAC file an answer came from, and why a manual proxy gave none.
 class GnomeProxySettings {
 public:
-  // Opens the settings only where GNOME's settings are what libproxy reads and their schemas
-  // are installed: GSettings ends the process when asked for a schema or key it does not know.
+  // Opens the settings only in a GNOME session, where they are what libproxy reads, and only
+  // where their schemas are installed: GSettings ends the process when asked for a schema or
+  // key it does not know.
   GnomeProxySettings() {
-    if (RunsUnderKde()) {
+    if (!InGnomeSession()) {
       return;
     }
     proxy_ = Open("org.gnome.system.proxy");
@@ -95,12 +116,6 @@ public:
   }
 
 private:
-  // KDE's settings are read from KDE's own files, and GNOME's, if any, are not the user's.
-  static bool RunsUnderKde() {
-    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
-    return desktops.contains(QStringLiteral("KDE"), Qt::CaseInsensitive);
-  }
-
   static SettingsHandle Open(const char* schemaId) {
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     if (source == nullptr) {
@@ -395,7 +410,8 @@ TIdProxyRoutes Direct(const QString& note) {
 
 TIdProxyRoutes DesktopProxyRoutes(const TIdURI& address, const TIdProxyQueryLimits& limits) {
   const QString scheme = address.Scheme().toLower();
-  if ((scheme != u"http" && scheme != u"https") || address.HostPart().isEmpty()) {
+  if ((scheme != u"http" && scheme != u"https") || address.HostPart().isEmpty() ||
+      !InDesktopSession()) {
     return {{TIdProxyRoute{std::nullopt, {}}}, {}};
   }
   const auto query = std::make_shared<Query>();

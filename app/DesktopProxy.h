@@ -24,11 +24,12 @@ inline constexpr std::chrono::milliseconds kDesktopProxyQueryLimit{10000};
 
 // The ways the desktop's settings give for address, in the order they give them: through an
 // http proxy, or direct. An address whose scheme is neither http nor https goes direct without
-// asking. Each route's source is "desktop settings", or "proxy auto-config <url>" when the
-// desktop names the PAC file that gave it. Entries that cannot be used (SOCKS or any other
-// kind of proxy, an address that does not read, a port out of range) are passed over with a
-// note that never repeats credentials; an answer left with no route goes direct with a note,
-// as does a PAC file that cannot be read.
+// asking, as does every address outside a GNOME or KDE session (where libproxy would answer from
+// the proxy variables, which are not the desktop's to read). Each route's source is "desktop
+// settings", or "proxy auto-config <url>" when the desktop names the PAC file that gave it. Entries
+// that cannot be used (SOCKS or any other kind of proxy, an address that does not read, a port out
+// of range) are passed over with a note that never repeats credentials; an answer left with no
+// route goes direct with a note, as does a PAC file that cannot be read.
 //
 // Blocks until the answer, until limits.deadline, until limits.abortHandle becomes readable,
 // or for kDesktopProxyQueryLimit, whichever comes first; in all but the first case the answer

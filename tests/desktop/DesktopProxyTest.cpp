@@ -37,7 +37,7 @@ constexpr char kOutputVariable[] = "MARQUELO_TEST_PROXY_OUTPUT";
 constexpr int kChildEndLimitMs = 60000;
 
 // Not a test of its own: the child each row runs. One line per address, then one per route
-// ("route <route> from <source>") and per note ("note <note>").
+// ("route <route> from <source>", without " from" when it has none) and per note ("note <note>").
 TEST(DesktopProxyChild, DISABLED_Routes) {
   const QString output = qEnvironmentVariable(kOutputVariable);
   ASSERT_FALSE(output.isEmpty());
@@ -58,7 +58,9 @@ TEST(DesktopProxyChild, DISABLED_Routes) {
     const TIdProxyRoutes routes = DesktopProxyRoutes(TIdURI(address), limits);
     text += address + u'\n';
     for (const TIdProxyRoute& route : routes.routes) {
-      text += QStringLiteral("route %1 from %2\n").arg(route.Text(), route.source);
+      text += QStringLiteral("route ") + route.Text() +
+              (route.source.isEmpty() ? QString() : QStringLiteral(" from ") + route.source) +
+              u'\n';
     }
     for (const QString& note : routes.notes) {
       text += QStringLiteral("note %1\n").arg(note);
@@ -92,6 +94,8 @@ struct DesktopCase : testsupport::NamedRow {
   const char* expected; // the child's output; "%PAC%" stands for the PAC file's URL
   int deadlineMs = 0;   // 0: queries without a deadline of their own
   bool cancelled = false;
+  // Changes to the session's environment: a null value removes the variable.
+  std::vector<std::pair<const char*, const char*>> environment{};
 };
 
 const Setting kManual{"org.gnome.system.proxy", "mode", "'manual'"};
@@ -132,6 +136,22 @@ const DesktopCase kCases[] = {
      "route direct from desktop settings\n"
      "http://example.test/\n"
      "route proxy 127.0.0.1:3128 from desktop settings\n"},
+    // Outside a desktop session libproxy would answer from the variables, whose rules the
+    // environment's own choice keeps (HTTP_PROXY is never read; http_proxy is for http only).
+    {{"NoDesktopSessionReadsNoVariables"},
+     {kManual, kHttpHost, kHttpPort},
+     Pac::None,
+     nullptr,
+     "http://example.test/ https://example.test/",
+     "http://example.test/\n"
+     "route direct\n"
+     "https://example.test/\n"
+     "route direct\n",
+     0,
+     false,
+     {{"DESKTOP_SESSION", nullptr},
+      {"HTTP_PROXY", "http://evil.test:1"},
+      {"http_proxy", "http://evil.test:2"}}},
     {{"ManualProxyWithoutHost"},
      {kManual, {"org.gnome.system.proxy.http", "host", "''"}, kHttpPort},
      Pac::None,
@@ -362,6 +382,13 @@ TEST_P(DesktopProxyTest, ChildGetsTheDesktopsRoutesAndEndsCleanly) {
   }
   if (c.cancelled) {
     environment.insert(QString::fromLatin1(kCancelledVariable), QStringLiteral("1"));
+  }
+  for (const auto& [name, value] : c.environment) {
+    if (value == nullptr) {
+      environment.remove(QString::fromLatin1(name));
+    } else {
+      environment.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+    }
   }
 
   QProcess child;

@@ -1,12 +1,10 @@
 #include "app/DesktopProxy.h"
 
 #include "app/AppResourceStrings.h"
-#include "net/IdGlobal.h"
 
 #include <QFileInfo>
 #include <QUrl>
 
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -105,6 +103,7 @@ public:
     https_ = Open("org.gnome.system.proxy.https");
   }
 
+  // Sets answer's pacUrl and manualIncomplete from the settings for an address of scheme.
   void Describe(const std::string& scheme, DesktopAnswer& answer) const {
     const std::string mode = StringKey(proxy_.get(), "mode");
     if (mode == "auto") {

@@ -224,6 +224,7 @@ private:
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     const GnomeProxySettings gnome;
+    MakeFactory();
     for (;;) {
       std::shared_ptr<Query> query = Next();
       DesktopAnswer answer;
@@ -253,16 +254,20 @@ private:
     }
   }
 
-  std::vector<std::string> AskLibproxy(const std::string& address) {
-    // One factory for the process, never freed. Freeing it unloads its modules, the PAC
-    // engine among them, whose thread-specific data destructors would then run in unmapped
-    // code when a thread that ran a script ends. It also keeps what the factory learnt, the
-    // PAC file above all, which is then fetched once per process rather than once per query.
+  // One factory for the process, never freed. Freeing it unloads its modules, the PAC engine
+  // among them, whose thread-specific data destructors would then run in unmapped code when a
+  // thread that ran a script ends. It also keeps what the factory learnt, the PAC file above
+  // all, which is then fetched once per process rather than once per query.
+  void MakeFactory() {
     if (factory_ == nullptr) {
       factory_ = px_proxy_factory_new();
-      if (factory_ == nullptr) {
-        return {};
-      }
+    }
+  }
+
+  std::vector<std::string> AskLibproxy(const std::string& address) {
+    MakeFactory();
+    if (factory_ == nullptr) {
+      return {};
     }
     std::vector<std::string> entries;
     char** proxies = px_proxy_factory_get_proxies(factory_, address.c_str());
@@ -444,5 +449,17 @@ TIdProxyRoutes DesktopProxyRoutes(const TIdURI& address, const TIdProxyQueryLimi
     return Direct(RSDesktopProxyTooSlow().arg(kDesktopProxyQueryLimit.count() / 1000));
   default:
     return Direct(RSDesktopProxyUnavailable().arg(QString::fromLocal8Bit(strerror(error))));
+  }
+}
+
+void PrepareDesktopProxy() {
+  if (!InDesktopSession()) {
+    return;
+  }
+  try {
+    QueryWorker::Instance();
+  } catch (const std::system_error&) {
+    // The first query starts it again, and says why in its note when it still cannot.
+    return;
   }
 }

@@ -37,3 +37,9 @@ inline constexpr std::chrono::milliseconds kDesktopProxyQueryLimit{10000};
 // kDesktopProxyQueryLimit, the answer is direct with a note at once. Thread-safe; never
 // raises. Usable as a TIdProxyQuery.
 TIdProxyRoutes DesktopProxyRoutes(const TIdURI& address, const TIdProxyQueryLimits& limits);
+
+// Starts the worker now, where the session is one whose settings are read, and has it load
+// libproxy and its plugins (a few hundred milliseconds), so that the first query does not wait
+// for them. Returns at once; fetches nothing; never raises (a worker that cannot start is
+// tried again, and reported, by the first query).
+void PrepareDesktopProxy();

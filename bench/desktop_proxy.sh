@@ -2,7 +2,8 @@
 # The time a query of the desktop's proxy settings adds to a fetch, for GNOME's three kinds of
 # setting: none (direct), a manual http proxy, and a PAC file served over http on loopback; and
 # how often the PAC file was fetched in each process (once is right: not once per query).
-# Each kind runs RUNS processes (default 5) of COUNT queries (default 200), each in a private
+# The manual setting runs once more with the worker prepared a second ahead, as the window
+# prepares it once it shows. Each kind runs RUNS processes (default 5) of COUNT queries (default 200), each in a private
 # session bus and home, and prints per process what bench/desktop_proxy_bench measured.
 #
 #   bench/desktop_proxy.sh [RUNS] [COUNT]
@@ -40,7 +41,7 @@ run() {
     XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/run" XDG_CURRENT_DESKTOP=GNOME \
     DESKTOP_SESSION=gnome dbus-run-session -- sh -c '
       while [ "$1" != -- ]; do gsettings set "$1" "$2" "$3"; shift 3; done; shift; exec "$@"' \
-    sh "$@" -- "$bench" "$count" 2>/dev/null
+    sh "$@" -- "$bench" "$count" ${prepared:-} 2>/dev/null
 }
 
 for ((i = 0; i < runs; i++)); do
@@ -49,6 +50,9 @@ for ((i = 0; i < runs; i++)); do
   printf 'manual  '
   run manual org.gnome.system.proxy mode "'manual'" org.gnome.system.proxy.http host \
     "'127.0.0.1'" org.gnome.system.proxy.http port 3128
+  printf 'manual, prepared  '
+  prepared=--prepared run manual org.gnome.system.proxy mode "'manual'" \
+    org.gnome.system.proxy.http host "'127.0.0.1'" org.gnome.system.proxy.http port 3128
   before=$(grep -c 'GET /proxy.pac' "$work/server.log" || true)
   printf 'pac     '
   run pac org.gnome.system.proxy mode "'auto'" org.gnome.system.proxy autoconfig-url \

@@ -32,11 +32,13 @@ constexpr char kAddressesVariable[] = "MARQUELO_TEST_PROXY_ADDRESSES"; // blank-
 constexpr char kDeadlineVariable[] = "MARQUELO_TEST_PROXY_DEADLINE_MS";
 constexpr char kCancelledVariable[] = "MARQUELO_TEST_PROXY_CANCELLED";
 constexpr char kOutputVariable[] = "MARQUELO_TEST_PROXY_OUTPUT";
+constexpr char kPrepareVariable[] = "MARQUELO_TEST_PROXY_PREPARE";
 
 // How long a child may take in all: every query it makes returns within the query's own limit.
 constexpr int kChildEndLimitMs = 60000;
 
-// Not a test of its own: the child each row runs. One line per address, then one per route
+// Not a test of its own: the child each row runs. It prepares the worker when asked, then
+// writes one line per address, then one per route
 // ("route <route> from <source>", without " from" when it has none) and per note ("note <note>").
 TEST(DesktopProxyChild, DISABLED_Routes) {
   const QString output = qEnvironmentVariable(kOutputVariable);
@@ -49,8 +51,12 @@ TEST(DesktopProxyChild, DISABLED_Routes) {
   if (qEnvironmentVariableIsSet(kCancelledVariable)) {
     limits.abortHandle = eventfd(1, EFD_CLOEXEC);
   }
+  if (qEnvironmentVariableIsSet(kPrepareVariable)) {
+    PrepareDesktopProxy();
+  }
   QString text;
-  for (const QString& address : qEnvironmentVariable(kAddressesVariable).split(u' ')) {
+  for (const QString& address :
+       qEnvironmentVariable(kAddressesVariable).split(u' ', Qt::SkipEmptyParts)) {
     if (qEnvironmentVariableIsSet(kDeadlineVariable)) {
       limits.deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(qEnvironmentVariableIntValue(kDeadlineVariable));
@@ -126,7 +132,20 @@ const DesktopCase kCases[] = {
      "http://example.test/page\n"
      "route proxy 127.0.0.1:3128 from desktop settings\n"
      "https://example.test/secure\n"
-     "route proxy 127.0.0.2:3129 from desktop settings\n"},
+     "route proxy 127.0.0.2:3129 from desktop settings\n",
+     0,
+     false,
+     {{kPrepareVariable, "1"}}},
+    // The worker loads libproxy while the process ends.
+    {{"PreparedThenEndedAtOnce"},
+     {kAuto, kPacUrl},
+     Pac::File,
+     kInOrder,
+     "",
+     "",
+     0,
+     false,
+     {{kPrepareVariable, "1"}}},
     {{"IgnoredHostGoesDirect"},
      {kManual, kHttpHost, kHttpPort, {"org.gnome.system.proxy", "ignore-hosts", "['127.0.0.0/8']"}},
      Pac::None,

@@ -34,3 +34,27 @@ QString RSPreviewModuleNotFound();
 // The Create button's caption, and its caption while a page is read.
 QString RSCreateButton();
 QString RSCancelButton();
+
+// Notes on the desktop's proxy choice for an address; each ends in what was done instead.
+// %1: where the entry came from ("desktop settings", "proxy auto-config <url>").
+QString RSDesktopProxyEntryNotAddress();
+// %1: why the entry's proxy address cannot be used, naming where it came from.
+QString RSDesktopProxyEntryPassedOver();
+// %1: where the entry came from; %2: the entry without credentials.
+QString RSDesktopProxySocksPassedOver();
+// %1: where the entry came from; %2: the entry's scheme.
+QString RSDesktopProxySchemePassedOver();
+// %1: where the answer came from.
+QString RSDesktopProxyNoUsableEntry();
+// %1: "proxy auto-config <url>".
+QString RSDesktopProxyPacDirect();
+QString RSDesktopProxyPacUnreadable();
+// %1: the address's scheme.
+QString RSDesktopProxyManualIncomplete();
+QString RSDesktopProxyCancelled();
+QString RSDesktopProxyPastDeadline();
+// %1: the query's own limit in seconds.
+QString RSDesktopProxyTooSlow();
+QString RSDesktopProxyStillBusy();
+// %1: the system's reason.
+QString RSDesktopProxyUnavailable();

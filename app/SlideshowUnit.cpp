@@ -3,6 +3,7 @@
 #include "app/Anchors.h"
 #include "app/AppResourceStrings.h"
 #include "app/BusyCursor.h"
+#include "app/DesktopProxy.h"
 #include "app/FailureDisplay.h"
 #include "app/HostNames.h"
 #include "app/JpegImage.h"
@@ -176,7 +177,9 @@ bool TSlideshowForm::event(QEvent* event) {
 }
 
 void TSlideshowForm::FormCreate(QObject* /*sender*/) {
-  ConfigurePageClient(*idHTTP_, TIdProxySettings::FromEnvironment());
+  TIdProxySettings proxies = TIdProxySettings::FromEnvironment();
+  proxies.SetFallback(DesktopProxyRoutes);
+  ConfigurePageClient(*idHTTP_, proxies);
 }
 
 void TSlideshowForm::closeEvent(QCloseEvent* event) {

@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/DesktopProxy.h"
 #include "app/FailureDisplay.h"
 #include "app/SlideshowUnit.h"
 
@@ -24,5 +25,7 @@ int main(int argc, char* argv[]) {
   // browser engine's libraries load beside the user's typing, so that neither the window nor
   // the first preview waits for them.
   AfterFirstPaint(*SlideshowForm, PrepareFirstPreview);
+  // The same goes for libproxy, which the first Create asks when the desktop sets the proxy.
+  AfterFirstPaint(*SlideshowForm, PrepareDesktopProxy);
   return RunMainWindow(*SlideshowForm);
 }

@@ -24,9 +24,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # No linker record names these. The icon theme's index is what makes desktops search the
 # directories the icons go into; xdg-open is how the web link reaches the user's browser outside
 # a full desktop session. The public suffix list is data libpsl reads: without it the cookie
-# rules fall back to the copy built into libpsl, which ages with the library.
+# rules fall back to the copy built into libpsl, which ages with the library. libproxy loads
+# its readers of GNOME's and KDE's settings and its PAC engine as plugins at run time: without
+# them the desktop's proxy settings read as "direct".
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "hicolor-icon-theme, publicsuffix")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "xdg-utils, libproxy1-plugin-gsettings, libproxy1-plugin-kconfig, libproxy1-plugin-webkit")
 # Installed programs carry no debugging symbols; the build tree keeps them.
 set(CPACK_STRIP_FILES ON)
 

@@ -6,6 +6,7 @@
 // failure, 64 for a command line that cannot be understood.
 
 #include "app/BuildConfig.h"
+#include "app/DesktopProxy.h"
 #include "app/PageClient.h"
 #include "http/IdHTTP.h"
 #include "net/IdGlobal.h"
@@ -52,8 +53,8 @@ Options:
   --cacert FILE         trust only the certificates in the PEM file FILE for https, in place
                         of the system's trusted certificates (or those SSL_CERT_FILE names)
   --proxy URL           use the proxy http://[USER:PASSWORD@]HOST[:PORT] (port 1080 when
-                        none is written) for every address, in place of the environment's;
-                        an empty URL turns the proxy off
+                        none is written) for every address, in place of the environment's
+                        and the desktop's; an empty URL turns the proxy off
   --noproxy LIST        hosts reached directly, in place of no_proxy: comma-separated names
                         (each covers the names under it), IP addresses, or "*" for all
   -v                    report connection status, redirects, each request head and what
@@ -65,7 +66,9 @@ Options:
 
 Without --proxy, http addresses go through http_proxy, https addresses through https_proxy
 (or HTTPS_PROXY), either through all_proxy (or ALL_PROXY) when its own is not set, except for
-the hosts in no_proxy (or NO_PROXY). https addresses go through a CONNECT tunnel.
+the hosts in no_proxy (or NO_PROXY). When no variable covers the address's scheme, the
+desktop's proxy settings (GNOME's or KDE's, or their proxy auto-config file) choose; else it
+goes direct. https addresses go through a CONNECT tunnel.
 
 https certificates are always verified: the chain against the system's trusted certificates
 (SSL_CERT_FILE or SSL_CERT_DIR name others) or those of --cacert, and the host against the
@@ -179,10 +182,12 @@ Options ParseArguments(const QStringList& arguments) {
   return options;
 }
 
-// The environment's proxy choice as the options change it. Raises EIdProxyAddressInvalid for
-// a --proxy address that cannot be used.
+// The environment's proxy choice as the options change it, and the desktop's settings where
+// neither has a say, as in the window. Raises EIdProxyAddressInvalid for a --proxy address that
+// cannot be used.
 TIdProxySettings ProxySettings(const Options& options) {
   TIdProxySettings settings = TIdProxySettings::FromEnvironment();
+  settings.SetFallback(DesktopProxyRoutes);
   if (options.proxy) {
     settings.SetProxyForAll(*options.proxy, QStringLiteral("--proxy"));
   }

@@ -254,7 +254,10 @@ std::optional<TIdProxyAddress> TIdProxySettings::ProxyFor(const TIdURI& address)
 TIdProxyRoutes TIdProxySettings::RoutesFor(const TIdURI& address,
                                            const TIdProxyQueryLimits& limits) const {
   const Choice* choice = ChoiceFor(address);
-  if (choice && std::holds_alternative<std::monostate>(*choice) && fallback_) {
+  // The hosts the user listed as reached directly stay direct, whoever else would say
+  // otherwise.
+  if (choice && std::holds_alternative<std::monostate>(*choice) && fallback_ &&
+      !noProxy_.Matches(address.HostPart())) {
     TIdProxyRoutes answer = fallback_(address, limits);
     if (answer.routes.isEmpty()) {
       answer.routes << TIdProxyRoute{std::nullopt, {}};

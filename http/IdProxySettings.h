@@ -129,7 +129,8 @@ public:
   // Replaces the no-proxy list.
   void SetNoProxy(QStringView text) { noProxy_ = TIdNoProxyList(text); }
   // What RoutesFor asks for an address whose scheme no variable and no SetProxyForAll has a
-  // say on; null (the default): such an address goes direct.
+  // say on, unless the no-proxy list holds its host; null (the default): such an address goes
+  // direct.
   void SetFallback(TIdProxyQuery query) { fallback_ = std::move(query); }
 
   // The proxy for address (its scheme and host part), or nothing when it goes direct: no proxy

@@ -296,6 +296,13 @@ INSTANTIATE_TEST_SUITE_P(
                      std::nullopt,
                      "http://a.test/",
                      "direct from "},
+        // A host listed as reached directly is so whatever the desktop says, also when the
+        // list comes alone.
+        FallbackCase{"NoProxyBeforeTheFallback",
+                     {{"no_proxy", "a.test"}},
+                     std::nullopt,
+                     "http://www.a.test/",
+                     "direct from "},
         FallbackCase{
             "ProxyOption", {}, "p.test:3128", "http://a.test/", "proxy p.test:3128 from --proxy"},
         FallbackCase{"ProxyOptionTurnedOff",
